@@ -1,0 +1,8 @@
+// Placeholder until the real step lands.
+#include "formats/pfmwriter.h"
+
+#include "shell/session.h"
+
+namespace lumivane {
+bool WritePfmHeader(Session&) { return false; }
+}  // namespace lumivane

@@ -1,0 +1,10 @@
+// The Radiance RGBE header reader.
+#pragma once
+
+namespace lumivane {
+
+class Session;
+
+bool ReadHdrHeader(Session& session);
+
+}  // namespace lumivane

@@ -1,0 +1,131 @@
+#include "shell/binaryfile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+namespace lumivane {
+
+BinaryFile::~BinaryFile() { Close(); }
+
+BinaryFile::BinaryFile(BinaryFile&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)), error_(other.error_) {}
+
+BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    descriptor_ = std::exchange(other.descriptor_, -1);
+    error_ = other.error_;
+  }
+  return *this;
+}
+
+BinaryFile BinaryFile::OpenForReading(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  return BinaryFile(fd, fd < 0 ? errno : 0);
+}
+
+BinaryFile BinaryFile::CreateForWriting(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return BinaryFile(fd, fd < 0 ? errno : 0);
+}
+
+void BinaryFile::Close() {
+  if (descriptor_ >= 0) {
+    ::close(descriptor_);
+    descriptor_ = -1;
+  }
+}
+
+std::size_t BinaryFile::Read(void* destination, std::size_t count) {
+  if (descriptor_ < 0) return 0;
+  auto* out = static_cast<unsigned char*>(destination);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::read(descriptor_, out + done, count - done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      break;
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+bool BinaryFile::Write(const void* source, std::size_t count) {
+  if (descriptor_ < 0) {
+    error_ = EBADF;
+    return false;
+  }
+  const auto* in = static_cast<const unsigned char*>(source);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t put = ::write(descriptor_, in + done, count - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return false;
+    }
+    if (put == 0) {
+      error_ = ENOSPC;
+      return false;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool BinaryFile::Seek(std::uint64_t offset) {
+  if (descriptor_ < 0) return false;
+  if (::lseek(descriptor_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+std::uint64_t BinaryFile::Position() const {
+  if (descriptor_ < 0) return 0;
+  const off_t at = ::lseek(descriptor_, 0, SEEK_CUR);
+  return at < 0 ? 0 : static_cast<std::uint64_t>(at);
+}
+
+std::optional<std::uint64_t> BinaryFile::Size() const {
+  struct stat info {};
+  if (descriptor_ < 0 || ::fstat(descriptor_, &info) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool BinaryFile::SameFileAs(const BinaryFile& other) const {
+  struct stat mine {}, theirs {};
+  if (descriptor_ < 0 || other.descriptor_ < 0) return false;
+  if (::fstat(descriptor_, &mine) != 0 || ::fstat(other.descriptor_, &theirs) != 0) return false;
+  return mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+}
+
+bool BinaryFile::SameFileAs(const std::string& path) const {
+  struct stat mine {}, theirs {};
+  if (descriptor_ < 0) return false;
+  if (::fstat(descriptor_, &mine) != 0 || ::stat(path.c_str(), &theirs) != 0) return false;
+  return mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+}
+
+std::string BinaryFile::ErrorText() const { return error_ ? std::strerror(error_) : ""; }
+
+bool RemoveFile(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code error;
+  const auto absolute = std::filesystem::absolute(path, error);
+  return error ? path : absolute.lexically_normal().string();
+}
+
+}  // namespace lumivane

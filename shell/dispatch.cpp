@@ -1,0 +1,272 @@
+#include "shell/dispatch.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "formats/pfmreader.h"
+#include "formats/pfmwriter.h"
+#include "formats/radiance.h"
+#include "formats/tiffreader.h"
+#include "formats/tiffwriter.h"
+#include "imaging/convertjobs.h"
+#include "imaging/floatjob.h"
+#include "imaging/hdrjob.h"
+#include "shell/helptexts.h"
+#include "shell/statuslog.h"
+
+namespace lumivane {
+
+const std::vector<MenuItem>& MenuTable() {
+  static const std::vector<MenuItem> table = {
+      {"File", "Open HDR", kOpenHdrCommand},
+      {"File", "Open TIFF96", kOpenTiffCommand},
+      {"File", "Open PFM", kOpenPfmCommand},
+      {"File", "-", 0},
+      {"File", "Quit", kQuitCommand},
+      {"Convert", "HDR > TIFF", kHdrToTiffCommand},
+      {"Convert", "HDR > PFM", kHdrToPfmCommand},
+      {"Convert", "PFM > TIFF", kPfmToTiffCommand},
+      {"Convert", "TIFF > PFM", kTiffToPfmCommand},
+      {"Help", "General", kGeneralHelpCommand},
+      {"Help", "Usage", kUsageHelpCommand},
+      {"Help", "Operator", kOperatorHelpCommand},
+      {"Help", "Memory", kMemoryHelpCommand},
+      {"Help", "Time", kTimeHelpCommand},
+      {"Help", "-", 0},
+      {"Help", "Convert", kConvertHelpCommand},
+      {"Help", "-", 0},
+      {"Help", "About", kAboutHelpCommand},
+  };
+  return table;
+}
+
+std::array<JobChain, 7> DefaultJobChains() {
+  return {{
+      {kOpenHdrCommand, ReadHdrHeader, WriteTiff24Header, ToneMapHdrImage,
+       "HDR Tonemapping concluded."},
+      {kOpenTiffCommand, ReadTiffHeader, WriteTiff24Header, ToneMapFloatImage,
+       "TIFF Tonemapping concluded."},
+      {kOpenPfmCommand, ReadPfmHeader, WriteTiff24Header, ToneMapFloatImage,
+       "PFM Tonemapping concluded."},
+      {kHdrToTiffCommand, ReadHdrHeader, WriteTiff96Header, ConvertHdrImage,
+       "HDR to TIFF conversion concluded."},
+      {kHdrToPfmCommand, ReadHdrHeader, WritePfmHeader, ConvertHdrImage,
+       "HDR to PFM conversion concluded."},
+      {kPfmToTiffCommand, ReadPfmHeader, WriteTiff96Header, ConvertFloatImage,
+       "PFM to TIFF conversion concluded."},
+      {kTiffToPfmCommand, ReadTiffHeader, WritePfmHeader, ConvertFloatImage,
+       "TIFF to PFM conversion concluded."},
+  }};
+}
+
+namespace {
+
+constexpr int kOpenItems[] = {kOpenHdrCommand, kOpenTiffCommand, kOpenPfmCommand};
+
+void SetOpenItems(Session& session, bool enabled) {
+  for (const int id : kOpenItems) session.Window.SetMenuItemEnabled(id, enabled);
+}
+
+void ShowAbortBox(Session& session) {
+  session.Window.ShowMessageBox(session.Context.FailureMessage, "LUMIVANE - Abort.",
+                                BoxKind::Error);
+}
+
+void RunJobChain(Session& session, const JobChain& chain) {
+  // One job at a time owns the job context; a command that arrives while a
+  // dialog of a running job is open starts nothing.
+  if (session.JobRunning) return;
+  session.JobRunning = true;
+  PrepareForJob(session);
+  bool succeeded = false;
+  if (!chain.Reader(session) || !chain.Writer(session)) {
+    ShowAbortBox(session);
+  } else if (!chain.Job(session)) {
+    ShowAbortBox(session);
+  } else {
+    succeeded = true;
+  }
+  // Steps close what they own; this only guards against a handle left behind.
+  session.Context.InputFile.Close();
+  session.Context.OutputFile.Close();
+  if (succeeded)
+    session.Window.ShowMessageBox(chain.SuccessText, "LUMIVANE - Success.",
+                                  BoxKind::Information);
+  RestoreAfterJob(session);
+  session.JobRunning = false;
+}
+
+void ShowHelp(Session& session, std::string (*builder)(), const char* title) {
+  session.Window.ShowMessageBox(builder(), title, BoxKind::Information);
+}
+
+}  // namespace
+
+void HandleCommand(Session& session, int commandId) {
+  const int id = commandId & 0xFFFF;
+  for (const JobChain& chain : session.Chains) {
+    if (chain.CommandId == id) {
+      RunJobChain(session, chain);
+      return;
+    }
+  }
+  switch (id) {
+    case kAcceptButtonId:
+      AcceptSettings(session);
+      return;
+    case kWarmColoursBoxId:
+      session.Settings.WarmColours = session.Window.CheckboxState(kWarmColoursBoxId) ? 1 : 0;
+      return;
+    case kBrightnessBoxId:
+    case kContrastBoxId:
+    case kStatusLogId:
+    case kProgressBarId:
+      return;
+    case kGeneralHelpCommand:
+      return ShowHelp(session, GeneralHelpText, "LUMIVANE - Help|General");
+    case kUsageHelpCommand:
+      return ShowHelp(session, UsageHelpText, "LUMIVANE - Help|Usage");
+    case kOperatorHelpCommand:
+      return ShowHelp(session, OperatorHelpText, "LUMIVANE - Help|Operator");
+    case kMemoryHelpCommand:
+      return ShowHelp(session, MemoryHelpText, "LUMIVANE - Help|Memory");
+    case kTimeHelpCommand:
+      return ShowHelp(session, TimeHelpText, "LUMIVANE - Help|Time");
+    case kConvertHelpCommand:
+      return ShowHelp(session, ConvertHelpText, "LUMIVANE - Help|Convert");
+    case kAboutHelpCommand:
+      return ShowHelp(session, AboutHelpText, "LUMIVANE - Help|About");
+    case kQuitCommand:
+      ResetWindow(session);
+      session.Window.EndModalLoop(0);
+      return;
+    default:
+      session.Window.ShowMessageBox("This Option does NOT exist.", "LUMIVANE", BoxKind::Error);
+      return;
+  }
+}
+
+namespace {
+
+float ReadSetting(Session& session, int boxId, float low, float high, float fallback) {
+  float value = static_cast<float>(ParseNumber(session.Window.EditText(boxId)));
+  if (value < low || value > high) value = fallback;
+  session.Window.SetEditText(boxId, FormatNumber(value, 7));
+  return value;
+}
+
+}  // namespace
+
+void AcceptSettings(Session& session) {
+  session.Settings.Brightness = ReadSetting(session, kBrightnessBoxId, 0.01f, 50.0f, 0.8f);
+  const float contrast = ReadSetting(session, kContrastBoxId, 0.1f, 10.0f, 1.2f);
+  session.Settings.PostGamma = PostGammaFromContrast(contrast);
+}
+
+float PostGammaFromContrast(float contrast) {
+  return static_cast<float>(1.0L / static_cast<long double>(contrast));
+}
+
+void ActivationChanged(Session& session, bool active) {
+  if (!active) {
+    session.RememberedFocus = session.Window.FocusedControl();
+  } else if (session.RememberedFocus != 0) {
+    session.Window.SetFocusedControl(session.RememberedFocus);
+    session.RememberedFocus = 0;
+  }
+}
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+long double ParseWholeNumber(std::string_view digits, int base) {
+  long double value = 0;
+  for (const char c : digits) {
+    const int lower = std::tolower(static_cast<unsigned char>(c));
+    int digit;
+    if (lower >= '0' && lower <= '9') {
+      digit = lower - '0';
+    } else if (lower >= 'a' && lower <= 'f') {
+      digit = lower - 'a' + 10;
+    } else {
+      break;
+    }
+    if (digit >= base) break;
+    value = value * base + digit;
+  }
+  return value;
+}
+
+}  // namespace
+
+long double ParseNumber(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  if (i < text.size() && text[i] == '&') {
+    ++i;
+    int base = 8;
+    if (i < text.size()) {
+      switch (text[i]) {
+        case 'H': case 'h': base = 16; ++i; break;
+        case 'B': case 'b': base = 2; ++i; break;
+        case 'O': case 'o': case 'Q': case 'q': base = 8; ++i; break;
+        default: break;
+      }
+    }
+    return ParseWholeNumber(text.substr(i), base);
+  }
+  std::string number;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) number += text[i++];
+  bool digits = false, point = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (std::isdigit(static_cast<unsigned char>(c))) {
+      digits = true;
+      number += c;
+    } else if (c == '.' && !point) {
+      point = true;
+      number += c;
+    } else {
+      break;
+    }
+  }
+  if (!digits) return 0;
+  if (i < text.size() && (text[i] == 'E' || text[i] == 'e' || text[i] == 'D' || text[i] == 'd')) {
+    std::size_t j = i + 1;
+    std::string exponent = "e";
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) exponent += text[j++];
+    const std::size_t first = j;
+    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) exponent += text[j++];
+    if (j > first) number += exponent;
+  }
+  return std::strtold(number.c_str(), nullptr);
+}
+
+void PrepareForJob(Session& session) {
+  SetOpenItems(session, false);
+  SetProgressRange(session, 0, 1);
+  SetProgressPosition(session, 0);
+  session.Window.ClearLog();
+  session.LogLineCounter = 1;
+}
+
+void RestoreAfterJob(Session& session) { SetOpenItems(session, true); }
+
+void ResetWindow(Session& session) {
+  SetOpenItems(session, true);
+  SetProgressRange(session, 0, 1);
+  SetProgressPosition(session, 0);
+  session.Window.ClearLog();
+}
+
+void StartSession(Session& session) {
+  ResetWindow(session);
+  session.LogLineCounter = 1;
+  session.Settings.Brightness = 0.8f;
+  session.Settings.PostGamma = 1.2f;
+}
+
+}  // namespace lumivane

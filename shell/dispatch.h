@@ -1,0 +1,43 @@
+// The command dispatcher: settings, help boxes, Quit, and the job chains.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shell/controlids.h"
+#include "shell/session.h"
+
+namespace lumivane {
+
+struct MenuItem {
+  std::string Menu;  // "File", "Convert" or "Help"
+  std::string Text;  // "-" for a separator
+  int Id = 0;        // 0 for a separator
+};
+
+// The menu bar in menu order.
+const std::vector<MenuItem>& MenuTable();
+
+// The real readers, writers and jobs, one chain per job command.
+std::array<JobChain, 7> DefaultJobChains();
+
+// Receives every command id (low 16 bits of the command event).
+void HandleCommand(Session& session, int commandId);
+// [Accept]: validates both boxes, writes them back and sets the settings.
+void AcceptSettings(Session& session);
+// The activation-change focus memory.
+void ActivationChanged(Session& session, bool active);
+
+long double ParseNumber(std::string_view text);
+// 1 / contrast in extended precision, rounded to a 32-bit float, as [Accept] stores it.
+float PostGammaFromContrast(float contrast);
+
+void PrepareForJob(Session& session);
+void RestoreAfterJob(Session& session);
+void ResetWindow(Session& session);
+
+// Start-up steps after the window exists: reset, counters and default settings.
+void StartSession(Session& session);
+
+}  // namespace lumivane

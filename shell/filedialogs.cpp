@@ -1,0 +1,85 @@
+#include "shell/filedialogs.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "shell/session.h"
+
+namespace lumivane {
+
+namespace {
+
+FileDialogRequest Request(DialogKind kind, const char* title, std::vector<FileFilter> filters,
+                          const char* extension) {
+  FileDialogRequest request;
+  request.Kind = kind;
+  request.Title = title;
+  request.Filters = std::move(filters);
+  request.DefaultExtension = extension;
+  std::error_code error;
+  request.InitialFolder = std::filesystem::current_path(error).string();
+  return request;
+}
+
+bool RunOpenDialog(Session& session, const FileDialogRequest& request) {
+  const std::string path = session.Window.RunFileDialog(request);
+  if (path.empty()) {
+    session.Window.ShowMessageBox("No Input File Selected.", "LUMIVANE - Open Error",
+                                  BoxKind::Error);
+    return false;
+  }
+  JobContext& context = session.Context;
+  context.InputFileName = path;
+  context.InputFile.Close();
+  std::error_code error;
+  // A path that cannot be opened (or is a folder) takes the "Cannot open " road
+  // of the caller; nothing is read from it.
+  if (std::filesystem::is_directory(path, error)) return false;
+  context.InputFile = BinaryFile::OpenForReading(path);
+  return context.InputFile.IsOpen();
+}
+
+bool RunSaveDialog(Session& session, const FileDialogRequest& request) {
+  JobContext& context = session.Context;
+  context.OutputFileName = session.Window.RunFileDialog(request);
+  if (context.OutputFileName.empty()) {
+    session.Window.ShowMessageBox("Missing Filename.", "LUMIVANE - Save As Error",
+                                  BoxKind::Error);
+    return false;
+  }
+  context.OutputFile.Close();
+  // Truncating the input, under any of its names, would destroy it before it is read.
+  if (context.InputFile.SameFileAs(context.OutputFileName)) return false;
+  context.OutputFile = BinaryFile::CreateForWriting(context.OutputFileName);
+  return context.OutputFile.IsOpen();
+}
+
+}  // namespace
+
+bool OpenHdrDialog(Session& session) {
+  return RunOpenDialog(session, Request(DialogKind::Open, "LUMIVANE Open HDR",
+                                        {{"HDR", "*.hdr"}, {"All Files", "*.*"}}, "hdr"));
+}
+
+bool OpenTiffDialog(Session& session) {
+  return RunOpenDialog(session, Request(DialogKind::Open, "LUMIVANE Open TIFF",
+                                        {{"TIF", "*.tif"}, {"All Files", "*.*"}}, "tif"));
+}
+
+bool OpenPfmDialog(Session& session) {
+  return RunOpenDialog(session, Request(DialogKind::Open, "LUMIVANE Open PFM",
+                                        {{"PFM", "*.pfm"}, {"All Files", "*.*"}}, "pfm"));
+}
+
+bool SaveTiffDialog(Session& session) {
+  return RunSaveDialog(
+      session, Request(DialogKind::Save, "LUMIVANE Save",
+                       {{"TIF", "*.tif"}, {"TIFF", "*.tiff"}, {"All Files", "*.*"}}, "tif"));
+}
+
+bool SavePfmDialog(Session& session) {
+  return RunSaveDialog(session, Request(DialogKind::Save, "LUMIVANE Save",
+                                        {{"PFM", "*.pfm"}, {"All Files", "*.*"}}, "pfm"));
+}
+
+}  // namespace lumivane

@@ -1,0 +1,11 @@
+#include "shell/session.h"
+
+#include "shell/dispatch.h"
+#include "shell/statuslog.h"
+
+namespace lumivane {
+
+Session::Session(WindowSystem& window)
+    : Window(window), Clock(LocalClockSeconds), Chains(DefaultJobChains()) {}
+
+}  // namespace lumivane

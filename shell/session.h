@@ -1,0 +1,66 @@
+// The records every step shares, owned by one session object: a test can run
+// many jobs in one process, each session starting from fresh state.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "shell/binaryfile.h"
+#include "shell/windowsystem.h"
+
+namespace lumivane {
+
+struct JobSettings {
+  float Brightness = 0.8f;
+  // 1.2 itself until the first [Accept], not 1 / 1.2.
+  float PostGamma = 1.2f;
+  std::int32_t WarmColours = 0;
+};
+
+struct JobContext {
+  BinaryFile InputFile;
+  std::string InputFileName;
+  BinaryFile OutputFile;
+  std::string OutputFileName;
+  std::string FailureMessage;
+  std::uint32_t ImageWidth = 0;
+  std::uint32_t ImageHeight = 0;
+  bool SourceIntelOrder = false;
+};
+
+class Session;
+
+// The step contract: true on success; on failure FailureMessage is set, the
+// step has logged its reason and closed what it owned.
+using JobStep = std::function<bool(Session&)>;
+
+struct JobChain {
+  int CommandId = 0;
+  JobStep Reader;
+  JobStep Writer;
+  JobStep Job;
+  std::string SuccessText;
+};
+
+// Local time of day in seconds since midnight, millisecond resolution.
+using ClockSource = std::function<long double()>;
+
+class Session {
+ public:
+  explicit Session(WindowSystem& window);
+
+  WindowSystem& Window;
+  JobSettings Settings;
+  JobContext Context;
+  std::int32_t LogLineCounter = 1;
+  ClockSource Clock;
+  // The seven job chains; tests may put stand-in steps here.
+  std::array<JobChain, 7> Chains;
+
+  bool JobRunning = false;
+  int RememberedFocus = 0;
+};
+
+}  // namespace lumivane

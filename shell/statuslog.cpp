@@ -1,0 +1,173 @@
+#include "shell/statuslog.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "shell/session.h"
+
+namespace lumivane {
+
+const std::string& SeparatorLine() {
+  static const std::string line(72, '-');
+  return line;
+}
+
+void LogLine(Session& session, std::string_view text) {
+  const std::size_t position =
+      session.LogLineCounter > 0 ? static_cast<std::size_t>(session.LogLineCounter - 1) : 0;
+  session.Window.DeleteLogLine(position);
+  session.Window.InsertLogLine(position, std::string(text));
+  ++session.LogLineCounter;
+}
+
+bool CloseInputFile(Session& session) {
+  session.Context.InputFile.Close();
+  LogLine(session, "Closed file:");
+  LogLine(session, session.Context.InputFileName);
+  LogLine(session, SeparatorLine());
+  return false;
+}
+
+namespace {
+
+// The significant digits of |value| in scientific form, enough of them that
+// the digit after the first `keep` is exact: "d.ddd...e±x" split up.
+struct Scientific {
+  std::string Digits;
+  int Exponent = 0;  // of the first digit
+};
+
+Scientific ScientificDigits(long double magnitude, int keep) {
+  // A short rendering is exact beyond the digits we look at unless the tail it
+  // rounded is a run of zeros or nines; then render the exact expansion.
+  for (int precision : {keep + 40, 20000}) {
+    std::vector<char> buffer(static_cast<std::size_t>(precision) + 32);
+    std::snprintf(buffer.data(), buffer.size(), "%.*Le", precision, magnitude);
+    const std::string text(buffer.data());
+    const auto e = text.find('e');
+    Scientific result;
+    result.Digits = text.substr(0, 1) + text.substr(2, e - 2);
+    result.Exponent = std::stoi(text.substr(e + 1));
+    if (precision == 20000) return result;
+    const std::string tail = result.Digits.substr(static_cast<std::size_t>(keep) + 1);
+    if (tail.find_first_not_of('0') != std::string::npos &&
+        tail.find_first_not_of('9') != std::string::npos)
+      return result;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string FormatNumber(long double value, int digits) {
+  if (digits <= 0 || digits > 18) digits = 18;
+  if (std::isnan(value)) return " NaN";
+  if (std::isinf(value)) return value < 0 ? "-Inf" : " Inf";
+  if (value == 0) return " 0";
+  const bool negative = value < 0;
+  Scientific sci = ScientificDigits(std::fabs(value), digits);
+
+  // Round at `digits`: only the first dropped digit decides; exactly 5 goes
+  // to the even neighbour.
+  std::string kept = sci.Digits.substr(0, static_cast<std::size_t>(digits));
+  const char dropped = sci.Digits.size() > kept.size() ? sci.Digits[kept.size()] : '0';
+  const bool up = dropped > '5' || (dropped == '5' && (kept.back() - '0') % 2 == 1);
+  if (up) {
+    int i = static_cast<int>(kept.size()) - 1;
+    while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9') kept[static_cast<std::size_t>(i--)] = '0';
+    if (i < 0) {
+      kept.insert(kept.begin(), '1');
+      kept.pop_back();
+      ++sci.Exponent;
+    } else {
+      ++kept[static_cast<std::size_t>(i)];
+    }
+  }
+  kept.erase(kept.find_last_not_of('0') + 1);
+
+  const int d = static_cast<int>(kept.size());
+  const int e = sci.Exponent - (d - 1);  // value = kept x 10^e
+  std::string text(1, negative ? '-' : ' ');
+  const auto exponentForm = [&] {
+    text += kept[0];
+    if (d > 1) text += "." + kept.substr(1);
+    const int power = d + e - 1;
+    text += power < 0 ? "E-" : "E+";
+    text += std::to_string(power < 0 ? -power : power);
+  };
+  if (e == 0) {
+    text += kept;
+  } else if (e > 0) {
+    if (d + e <= digits) {
+      text += kept + std::string(static_cast<std::size_t>(e), '0');
+    } else {
+      exponentForm();
+    }
+  } else {
+    const int f = -e;
+    if (f > digits) {
+      exponentForm();
+    } else if (d > f) {
+      text += kept.substr(0, static_cast<std::size_t>(d - f)) + "." +
+              kept.substr(static_cast<std::size_t>(d - f));
+    } else {
+      text += "." + std::string(static_cast<std::size_t>(f - d), '0') + kept;
+    }
+  }
+  return text;
+}
+
+std::string FormatNumber(double value, int digits) {
+  return FormatNumber(static_cast<long double>(value), digits);
+}
+std::string FormatNumber(float value, int digits) {
+  return FormatNumber(static_cast<long double>(value), digits);
+}
+std::string FormatNumber(std::uint64_t value, int digits) {
+  return FormatNumber(static_cast<long double>(value), digits);
+}
+std::string FormatNumber(std::int64_t value, int digits) {
+  return FormatNumber(static_cast<long double>(value), digits);
+}
+std::string FormatNumber(std::uint32_t value, int digits) {
+  return FormatNumber(static_cast<long double>(value), digits);
+}
+std::string FormatNumber(std::int32_t value, int digits) {
+  return FormatNumber(static_cast<long double>(value), digits);
+}
+
+long double LocalClockSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::tm local{};
+  localtime_r(&now.tv_sec, &local);
+  const long long milliseconds = local.tm_hour * 3600000LL + local.tm_min * 60000LL +
+                                 local.tm_sec * 1000LL + now.tv_nsec / 1000000;
+  return static_cast<long double>(milliseconds) / 1000.0L;
+}
+
+long double ClockSeconds(Session& session) {
+  return session.Clock ? session.Clock() : LocalClockSeconds();
+}
+
+std::int32_t ClockWholeSeconds(Session& session) {
+  return static_cast<std::int32_t>(std::nearbyint(ClockSeconds(session)));
+}
+
+std::string ElapsedLine(std::string_view label, std::int32_t startSeconds,
+                        std::int32_t endSeconds) {
+  return std::string(label) + FormatNumber(endSeconds - startSeconds, 15) + " seconds";
+}
+
+void SetProgressRange(Session& session, std::uint32_t low, std::uint32_t high) {
+  session.Window.SetProgressRange(low, high);
+}
+
+void SetProgressPosition(Session& session, std::uint32_t position) {
+  session.Window.SetProgressPosition(position);
+}
+
+}  // namespace lumivane
