@@ -1,0 +1,233 @@
+#include "cli/commandline.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cctype>
+#include <cmath>
+#include <functional>
+#include <string>
+
+#include "cli/consolewindow.h"
+#include "cli/escape.h"
+#include "cli/inputformat.h"
+#include "shell/binaryfile.h"
+#include "shell/controlids.h"
+#include "shell/dispatch.h"
+#include "shell/session.h"
+
+namespace lumivane {
+
+namespace {
+
+constexpr const char* kConversionList =
+    "the four conversions are HDR > TIFF, HDR > PFM, PFM > TIFF and TIFF > PFM (INPUT a "
+    "Radiance, PFM or float TIFF file by its first bytes; OUTPUT ending in .tif or .tiff for a "
+    "96-bit float TIFF, in .pfm for a PFM)";
+
+bool IsDecimalText(std::string_view text) {
+  std::size_t i = 0;
+  const auto digit = [&](std::size_t k) {
+    return k < text.size() && std::isdigit(static_cast<unsigned char>(text[k]));
+  };
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  bool digits = false;
+  while (digit(i)) digits = true, ++i;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (digit(i)) digits = true, ++i;
+  }
+  if (!digits) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (!digit(i)) return false;
+    while (digit(i)) ++i;
+  }
+  return i == text.size();
+}
+
+// A validator for a settings value in [low, high], compared in 32-bit float.
+CLI::Validator SettingRange(float low, float high, const std::string& range) {
+  return CLI::Validator(
+      [low, high, range](std::string& text) -> std::string {
+        const std::optional<float> value = ParseSettingValue(text);
+        if (!value || !std::isfinite(*value) || *value < low || *value > high)
+          return "'" + text + "' is not a number from " + range;
+        return {};
+      },
+      "");
+}
+
+CLI::Validator PositiveFinite() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        const std::optional<float> value = ParseSettingValue(text);
+        if (!value || !std::isfinite(*value) || !(*value > 0.0f))
+          return "'" + text + "' is not a number above 0 (finite as a 32-bit float)";
+        return {};
+      },
+      "");
+}
+
+struct JobRequest {
+  int CommandId = 0;
+  std::string InputPath;
+  std::string OutputPath;
+  float Brightness = 0.8f;
+  float PostGamma = 1.2f;
+  bool Warm = false;
+  bool Quiet = false;
+};
+
+int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool errIsTerminal) {
+  ConsoleOptions options;
+  options.InputPath = request.InputPath;
+  options.OutputPath = request.OutputPath;
+  options.WarmColours = request.Warm ? 1 : 0;
+  options.ShowLog = !request.Quiet;
+  options.ShowProgress = !request.Quiet && errIsTerminal;
+  ConsoleWindow window(options, out, err);
+  Session session(window);
+  StartSession(session);
+  session.Settings.Brightness = request.Brightness;
+  session.Settings.PostGamma = request.PostGamma;
+  // The checkbox reaches the settings through the dispatcher, as a click does.
+  if (request.Warm) HandleCommand(session, kWarmColoursBoxId);
+  HandleCommand(session, request.CommandId);
+  window.ClearProgress();
+  out.flush();
+  if (!out) {
+    err << "lumivane-cli: cannot write the standard output\n";
+    return kExitJobFailed;
+  }
+  return window.Succeeded() ? kExitSuccess : kExitJobFailed;
+}
+
+// The input's format, or an exit status when it cannot be read or recognised.
+std::optional<InputFormat> RecogniseInput(const std::string& path, std::ostream& err, int* status) {
+  const SniffResult sniff = SniffInputFile(path);
+  if (!sniff.Error.empty()) {
+    err << "lumivane-cli: cannot read " << EscapeForTerminal(path) << ": " << sniff.Error << '\n';
+    *status = kExitJobFailed;
+    return std::nullopt;
+  }
+  if (sniff.Format == InputFormat::Unknown) {
+    err << "lumivane-cli: " << EscapeForTerminal(path)
+        << " is not a Radiance, TIFF or PFM file (it starts with none of \"#?RADIANCE\", "
+           "\"II\", \"MM\", \"PF\", \"Pf\")\n";
+    *status = kExitJobFailed;
+    return std::nullopt;
+  }
+  return sniff.Format;
+}
+
+}  // namespace
+
+std::optional<float> ParseSettingValue(std::string_view text) {
+  if (!IsDecimalText(text)) return std::nullopt;
+  return static_cast<float>(ParseNumber(text));
+}
+
+int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+                   bool errIsTerminal) {
+  CLI::App app{
+      "Tone-maps high-dynamic-range images (Radiance .hdr, 96-bit float TIFF, PFM) to 24-bit "
+      "TIFF files and converts between the float formats. The input's format is recognised "
+      "from its first bytes.",
+      "lumivane-cli"};
+  app.set_version_flag("--version", std::string("lumivane-cli ") + LUMIVANE_VERSION);
+  app.require_subcommand(1);
+  app.footer(
+      "Exit status: 0 success, 1 the job failed, 2 usage error.\n"
+      "The status log and the success text go to standard output; failures to standard "
+      "error.");
+
+  std::string input;
+  std::string output;
+  std::string brightnessText = "0.8";
+  std::string contrastText = "1.2";
+  std::string postGammaText;
+  bool warm = false;
+  bool quiet = false;
+
+  CLI::App* tonemap = app.add_subcommand(
+      "tonemap", "Tone-map INPUT (Radiance, float TIFF or PFM) to the 24-bit TIFF OUTPUT.");
+  tonemap
+      ->add_option("--brightness", brightnessText,
+                   "Brightness, 0.01 to 50; higher is brighter (default 0.8)")
+      ->type_name("B")
+      ->check(SettingRange(0.01f, 50.0f, "0.01 to 50"));
+  CLI::Option* contrast =
+      tonemap
+          ->add_option("--contrast", contrastText,
+                       "Contrast, 0.1 to 10; the post-gamma exponent is 1 / contrast, as the "
+                       "window's [Accept] sets it (default 1.2)")
+          ->type_name("C")
+          ->check(SettingRange(0.1f, 10.0f, "0.1 to 10"));
+  CLI::Option* postGamma =
+      tonemap
+          ->add_option("--post-gamma", postGammaText,
+                       "The post-gamma exponent itself, above 0 (1.2 is the window's state "
+                       "before [Accept])")
+          ->type_name("K")
+          ->check(PositiveFinite());
+  contrast->excludes(postGamma);
+  tonemap->add_flag("--warm", warm, "Warm colours: each channel's own average");
+  tonemap->add_flag("-q,--quiet", quiet, "No log, progress or success text; failures only");
+  tonemap->add_option("INPUT", input, "The image to tone-map")->type_name("")->required();
+  tonemap->add_option("OUTPUT", output, "The 24-bit TIFF to write (replaced if it exists)")
+      ->type_name("")
+      ->required();
+
+  CLI::App* convert = app.add_subcommand(
+      "convert",
+      "Convert INPUT to OUTPUT without tone-mapping: Radiance > TIFF, Radiance > PFM, "
+      "PFM > TIFF or TIFF > PFM, by INPUT's first bytes and OUTPUT's extension (.tif, .tiff: "
+      "96-bit float TIFF; .pfm: PFM).");
+  convert->add_flag("-q,--quiet", quiet, "No log, progress or success text; failures only");
+  convert->add_option("INPUT", input, "The Radiance, float TIFF or PFM image")
+      ->type_name("")
+      ->required();
+  convert->add_option("OUTPUT", output, "The file to write: .tif, .tiff or .pfm")
+      ->type_name("")
+      ->required();
+
+  JobRequest request;
+  try {
+    app.parse(argc, argv);
+    request.InputPath = AbsolutePath(input);
+    request.OutputPath = AbsolutePath(output);
+    request.Quiet = quiet;
+    int status = kExitJobFailed;
+    if (tonemap->parsed()) {
+      request.Brightness = *ParseSettingValue(brightnessText);
+      request.PostGamma = postGamma->count() > 0
+                              ? *ParseSettingValue(postGammaText)
+                              : PostGammaFromContrast(*ParseSettingValue(contrastText));
+      request.Warm = warm;
+      const std::optional<InputFormat> format = RecogniseInput(request.InputPath, err, &status);
+      if (!format) return status;
+      request.CommandId = *ToneMapCommandFor(*format);
+    } else {
+      const OutputKind kind = OutputKindFromName(output);
+      if (kind == OutputKind::Unknown)
+        throw CLI::ValidationError(
+            "OUTPUT", "'" + output + "' does not end in .tif, .tiff or .pfm; " + kConversionList);
+      const std::optional<InputFormat> format = RecogniseInput(request.InputPath, err, &status);
+      if (!format) return status;
+      const std::optional<int> command = ConvertCommandFor(*format, kind);
+      if (!command)
+        throw CLI::ValidationError("OUTPUT",
+                                   "no conversion from a " + std::string(InputFormatName(*format)) +
+                                       " input to a " + (kind == OutputKind::Pfm ? "PFM" : "TIFF") +
+                                       " output; " + kConversionList);
+      request.CommandId = *command;
+    }
+  } catch (const CLI::ParseError& error) {
+    const int code = app.exit(error, out, err);
+    return code == static_cast<int>(CLI::ExitCodes::Success) ? kExitSuccess : kExitUsage;
+  }
+  return RunJob(request, out, err, errIsTerminal);
+}
+
+}  // namespace lumivane

@@ -1,0 +1,91 @@
+#include "cli/inputformat.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include "shell/binaryfile.h"
+#include "shell/controlids.h"
+
+namespace lumivane {
+
+InputFormat SniffInputFormat(std::string_view firstBytes) {
+  if (firstBytes.starts_with("#?RADIANCE")) return InputFormat::Radiance;
+  if (firstBytes.starts_with("II") || firstBytes.starts_with("MM")) return InputFormat::Tiff;
+  if (firstBytes.starts_with("PF") || firstBytes.starts_with("Pf")) return InputFormat::Pfm;
+  return InputFormat::Unknown;
+}
+
+SniffResult SniffInputFile(const std::string& path) {
+  SniffResult result;
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    result.Error = "is a directory";
+    return result;
+  }
+  BinaryFile file = BinaryFile::OpenForReading(path);
+  if (!file.IsOpen()) {
+    result.Error = file.ErrorText();
+    return result;
+  }
+  char head[10] = {};
+  const std::size_t got = file.Read(head, sizeof head);
+  if (file.ErrorNumber() != 0) {
+    result.Error = file.ErrorText();
+    return result;
+  }
+  result.Format = SniffInputFormat(std::string_view(head, got));
+  return result;
+}
+
+std::string_view InputFormatName(InputFormat format) {
+  switch (format) {
+    case InputFormat::Radiance:
+      return "Radiance";
+    case InputFormat::Tiff:
+      return "TIFF";
+    case InputFormat::Pfm:
+      return "PFM";
+    case InputFormat::Unknown:
+      break;
+  }
+  return "unknown";
+}
+
+std::optional<int> ToneMapCommandFor(InputFormat format) {
+  switch (format) {
+    case InputFormat::Radiance:
+      return kOpenHdrCommand;
+    case InputFormat::Tiff:
+      return kOpenTiffCommand;
+    case InputFormat::Pfm:
+      return kOpenPfmCommand;
+    case InputFormat::Unknown:
+      break;
+  }
+  return std::nullopt;
+}
+
+OutputKind OutputKindFromName(std::string_view path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.find_last_of('.');
+  if (dot == std::string_view::npos) return OutputKind::Unknown;
+  std::string extension(name.substr(dot + 1));
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension == "tif" || extension == "tiff") return OutputKind::Tiff96;
+  if (extension == "pfm") return OutputKind::Pfm;
+  return OutputKind::Unknown;
+}
+
+std::optional<int> ConvertCommandFor(InputFormat input, OutputKind output) {
+  if (input == InputFormat::Radiance && output == OutputKind::Tiff96) return kHdrToTiffCommand;
+  if (input == InputFormat::Radiance && output == OutputKind::Pfm) return kHdrToPfmCommand;
+  if (input == InputFormat::Pfm && output == OutputKind::Tiff96) return kPfmToTiffCommand;
+  if (input == InputFormat::Tiff && output == OutputKind::Pfm) return kTiffToPfmCommand;
+  return std::nullopt;
+}
+
+}  // namespace lumivane
