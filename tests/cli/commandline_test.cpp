@@ -1,0 +1,193 @@
+#include "cli/commandline.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/testfiles.h"
+
+namespace lumivane {
+namespace {
+
+using testing::TempDir;
+using testing::WriteText;
+
+struct Result {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+
+Result RunCli(std::vector<std::string> args) {
+  args.insert(args.begin(), "lumivane-cli");
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  std::ostringstream out, err;
+  Result result;
+  result.Status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err, false);
+  result.Out = out.str();
+  result.Err = err.str();
+  return result;
+}
+
+bool Contains(const std::string& text, const std::string& piece) {
+  return text.find(piece) != std::string::npos;
+}
+
+TEST(ParseSettingValue, TakesWholeDecimalTextAsAcceptDoes) {
+  EXPECT_EQ(ParseSettingValue("0.8"), 0.8f);
+  EXPECT_EQ(ParseSettingValue("+2"), 2.0f);
+  EXPECT_EQ(ParseSettingValue(".5"), 0.5f);
+  EXPECT_EQ(ParseSettingValue("5."), 5.0f);
+  EXPECT_EQ(ParseSettingValue("-1.5e1"), -15.0f);
+  EXPECT_EQ(ParseSettingValue("1E-2"), 0.01f);
+  for (const char* bad : {"", " 1", "1 ", "2,5", "1.2.3", "e5", "1e", "1e+", ".", "+", "&H10",
+                          "0x10", "inf", "nan", "1d2", "--1"}) {
+    EXPECT_EQ(ParseSettingValue(bad), std::nullopt) << bad;
+  }
+}
+
+TEST(CommandLine, VersionHelpAndMissingVerb) {
+  Result version = RunCli({"--version"});
+  EXPECT_EQ(version.Status, 0);
+  EXPECT_EQ(version.Out, "lumivane-cli 1.22\n");
+  EXPECT_EQ(version.Err, "");
+
+  Result help = RunCli({"--help"});
+  EXPECT_EQ(help.Status, 0);
+  EXPECT_TRUE(Contains(help.Out, "tonemap")) << help.Out;
+  EXPECT_TRUE(Contains(help.Out, "convert")) << help.Out;
+  EXPECT_TRUE(Contains(help.Out, "Exit status: 0 success, 1 the job failed, 2 usage error."));
+
+  Result tonemapHelp = RunCli({"tonemap", "--help"});
+  EXPECT_EQ(tonemapHelp.Status, 0);
+  for (const char* option : {"--brightness", "--contrast", "--post-gamma", "--warm", "--quiet"})
+    EXPECT_TRUE(Contains(tonemapHelp.Out, option)) << option;
+
+  Result convertHelp = RunCli({"convert", "--help"});
+  EXPECT_EQ(convertHelp.Status, 0);
+  EXPECT_TRUE(Contains(convertHelp.Out, "PFM > TIFF"));
+
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"blur", "a", "b"},
+                                             {"tonemap"},
+                                             {"tonemap", "a"},
+                                             {"tonemap", "a", "b", "c"},
+                                             {"tonemap", "--bright", "2", "a", "b"},
+                                             {"convert", "a"}}) {
+    Result usage = RunCli(args);
+    EXPECT_EQ(usage.Status, 2) << usage.Err;
+    EXPECT_EQ(usage.Out, "");
+    EXPECT_TRUE(Contains(usage.Err, "--help")) << usage.Err;
+  }
+}
+
+// An accepted value goes on to the input, which is missing here: exit 1,
+// not the usage error's 2.
+TEST(CommandLine, SettingsOutsideTheirRangesAreUsageErrorsNamingTheRange) {
+  TempDir dir;
+  const std::string missing = dir.File("missing.hdr");
+  const std::string out = dir.File("out.tif");
+  const auto status = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), "tonemap");
+    args.push_back(missing);
+    args.push_back(out);
+    return RunCli(args);
+  };
+  for (const char* good : {"0.01", "50", "10.5", "0.8", "1e1"})
+    EXPECT_EQ(status({"--brightness", good}).Status, 1) << good;
+  for (const char* bad : {"0.0099", "50.5", "0", "-1", "abc", "2,5", "nan", "1e400"}) {
+    const Result result = status({"--brightness", bad});
+    EXPECT_EQ(result.Status, 2) << bad;
+    EXPECT_TRUE(Contains(result.Err, "0.01 to 50")) << result.Err;
+    EXPECT_TRUE(Contains(result.Err, "--brightness")) << result.Err;
+  }
+  // 50.000001 rounds to the float 50: compared in 32-bit float, it is accepted.
+  EXPECT_EQ(status({"--brightness", "50.000001"}).Status, 1);
+
+  for (const char* good : {"0.1", "10", "1.2", "0.5"})
+    EXPECT_EQ(status({"--contrast", good}).Status, 1) << good;
+  for (const char* bad : {"0.0999", "10.01", "0", ""}) {
+    const Result result = status({"--contrast", bad});
+    EXPECT_EQ(result.Status, 2) << bad;
+    EXPECT_TRUE(Contains(result.Err, "0.1 to 10")) << result.Err;
+  }
+
+  for (const char* good : {"1.2", "0.001", "1000"})
+    EXPECT_EQ(status({"--post-gamma", good}).Status, 1) << good;
+  for (const char* bad : {"0", "-0.5", "1e39", "inf", "x"}) {
+    const Result result = status({"--post-gamma", bad});
+    EXPECT_EQ(result.Status, 2) << bad;
+    EXPECT_TRUE(Contains(result.Err, "above 0")) << result.Err;
+  }
+
+  const Result both = status({"--contrast", "2", "--post-gamma", "0.5"});
+  EXPECT_EQ(both.Status, 2);
+  EXPECT_TRUE(Contains(both.Err, "--contrast excludes --post-gamma")) << both.Err;
+  EXPECT_FALSE(testing::FileExists(out));
+}
+
+TEST(CommandLine, InputsThatCannotBeReadOrRecognisedFailTheJob) {
+  TempDir dir;
+  WriteText(dir.File("notes.hdr"), "hello\n");
+  const Result missing = RunCli({"tonemap", dir.File("missing.hdr"), dir.File("out.tif")});
+  EXPECT_EQ(missing.Status, 1);
+  EXPECT_EQ(missing.Out, "");
+  EXPECT_EQ(missing.Err, "lumivane-cli: cannot read " + dir.File("missing.hdr") +
+                             ": No such file or directory\n");
+
+  const Result unknown = RunCli({"tonemap", "--quiet", dir.File("notes.hdr"), dir.File("out.tif")});
+  EXPECT_EQ(unknown.Status, 1);
+  EXPECT_EQ(unknown.Err, "lumivane-cli: " + dir.File("notes.hdr") +
+                             " is not a Radiance, TIFF or PFM file (it starts with none of "
+                             "\"#?RADIANCE\", \"II\", \"MM\", \"PF\", \"Pf\")\n");
+  const Result unknownConvert = RunCli({"convert", dir.File("notes.hdr"), dir.File("out.pfm")});
+  EXPECT_EQ(unknownConvert.Status, 1);
+  EXPECT_EQ(unknownConvert.Err, unknown.Err);
+  EXPECT_FALSE(testing::FileExists(dir.File("out.tif")));
+  EXPECT_FALSE(testing::FileExists(dir.File("out.pfm")));
+
+  // A name with a control byte reaches the terminal escaped.
+  const std::string odd = dir.File("odd\x1B[1mname.hdr");
+  WriteText(odd, "hello\n");
+  const Result escaped = RunCli({"tonemap", odd, dir.File("out.tif")});
+  EXPECT_EQ(escaped.Status, 1);
+  EXPECT_TRUE(Contains(escaped.Err, "odd\\x1B[1mname.hdr")) << escaped.Err;
+  EXPECT_FALSE(Contains(escaped.Err, "\x1B"));
+
+  // Paths are made absolute, as a dialog returns them.
+  const Result relative = RunCli({"tonemap", "no-such-relative-input.hdr", dir.File("out.tif")});
+  EXPECT_EQ(relative.Status, 1);
+  EXPECT_TRUE(Contains(relative.Err, "cannot read /")) << relative.Err;
+  EXPECT_TRUE(Contains(relative.Err, "/no-such-relative-input.hdr")) << relative.Err;
+}
+
+TEST(CommandLine, ConvertPairsOutsideTheFourAreUsageErrorsListingThem) {
+  TempDir dir;
+  WriteText(dir.File("float.tif"), std::string("II*\0", 4));
+  WriteText(dir.File("float.pfm"), "PF\n1 1\n-1.0\n");
+  WriteText(dir.File("image.hdr"), "#?RADIANCE\n");
+  const std::string list = "HDR > TIFF, HDR > PFM, PFM > TIFF and TIFF > PFM";
+  for (const auto& [input, output] :
+       std::vector<std::pair<std::string, std::string>>{{"float.tif", "out.tif"},
+                                                        {"float.tif", "out.TIFF"},
+                                                        {"float.pfm", "out.pfm"},
+                                                        {"image.hdr", "out.hdr"},
+                                                        {"image.hdr", "out.png"},
+                                                        {"float.pfm", "out"},
+                                                        {"missing.hdr", "out.exr"}}) {
+    const Result result = RunCli({"convert", dir.File(input), dir.File(output)});
+    EXPECT_EQ(result.Status, 2) << input << " " << output;
+    EXPECT_TRUE(Contains(result.Err, list)) << result.Err;
+    EXPECT_EQ(result.Out, "");
+    EXPECT_FALSE(testing::FileExists(dir.File(output)));
+  }
+  const Result same = RunCli({"convert", dir.File("float.tif"), dir.File("x.tif")});
+  EXPECT_TRUE(Contains(same.Err, "no conversion from a TIFF input to a TIFF output")) << same.Err;
+}
+
+}  // namespace
+}  // namespace lumivane
