@@ -1,0 +1,336 @@
+// Runs of the real lumivane-cli binary, compared with the same jobs run in
+// process through the dispatcher with a recording window.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "cli/escape.h"
+#include "shell/controlids.h"
+#include "shell/dispatch.h"
+#include "shell/session.h"
+#include "tests/support/recordingwindow.h"
+#include "tests/support/testfiles.h"
+
+namespace lumivane {
+namespace {
+
+using testing::FileExists;
+using testing::ReadBytes;
+using testing::RecordingWindow;
+using testing::TempDir;
+using testing::WriteBytes;
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+struct CliResult {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+
+CliResult RunBinary(const TempDir& dir, const std::vector<std::string>& args) {
+  std::string command = Quote(LUMIVANE_CLI_PATH);
+  for (const std::string& arg : args) command += " " + Quote(arg);
+  const std::string errFile = dir.File("stderr.txt");
+  command += " 2>" + Quote(errFile) + " </dev/null";
+  CliResult result;
+  result.Status = testing::RunCommand(command, &result.Out);
+  const Bytes err = ReadBytes(errFile);
+  result.Err.assign(err.begin(), err.end());
+  return result;
+}
+
+struct InProcessResult {
+  std::vector<std::string> Log;
+  std::vector<testing::RecordedBox> Boxes;
+  Bytes Output;
+};
+
+// The job through the dispatcher as a window runs it; `settle` plays the
+// user's part (boxes, [Accept], the checkbox) before the command.
+InProcessResult RunInProcess(int commandId, const std::string& input, const std::string& output,
+                             const std::function<void(RecordingWindow&, Session&)>& settle = {}) {
+  RecordingWindow window;
+  window.DialogAnswers = {input, output};
+  Session session(window);
+  StartSession(session);
+  if (settle) settle(window, session);
+  HandleCommand(session, commandId);
+  InProcessResult result{window.Log, window.Boxes, ReadBytes(output)};
+  std::filesystem::remove(output);
+  return result;
+}
+
+// The elapsed seconds vary from run to run.
+std::string MaskSeconds(const std::string& text) {
+  static const std::regex seconds("[ -][0-9]+ seconds(\n|$)");
+  return std::regex_replace(text, seconds, " # seconds$1");
+}
+
+std::string ExpectedStdout(const InProcessResult& run) {
+  std::string text;
+  for (const std::string& line : run.Log) text += EscapeForTerminal(line) + "\n";
+  for (const auto& box : run.Boxes)
+    if (box.Kind == BoxKind::Information) text += box.Text + "\n";
+  return MaskSeconds(text);
+}
+
+// The TIFF DateTime text (bytes 240 to 259) is the time of writing.
+Bytes MaskTiffDate(Bytes bytes) {
+  if (bytes.size() >= 260 && bytes[0] == 'I' && bytes[1] == 'I')
+    std::fill(bytes.begin() + 240, bytes.begin() + 260, std::uint8_t{0});
+  return bytes;
+}
+
+std::string SamplePath() {
+  return std::string(LUMIVANE_SOURCE_DIR) + "/samples/sunset.hdr";
+}
+
+// A small Radiance file of flat rows with varied pixels.
+Bytes FlatHdr(std::uint32_t width, std::uint32_t height, const std::string& extraLine = "") {
+  std::string header = "#?RADIANCE\n";
+  if (!extraLine.empty()) header += extraLine + "\n";
+  header += "FORMAT=32-bit_rle_rgbe\nEXPOSURE=1.0\n\n-Y " + std::to_string(height) + " +X " +
+            std::to_string(width) + "\n";
+  Bytes bytes(header.begin(), header.end());
+  for (std::uint32_t i = 0; i < width * height; ++i) {
+    bytes.push_back(static_cast<std::uint8_t>(40 + (i * 37) % 200));
+    bytes.push_back(static_cast<std::uint8_t>(30 + (i * 91) % 220));
+    bytes.push_back(static_cast<std::uint8_t>(20 + (i * 53) % 230));
+    bytes.push_back(static_cast<std::uint8_t>(120 + i % 16));
+  }
+  return bytes;
+}
+
+void ExpectSameRun(const CliResult& cli, const InProcessResult& expected, const Bytes& written) {
+  EXPECT_EQ(cli.Status, 0) << cli.Err;
+  EXPECT_EQ(cli.Err, "");
+  EXPECT_EQ(MaskSeconds(cli.Out), ExpectedStdout(expected));
+  ASSERT_FALSE(expected.Output.empty());
+  EXPECT_EQ(MaskTiffDate(written), MaskTiffDate(expected.Output));
+}
+
+TEST(CliBinary, ToneMapGivesTheDispatchersLogAndBytes) {
+  TempDir dir;
+  const std::string input = SamplePath();
+  const std::string output = dir.File("sunset.tif");
+
+  // Untouched boxes and [Accept]: the command line's defaults.
+  const InProcessResult accepted =
+      RunInProcess(kOpenHdrCommand, input, output, [](RecordingWindow& window, Session& session) {
+        window.EditTexts[kBrightnessBoxId] = "0.8";
+        window.EditTexts[kContrastBoxId] = "1.2";
+        HandleCommand(session, kAcceptButtonId);
+      });
+  ASSERT_EQ(accepted.Boxes.size(), 1u);
+  EXPECT_EQ(accepted.Boxes[0].Text, "HDR Tonemapping concluded.");
+  const CliResult defaults = RunBinary(dir, {"tonemap", input, output});
+  ExpectSameRun(defaults, accepted, ReadBytes(output));
+  EXPECT_EQ(ReadBytes(output).size(), 308u + 320u * 200u * 3u);
+  EXPECT_TRUE(defaults.Out.ends_with("\nHDR Tonemapping concluded.\n")) << defaults.Out;
+
+  // The window's state before [Accept] is --post-gamma 1.2.
+  const InProcessResult fresh = RunInProcess(kOpenHdrCommand, input, output);
+  const CliResult postGamma = RunBinary(dir, {"tonemap", "--post-gamma", "1.2", input, output});
+  ExpectSameRun(postGamma, fresh, ReadBytes(output));
+  EXPECT_NE(MaskTiffDate(fresh.Output), MaskTiffDate(accepted.Output))
+      << "the exponent must change the picture";
+
+  // Settings typed into the boxes, [Accept], and the checkbox ticked.
+  const InProcessResult custom =
+      RunInProcess(kOpenHdrCommand, input, output, [](RecordingWindow& window, Session& session) {
+        window.EditTexts[kBrightnessBoxId] = "2.5";
+        window.EditTexts[kContrastBoxId] = "0.7";
+        HandleCommand(session, kAcceptButtonId);
+        window.Checkbox = 1;
+        HandleCommand(session, kWarmColoursBoxId);
+      });
+  const CliResult settings = RunBinary(
+      dir, {"tonemap", "--brightness", "2.5", "--contrast", "0.7", "--warm", input, output});
+  ExpectSameRun(settings, custom, ReadBytes(output));
+  EXPECT_NE(MaskTiffDate(custom.Output), MaskTiffDate(accepted.Output));
+
+  // The log names the files by their absolute paths, as a dialog returns them.
+  const std::string relativeDir = dir.File("rel");
+  std::filesystem::create_directory(relativeDir);
+  const std::string command = "cd " + Quote(relativeDir) + " && " + Quote(LUMIVANE_CLI_PATH) +
+                              " tonemap " + Quote(input) + " out.tif 2>/dev/null";
+  std::string out;
+  EXPECT_EQ(testing::RunCommand(command, &out), 0);
+  EXPECT_NE(out.find("Closed destination file " + relativeDir + "/out.tif\n"), std::string::npos)
+      << out;
+}
+
+TEST(CliBinary, QuietPrintsNothingAndStillWrites) {
+  TempDir dir;
+  const std::string output = dir.File("quiet.tif");
+  const CliResult quiet = RunBinary(dir, {"tonemap", "--quiet", SamplePath(), output});
+  EXPECT_EQ(quiet.Status, 0) << quiet.Err;
+  EXPECT_EQ(quiet.Out, "");
+  EXPECT_EQ(quiet.Err, "");
+  EXPECT_EQ(ReadBytes(output).size(), 308u + 320u * 200u * 3u);
+}
+
+TEST(CliBinary, FailedJobsExitOneWithTheBoxesOnStandardError) {
+  TempDir dir;
+  // A run-length row head whose width is not the image's is refused.
+  Bytes refused = FlatHdr(3, 2);
+  const std::size_t dataStart = refused.size() - 3 * 2 * 4;
+  refused[dataStart + 0] = 2;
+  refused[dataStart + 1] = 2;
+  refused[dataStart + 2] = 0;
+  refused[dataStart + 3] = 5;
+  const std::string input = dir.File("refused.hdr");
+  WriteBytes(input, refused);
+  const std::string output = dir.File("refused.tif");
+  const InProcessResult expected = RunInProcess(kOpenHdrCommand, input, output);
+  const CliResult cli = RunBinary(dir, {"tonemap", input, output});
+  EXPECT_EQ(cli.Status, 1);
+  EXPECT_EQ(MaskSeconds(cli.Out), ExpectedStdout(expected));
+  EXPECT_EQ(cli.Err,
+            "lumivane-cli: LUMIVANE - Radiance: Cannot handle data.\n"
+            "lumivane-cli: LUMIVANE - Abort.: RLE type 2 header error.\n");
+  EXPECT_EQ(cli.Out.find("concluded"), std::string::npos);
+  EXPECT_FALSE(FileExists(output));
+
+  // The output is the input under another name: refused, the input intact.
+  const std::string sample = dir.File("sample.hdr");
+  WriteBytes(sample, ReadBytes(SamplePath()));
+  const std::string link = dir.File("link.tif");
+  std::filesystem::create_hard_link(sample, link);
+  const CliResult same = RunBinary(dir, {"tonemap", sample, link});
+  EXPECT_EQ(same.Status, 1);
+  EXPECT_NE(same.Err.find("lumivane-cli: LUMIVANE - Abort.: Cannot open " + link + "\n"),
+            std::string::npos)
+      << same.Err;
+  EXPECT_EQ(ReadBytes(sample), ReadBytes(SamplePath()));
+
+  // A folder that does not exist for the output.
+  const CliResult noFolder = RunBinary(dir, {"tonemap", sample, dir.File("none/out.tif")});
+  EXPECT_EQ(noFolder.Status, 1);
+  EXPECT_NE(noFolder.Err.find("Cannot open " + dir.File("none/out.tif")), std::string::npos);
+}
+
+TEST(CliBinary, HeaderLinesWithControlBytesReachTheTerminalEscaped) {
+  TempDir dir;
+  const std::string input = dir.File("hostile.hdr");
+  WriteBytes(input, FlatHdr(4, 3, "# \x1B]0;owned\x07 \x1B[2J\xFF end"));
+  const std::string output = dir.File("hostile.tif");
+  const InProcessResult expected = RunInProcess(kOpenHdrCommand, input, output);
+  const CliResult cli = RunBinary(dir, {"tonemap", input, output});
+  ExpectSameRun(cli, expected, ReadBytes(output));
+  EXPECT_NE(cli.Out.find("\n# \\x1B]0;owned\\x07 \\x1B[2J\\xFF end\n"), std::string::npos)
+      << cli.Out;
+  for (const char c : cli.Out) {
+    const auto byte = static_cast<unsigned char>(c);
+    EXPECT_TRUE(c == '\n' || (byte >= 0x20 && byte != 0x7F)) << "raw byte " << int{byte};
+  }
+}
+
+TEST(CliBinary, TheFourConversionsAndFloatInputs) {
+  TempDir dir;
+  const std::string hdr = dir.File("small.hdr");
+  WriteBytes(hdr, FlatHdr(5, 4));
+
+  struct Step {
+    std::vector<std::string> Args;
+    int Command;
+    std::string Input;
+    std::string Output;
+    std::string Success;
+  };
+  const std::string tiff96 = dir.File("float.tif");
+  const std::string pfm = dir.File("float.PFM");
+  const std::vector<Step> steps = {
+      {{"convert"}, kHdrToTiffCommand, hdr, tiff96, "HDR to TIFF conversion concluded."},
+      {{"convert"}, kHdrToPfmCommand, hdr, pfm, "HDR to PFM conversion concluded."},
+      {{"convert"},
+       kPfmToTiffCommand,
+       pfm,
+       dir.File("again.tiff"),
+       "PFM to TIFF conversion concluded."},
+      {{"convert"},
+       kTiffToPfmCommand,
+       tiff96,
+       dir.File("again.pfm"),
+       "TIFF to PFM conversion concluded."},
+      {{"tonemap"},
+       kOpenTiffCommand,
+       tiff96,
+       dir.File("from-tiff.tif"),
+       "TIFF Tonemapping concluded."},
+      {{"tonemap", "--warm"},
+       kOpenPfmCommand,
+       pfm,
+       dir.File("from-pfm.tif"),
+       "PFM Tonemapping concluded."},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.Success);
+    const bool warm = step.Args.size() > 1;
+    const InProcessResult expected =
+        RunInProcess(step.Command, step.Input, step.Output, [&](RecordingWindow& w, Session& s) {
+          w.EditTexts[kBrightnessBoxId] = "0.8";
+          w.EditTexts[kContrastBoxId] = "1.2";
+          HandleCommand(s, kAcceptButtonId);
+          w.Checkbox = warm ? 1 : 0;
+          if (warm) HandleCommand(s, kWarmColoursBoxId);
+        });
+    ASSERT_EQ(expected.Boxes.size(), 1u);
+    EXPECT_EQ(expected.Boxes[0].Text, step.Success);
+    std::vector<std::string> args = step.Args;
+    args.push_back(step.Input);
+    args.push_back(step.Output);
+    const CliResult cli = RunBinary(dir, args);
+    ExpectSameRun(cli, expected, ReadBytes(step.Output));
+  }
+  // HDR > PFM then PFM > TIFF gives the pixels of HDR > TIFF.
+  const Bytes direct = ReadBytes(tiff96);
+  const Bytes twoSteps = ReadBytes(dir.File("again.tiff"));
+  ASSERT_EQ(direct.size(), 308u + 5u * 4u * 12u);
+  EXPECT_EQ(MaskTiffDate(direct), MaskTiffDate(twoSteps));
+  // TIFF > PFM gives back the PFM of HDR > PFM.
+  EXPECT_EQ(ReadBytes(dir.File("again.pfm")), ReadBytes(pfm));
+}
+
+TEST(CliBinary, TheBundledSampleIsReproducibleAndReadByPeers) {
+  TempDir dir;
+  const std::string cli = LUMIVANE_CLI_PATH;
+  const std::string generator =
+      cli.substr(0, cli.find_last_of('/') + 1) + "lumivane_sample_generator";
+  const std::string regenerated = dir.File("sunset.hdr");
+  ASSERT_EQ(testing::RunCommand(Quote(generator) + " " + Quote(regenerated)), 0);
+  EXPECT_EQ(ReadBytes(regenerated), ReadBytes(SamplePath()));
+
+  const std::string output = dir.File("sunset.tif");
+  const CliResult run = RunBinary(dir, {"tonemap", SamplePath(), output});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Out.find("Image Length = 200\nImage Width = 320\n"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("RLE-2 Lines: 200\n"), std::string::npos) << run.Out;
+  if (testing::HaveTool("tiffinfo")) {
+    std::string info;
+    EXPECT_EQ(testing::RunCommand("tiffinfo " + Quote(output) + " 2>&1", &info), 0);
+    EXPECT_NE(info.find("Image Width: 320 Image Length: 200"), std::string::npos) << info;
+  }
+  // The picture spans the range: a saturated sun and near-black shadows.
+  const Bytes tiff = ReadBytes(output);
+  ASSERT_EQ(tiff.size(), 308u + 320u * 200u * 3u);
+  const auto [darkest, brightest] = std::minmax_element(tiff.begin() + 308, tiff.end());
+  EXPECT_LE(*darkest, 5);
+  EXPECT_EQ(*brightest, 255);
+}
+
+}  // namespace
+}  // namespace lumivane
