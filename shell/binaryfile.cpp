@@ -11,7 +11,9 @@
 
 namespace lumivane {
 
-BinaryFile::~BinaryFile() { Close(); }
+BinaryFile::~BinaryFile() {
+  Close();
+}
 
 BinaryFile::BinaryFile(BinaryFile&& other) noexcept
     : descriptor_(std::exchange(other.descriptor_, -1)), error_(other.error_) {}
@@ -26,8 +28,18 @@ BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
 }
 
 BinaryFile BinaryFile::OpenForReading(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  return BinaryFile(fd, fd < 0 ? errno : 0);
+  // Only regular files are images. Opening without blocking keeps a FIFO from
+  // waiting for a writer; a folder, a FIFO or a device is then refused.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return BinaryFile(-1, errno);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    return BinaryFile(-1, error);
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return BinaryFile(fd, 0);
 }
 
 BinaryFile BinaryFile::CreateForWriting(const std::string& path) {
@@ -104,22 +116,28 @@ std::optional<std::uint64_t> BinaryFile::Size() const {
 }
 
 bool BinaryFile::SameFileAs(const BinaryFile& other) const {
-  struct stat mine {}, theirs {};
+  struct stat mine {
+  }, theirs{};
   if (descriptor_ < 0 || other.descriptor_ < 0) return false;
   if (::fstat(descriptor_, &mine) != 0 || ::fstat(other.descriptor_, &theirs) != 0) return false;
   return mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
 }
 
 bool BinaryFile::SameFileAs(const std::string& path) const {
-  struct stat mine {}, theirs {};
+  struct stat mine {
+  }, theirs{};
   if (descriptor_ < 0) return false;
   if (::fstat(descriptor_, &mine) != 0 || ::stat(path.c_str(), &theirs) != 0) return false;
   return mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
 }
 
-std::string BinaryFile::ErrorText() const { return error_ ? std::strerror(error_) : ""; }
+std::string BinaryFile::ErrorText() const {
+  return error_ ? std::strerror(error_) : "";
+}
 
-bool RemoveFile(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  return !path.empty() && ::unlink(path.c_str()) == 0;
+}
 
 std::string AbsolutePath(const std::string& path) {
   if (path.empty()) return path;

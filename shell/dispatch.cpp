@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "formats/pfmreader.h"
@@ -92,8 +93,7 @@ void RunJobChain(Session& session, const JobChain& chain) {
   session.Context.InputFile.Close();
   session.Context.OutputFile.Close();
   if (succeeded)
-    session.Window.ShowMessageBox(chain.SuccessText, "LUMIVANE - Success.",
-                                  BoxKind::Information);
+    session.Window.ShowMessageBox(chain.SuccessText, "LUMIVANE - Success.", BoxKind::Information);
   RestoreAfterJob(session);
   session.JobRunning = false;
 }
@@ -150,8 +150,17 @@ void HandleCommand(Session& session, int commandId) {
 
 namespace {
 
+// Rounds to 32-bit float; a number beyond the float range becomes an infinity
+// (a plain conversion would be undefined), which the range check then refuses.
+float RoundToFloat(long double value) {
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  if (value > std::numeric_limits<float>::max()) return kInfinity;
+  if (value < -std::numeric_limits<float>::max()) return -kInfinity;
+  return static_cast<float>(value);
+}
+
 float ReadSetting(Session& session, int boxId, float low, float high, float fallback) {
-  float value = static_cast<float>(ParseNumber(session.Window.EditText(boxId)));
+  float value = RoundToFloat(ParseNumber(session.Window.EditText(boxId)));
   if (value < low || value > high) value = fallback;
   session.Window.SetEditText(boxId, FormatNumber(value, 7));
   return value;
@@ -180,7 +189,9 @@ void ActivationChanged(Session& session, bool active) {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 long double ParseWholeNumber(std::string_view digits, int base) {
   long double value = 0;
@@ -210,10 +221,25 @@ long double ParseNumber(std::string_view text) {
     int base = 8;
     if (i < text.size()) {
       switch (text[i]) {
-        case 'H': case 'h': base = 16; ++i; break;
-        case 'B': case 'b': base = 2; ++i; break;
-        case 'O': case 'o': case 'Q': case 'q': base = 8; ++i; break;
-        default: break;
+        case 'H':
+        case 'h':
+          base = 16;
+          ++i;
+          break;
+        case 'B':
+        case 'b':
+          base = 2;
+          ++i;
+          break;
+        case 'O':
+        case 'o':
+        case 'Q':
+        case 'q':
+          base = 8;
+          ++i;
+          break;
+        default:
+          break;
       }
     }
     return ParseWholeNumber(text.substr(i), base);
@@ -239,7 +265,8 @@ long double ParseNumber(std::string_view text) {
     std::string exponent = "e";
     if (j < text.size() && (text[j] == '+' || text[j] == '-')) exponent += text[j++];
     const std::size_t first = j;
-    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) exponent += text[j++];
+    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
+      exponent += text[j++];
     if (j > first) number += exponent;
   }
   return std::strtold(number.c_str(), nullptr);
@@ -253,7 +280,9 @@ void PrepareForJob(Session& session) {
   session.LogLineCounter = 1;
 }
 
-void RestoreAfterJob(Session& session) { SetOpenItems(session, true); }
+void RestoreAfterJob(Session& session) {
+  SetOpenItems(session, true);
+}
 
 void ResetWindow(Session& session) {
   SetOpenItems(session, true);

@@ -30,11 +30,8 @@ bool RunOpenDialog(Session& session, const FileDialogRequest& request) {
   }
   JobContext& context = session.Context;
   context.InputFileName = path;
-  context.InputFile.Close();
-  std::error_code error;
-  // A path that cannot be opened (or is a folder) takes the "Cannot open " road
-  // of the caller; nothing is read from it.
-  if (std::filesystem::is_directory(path, error)) return false;
+  // A path that cannot be opened, or is no regular file, takes the caller's
+  // "Cannot open " road; nothing is read from it.
   context.InputFile = BinaryFile::OpenForReading(path);
   return context.InputFile.IsOpen();
 }
@@ -43,8 +40,7 @@ bool RunSaveDialog(Session& session, const FileDialogRequest& request) {
   JobContext& context = session.Context;
   context.OutputFileName = session.Window.RunFileDialog(request);
   if (context.OutputFileName.empty()) {
-    session.Window.ShowMessageBox("Missing Filename.", "LUMIVANE - Save As Error",
-                                  BoxKind::Error);
+    session.Window.ShowMessageBox("Missing Filename.", "LUMIVANE - Save As Error", BoxKind::Error);
     return false;
   }
   context.OutputFile.Close();

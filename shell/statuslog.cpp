@@ -1,5 +1,8 @@
 #include "shell/statuslog.h"
 
+#include <algorithm>
+#include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -33,31 +36,30 @@ bool CloseInputFile(Session& session) {
 
 namespace {
 
-// The significant digits of |value| in scientific form, enough of them that
-// the digit after the first `keep` is exact: "d.ddd...e±x" split up.
+// Every significant digit of a positive value, exactly, with the decimal
+// exponent of the first one.
 struct Scientific {
   std::string Digits;
-  int Exponent = 0;  // of the first digit
+  int Exponent = 0;
 };
 
-Scientific ScientificDigits(long double magnitude, int keep) {
-  // A short rendering is exact beyond the digits we look at unless the tail it
-  // rounded is a run of zeros or nines; then render the exact expansion.
-  for (int precision : {keep + 40, 20000}) {
-    std::vector<char> buffer(static_cast<std::size_t>(precision) + 32);
-    std::snprintf(buffer.data(), buffer.size(), "%.*Le", precision, magnitude);
-    const std::string text(buffer.data());
-    const auto e = text.find('e');
-    Scientific result;
-    result.Digits = text.substr(0, 1) + text.substr(2, e - 2);
-    result.Exponent = std::stoi(text.substr(e + 1));
-    if (precision == 20000) return result;
-    const std::string tail = result.Digits.substr(static_cast<std::size_t>(keep) + 1);
-    if (tail.find_first_not_of('0') != std::string::npos &&
-        tail.find_first_not_of('9') != std::string::npos)
-      return result;
-  }
-  return {};
+Scientific ExactDigits(long double magnitude) {
+  // magnitude < 2^binaryExponent and is a whole multiple of
+  // 2^(binaryExponent - LDBL_MANT_DIG), so its decimal expansion ends within
+  // fractionDigits places after the point; printf renders it exactly.
+  int binaryExponent = 0;
+  std::frexp(magnitude, &binaryExponent);
+  const int integerDigits = binaryExponent > 0 ? binaryExponent * 30103 / 100000 + 1 : 0;
+  const int fractionDigits = std::max(0, LDBL_MANT_DIG - binaryExponent);
+  const int precision = integerDigits + fractionDigits + 1;
+  std::vector<char> buffer(static_cast<std::size_t>(precision) + 32);
+  std::snprintf(buffer.data(), buffer.size(), "%.*Le", precision, magnitude);
+  const std::string text(buffer.data());
+  const std::size_t e = text.find('e');
+  Scientific result;
+  result.Digits = text.substr(0, 1) + text.substr(2, e - 2);
+  result.Exponent = std::stoi(text.substr(e + 1));
+  return result;
 }
 
 }  // namespace
@@ -68,7 +70,7 @@ std::string FormatNumber(long double value, int digits) {
   if (std::isinf(value)) return value < 0 ? "-Inf" : " Inf";
   if (value == 0) return " 0";
   const bool negative = value < 0;
-  Scientific sci = ScientificDigits(std::fabs(value), digits);
+  Scientific sci = ExactDigits(std::fabs(value));
 
   // Round at `digits`: only the first dropped digit decides; exactly 5 goes
   // to the even neighbour.
@@ -77,7 +79,8 @@ std::string FormatNumber(long double value, int digits) {
   const bool up = dropped > '5' || (dropped == '5' && (kept.back() - '0') % 2 == 1);
   if (up) {
     int i = static_cast<int>(kept.size()) - 1;
-    while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9') kept[static_cast<std::size_t>(i--)] = '0';
+    while (i >= 0 && kept[static_cast<std::size_t>(i)] == '9')
+      kept[static_cast<std::size_t>(i--)] = '0';
     if (i < 0) {
       kept.insert(kept.begin(), '1');
       kept.pop_back();
@@ -139,14 +142,33 @@ std::string FormatNumber(std::int32_t value, int digits) {
   return FormatNumber(static_cast<long double>(value), digits);
 }
 
-long double LocalClockSeconds() {
+namespace {
+
+long long LocalMillisecondsOfDay() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   std::tm local{};
   localtime_r(&now.tv_sec, &local);
-  const long long milliseconds = local.tm_hour * 3600000LL + local.tm_min * 60000LL +
-                                 local.tm_sec * 1000LL + now.tv_nsec / 1000000;
-  return static_cast<long double>(milliseconds) / 1000.0L;
+  return local.tm_hour * 3600000LL + local.tm_min * 60000LL + local.tm_sec * 1000LL +
+         now.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+long double LocalClockSeconds() {
+  // The local time of day is read once and then advanced by the steady clock.
+  // Within a day this gives the local clock's readings, and a phase that runs
+  // across midnight or across a change of the system clock still measures its
+  // true length instead of a wrong or negative one.
+  struct Anchor {
+    long long LocalMilliseconds;
+    std::chrono::steady_clock::time_point Steady;
+  };
+  static const Anchor anchor{LocalMillisecondsOfDay(), std::chrono::steady_clock::now()};
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - anchor.Steady)
+                           .count();
+  return static_cast<long double>(anchor.LocalMilliseconds + elapsed) / 1000.0L;
 }
 
 long double ClockSeconds(Session& session) {

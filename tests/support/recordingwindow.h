@@ -42,7 +42,7 @@ class RecordingWindow : public WindowSystem {
   // --- record ---
   std::vector<RecordedBox> Boxes;
   std::vector<FileDialogRequest> Dialogs;
-  std::vector<std::string> Log;  // the list's current lines
+  std::vector<std::string> Log;            // the list's current lines
   std::vector<std::string> LogOperations;  // "insert 0 text", "delete 0", "clear"
   std::vector<RecordedProgress> Progress;
   std::map<int, bool> MenuEnabled;  // current state per command id
@@ -50,6 +50,11 @@ class RecordingWindow : public WindowSystem {
   std::uint32_t ProgressLow = 0, ProgressHigh = 0, ProgressPosition = 0;
   std::optional<int> EndedWith;
   std::vector<int> FocusSets;
+  // Every call in order, one short text each ("box LUMIVANE - Abort.", "menu 1002 off",
+  // "range 0 1", "position 0", "clear", "insert 0 text", "delete 0", "dialog LUMIVANE Save",
+  // "get-text 1010", "set-text 1010  .8", "checkbox", "focus?", "focus 1011", "end 0"), so
+  // tests can check the order of operations across kinds.
+  std::vector<std::string> Events;
 
   std::string EditText(int controlId) override;
   void SetEditText(int controlId, const std::string& text) override;
@@ -68,6 +73,8 @@ class RecordingWindow : public WindowSystem {
 
   // Menu state for an id never touched counts as enabled, as at start.
   bool IsEnabled(int commandId) const;
+  // The boxes shown with this title, in order.
+  std::vector<RecordedBox> BoxesTitled(const std::string& title) const;
 };
 
 }  // namespace lumivane::testing
