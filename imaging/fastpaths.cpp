@@ -1,0 +1,290 @@
+#include "imaging/fastpaths.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "formats/rgbe.h"
+#include "imaging/tonemap.h"
+
+namespace lumivane {
+
+namespace {
+
+constexpr std::size_t kPairs = 65536;
+
+std::uint32_t LoadWord(const std::uint8_t* bytes, bool intelOrder) {
+  std::uint32_t word;
+  std::memcpy(&word, bytes, 4);
+  const bool swap = intelOrder != (std::endian::native == std::endian::little);
+  return swap ? __builtin_bswap32(word) : word;
+}
+
+void StoreLittleEndian(std::uint8_t* bytes, std::uint32_t word) {
+  bytes[0] = static_cast<std::uint8_t>(word);
+  bytes[1] = static_cast<std::uint8_t>(word >> 8);
+  bytes[2] = static_cast<std::uint8_t>(word >> 16);
+  bytes[3] = static_cast<std::uint8_t>(word >> 24);
+}
+
+// Float bit patterns to unsigned keys that sort as the values do (NaNs with
+// the sign bit set below -inf, the others above +inf).
+std::uint32_t KeyOf(std::uint32_t bits) {
+  const std::uint32_t flip = static_cast<std::uint32_t>(static_cast<std::int32_t>(bits) >> 31);
+  return bits ^ (flip | 0x80000000u);
+}
+
+float FloatOfKey(std::uint32_t key) {
+  const std::uint32_t bits = (key & 0x80000000u) ? key ^ 0x80000000u : ~key;
+  return std::bit_cast<float>(bits);
+}
+
+constexpr std::uint32_t kLowestFiniteKey = 0x00800000u;  // -FLT_MAX
+constexpr std::uint32_t kPlusInfinityKey = 0xFF800000u;
+// Neighbours of every threshold checked against the reference.
+constexpr std::uint32_t kCheckWindow = 48;
+
+}  // namespace
+
+// ---- Radiance ----
+
+const std::vector<float>& RgbeFloatTable() {
+  static const std::vector<float> table = [] {
+    std::vector<float> values(kPairs);
+    for (unsigned e = 0; e < 256; ++e) {
+      for (unsigned m = 0; m < 256; ++m) {
+        values[RgbeKey(static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(e))] =
+            RgbeToFloat(static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(e));
+      }
+    }
+    return values;
+  }();
+  return table;
+}
+
+RgbeToneTables BuildRgbeToneTables(const ImageStatistics& statistics, float brightness,
+                                   float postGamma, RowWorkers& workers) {
+  RgbeToneTables tables;
+  for (auto& channel : tables.Channel) channel.assign(kPairs, 0);
+  const std::vector<float>& values = RgbeFloatTable();
+  // One item per channel and exponent.
+  workers.Run(3 * 256, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t item = begin; item < end; ++item) {
+      const int c = static_cast<int>(item / 256);
+      const std::size_t first = (item % 256) << 8;
+      std::vector<std::uint8_t>& table = tables.Channel[c];
+      for (std::size_t key = first; key < first + 256; ++key) {
+        table[key] = ToneMapChannel(values[key], statistics.Minimum[c], statistics.Average[c],
+                                    brightness, postGamma, OperatorWidth::Single);
+      }
+    }
+  });
+  return tables;
+}
+
+void AccumulateRgbePixels(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
+                          const std::uint8_t* e, std::size_t count,
+                          ChannelAccumulators& accumulators) {
+  const float* values = RgbeFloatTable().data();
+  // Three independent chains, each in pixel order.
+  ChannelAccumulator red = accumulators[0], green = accumulators[1], blue = accumulators[2];
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t high = static_cast<std::size_t>(e[i]) << 8;
+    red.Add(values[high | r[i]]);
+    green.Add(values[high | g[i]]);
+    blue.Add(values[high | b[i]]);
+  }
+  accumulators = {red, green, blue};
+}
+
+void ToneMapRgbePixels(std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, const std::uint8_t* e,
+                       std::size_t count, const RgbeToneTables& tables) {
+  const std::uint8_t* red = tables.Channel[0].data();
+  const std::uint8_t* green = tables.Channel[1].data();
+  const std::uint8_t* blue = tables.Channel[2].data();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t high = static_cast<std::size_t>(e[i]) << 8;
+    r[i] = red[high | r[i]];
+    g[i] = green[high | g[i]];
+    b[i] = blue[high | b[i]];
+  }
+}
+
+void InterleaveRgb(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
+                   std::size_t count, std::uint8_t* out) {
+  for (std::size_t i = 0; i < count; ++i) {
+    out[3 * i] = r[i];
+    out[3 * i + 1] = g[i];
+    out[3 * i + 2] = b[i];
+  }
+}
+
+void RgbePixelsToFloats(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
+                        const std::uint8_t* e, std::size_t count, std::uint8_t* out) {
+  const float* values = RgbeFloatTable().data();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t high = static_cast<std::size_t>(e[i]) << 8;
+    StoreLittleEndian(out + 12 * i, std::bit_cast<std::uint32_t>(values[high | r[i]]));
+    StoreLittleEndian(out + 12 * i + 4, std::bit_cast<std::uint32_t>(values[high | g[i]]));
+    StoreLittleEndian(out + 12 * i + 8, std::bit_cast<std::uint32_t>(values[high | b[i]]));
+  }
+}
+
+// ---- Float input ----
+
+void SwapBytes4(std::uint8_t* bytes, std::size_t words) {
+  for (std::size_t i = 0; i < words; ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, bytes + 4 * i, 4);
+    word = __builtin_bswap32(word);
+    std::memcpy(bytes + 4 * i, &word, 4);
+  }
+}
+
+void AccumulateFloatPixels(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
+                           ChannelAccumulators& accumulators) {
+  ChannelAccumulator red = accumulators[0], green = accumulators[1], blue = accumulators[2];
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* pixel = pixels + 12 * i;
+    red.Add(std::bit_cast<float>(LoadWord(pixel, intelOrder)));
+    green.Add(std::bit_cast<float>(LoadWord(pixel + 4, intelOrder)));
+    blue.Add(std::bit_cast<float>(LoadWord(pixel + 8, intelOrder)));
+  }
+  accumulators = {red, green, blue};
+}
+
+FloatToneMapper::FloatToneMapper(const ImageStatistics& statistics, float brightness,
+                                 float postGamma)
+    : brightness_(brightness), postGamma_(postGamma) {
+  for (int c = 0; c < 3; ++c) {
+    channels_[c].Minimum = statistics.Minimum[c];
+    channels_[c].Average = statistics.Average[c];
+    Prepare(channels_[c]);
+  }
+}
+
+std::uint8_t FloatToneMapper::Reference(const Channel& channel, float value) const {
+  return ToneMapChannel(value, channel.Minimum, channel.Average, brightness_, postGamma_,
+                        OperatorWidth::Double);
+}
+
+std::uint8_t FloatToneMapper::Classify(const Channel& channel, std::uint32_t bits) const {
+  const std::uint32_t key = KeyOf(bits);
+  if (key - channel.LowKey >= channel.Span) {
+    return Reference(channel, std::bit_cast<float>(bits));
+  }
+  const std::size_t bucket = key >> 16;
+  unsigned byte = channel.BucketLow[bucket];
+  unsigned left = channel.BucketHigh[bucket] - byte;
+  // The byte lies in [byte, byte + left]; halve that range.
+  while (left > 0) {
+    const unsigned half = (left + 1) / 2;
+    if (channel.Threshold[byte + half] <= key) {
+      byte += half;
+      left -= half;
+    } else {
+      left = half - 1;
+    }
+  }
+  return static_cast<std::uint8_t>(byte);
+}
+
+std::uint8_t FloatToneMapper::MapValue(int channel, float value) const {
+  const Channel& ch = channels_[channel];
+  if (!ch.Thresholds) return Reference(ch, value);
+  return Classify(ch, std::bit_cast<std::uint32_t>(value));
+}
+
+void FloatToneMapper::Prepare(Channel& channel) const {
+  channel.Thresholds = false;
+  const double c = static_cast<double>(channel.Average) / static_cast<double>(brightness_);
+  const float k = postGamma_;
+  // Outside these bounds the monotonicity argument does not hold.
+  if (!std::isfinite(channel.Minimum) || !std::isfinite(c) || !(brightness_ > 0.0f) ||
+      !(k >= 0x1p-20f && k <= 65536.0f)) {
+    return;
+  }
+
+  // The lowest finite value at or above the minimum.
+  std::uint32_t low = kLowestFiniteKey, high = kPlusInfinityKey;
+  while (low < high) {
+    const std::uint32_t middle = low + (high - low) / 2;
+    if (static_cast<double>(FloatOfKey(middle)) >= channel.Minimum) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  channel.LowKey = low;
+  channel.Span = kPlusInfinityKey - low;
+  const auto byteAt = [&](std::uint32_t key) { return Reference(channel, FloatOfKey(key)); };
+
+  channel.Threshold[0] = channel.LowKey;
+  for (unsigned j = 1; j < 256; ++j) {
+    std::uint32_t from = channel.Threshold[j - 1], to = kPlusInfinityKey;
+    while (from < to) {
+      const std::uint32_t middle = from + (to - from) / 2;
+      if (byteAt(middle) >= j) {
+        to = middle;
+      } else {
+        from = middle + 1;
+      }
+    }
+    channel.Threshold[j] = from;
+  }
+
+  channel.BucketLow.assign(65536, 0);
+  channel.BucketHigh.assign(65536, 0);
+  const auto byteCount = [&](std::uint32_t key) {
+    // Thresholds 1 .. 255 at or below key.
+    return static_cast<std::uint8_t>(
+        std::upper_bound(channel.Threshold.begin() + 1, channel.Threshold.end(), key) -
+        (channel.Threshold.begin() + 1));
+  };
+  for (std::uint32_t bucket = 0; bucket < 65536; ++bucket) {
+    const std::uint32_t first = std::max(bucket << 16, channel.LowKey);
+    const std::uint32_t last = std::min(bucket << 16 | 0xFFFFu, kPlusInfinityKey - 1);
+    if (first > last) continue;
+    channel.BucketLow[bucket] = byteCount(first);
+    channel.BucketHigh[bucket] = byteCount(last);
+  }
+
+  // Every threshold's neighbourhood and both ends of the domain must agree
+  // with the reference, or the channel stays with the reference.
+  channel.Thresholds = true;
+  const auto agrees = [&](std::uint32_t first, std::uint32_t last) {
+    first = std::max(first, channel.LowKey);
+    last = std::min(last, kPlusInfinityKey - 1);
+    for (std::uint64_t key = first; key <= last; ++key) {
+      const auto k32 = static_cast<std::uint32_t>(key);
+      if (Classify(channel, std::bit_cast<std::uint32_t>(FloatOfKey(k32))) != byteAt(k32)) {
+        return false;
+      }
+    }
+    return true;
+  };
+  if (channel.LowKey >= kPlusInfinityKey) return;
+  bool exact = agrees(channel.LowKey, channel.LowKey + kCheckWindow) &&
+               agrees(kPlusInfinityKey - kCheckWindow, kPlusInfinityKey - 1);
+  for (unsigned j = 1; j < 256 && exact; ++j) {
+    const std::uint32_t t = channel.Threshold[j];
+    if (t >= kPlusInfinityKey || t == channel.Threshold[j - 1]) continue;
+    exact = agrees(t - std::min(t, kCheckWindow), t + kCheckWindow);
+  }
+  channel.Thresholds = exact;
+}
+
+void FloatToneMapper::Map(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
+                          std::uint8_t* out) const {
+  for (std::size_t i = 0; i < count; ++i) {
+    for (int c = 0; c < 3; ++c) {
+      const Channel& channel = channels_[c];
+      const std::uint32_t bits = LoadWord(pixels + 12 * i + 4 * c, intelOrder);
+      out[3 * i + c] = channel.Thresholds ? Classify(channel, bits)
+                                          : Reference(channel, std::bit_cast<float>(bits));
+    }
+  }
+}
+
+}  // namespace lumivane

@@ -1,0 +1,63 @@
+// Splitting work on independent rows over the machine's cores.
+//
+// The calling thread always takes a share itself and is the only one that
+// touches the session (log, progress bar): the window system is not
+// thread-safe.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace lumivane {
+
+// LUMIVANE_THREADS when it holds a whole number from 1 to 256, otherwise the
+// hardware's thread count (at least 1). 1 keeps everything on the calling thread.
+unsigned WorkerThreadCount();
+
+// A fixed team of threads, started once per job.
+class RowWorkers {
+ public:
+  using Work = std::function<void(std::size_t begin, std::size_t end)>;
+
+  explicit RowWorkers(unsigned threads = WorkerThreadCount());
+  ~RowWorkers();
+  RowWorkers(const RowWorkers&) = delete;
+  RowWorkers& operator=(const RowWorkers&) = delete;
+
+  unsigned Threads() const { return threads_; }
+
+  // Calls work(begin, end) on consecutive disjoint pieces that cover
+  // [0, count), one piece per thread, and returns when every piece is done.
+  void Run(std::size_t count, const Work& work);
+
+ private:
+  void Serve(unsigned index);
+
+  unsigned threads_;
+  std::vector<std::thread> team_;
+  std::mutex mutex_;
+  std::condition_variable start_;
+  std::condition_variable finished_;
+  const Work* work_ = nullptr;
+  std::size_t count_ = 0;
+  std::uint64_t generation_ = 0;
+  unsigned pending_ = 0;
+  bool stopping_ = false;
+};
+
+// Rows [0, rows) in waves of `rowsPerWave`: each wave is shared out by Run,
+// then afterWave(begin, end) runs on the calling thread, waves in row order.
+void ForEachRowWave(RowWorkers& workers, std::uint32_t rows, std::uint32_t rowsPerWave,
+                    const RowWorkers::Work& work,
+                    const std::function<void(std::uint32_t begin, std::uint32_t end)>& afterWave);
+
+// Rows per wave such that a wave covers about `pixelsPerWave` pixels of a row
+// `width` pixels wide; at least one row.
+std::uint32_t RowsPerWave(std::uint32_t width, std::size_t pixelsPerWave);
+
+}  // namespace lumivane

@@ -1,0 +1,387 @@
+#include "imaging/fastpaths.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "formats/rgbe.h"
+#include "imaging/parallel.h"
+#include "imaging/tonemap.h"
+
+namespace lumivane {
+namespace {
+
+const unsigned kThreadCounts[] = {1, 2, 3, 7};
+
+std::uint64_t Bits(double value) {
+  return std::bit_cast<std::uint64_t>(value);
+}
+
+void ExpectSameAccumulators(const ChannelAccumulators& expected,
+                            const ChannelAccumulators& actual) {
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_EQ(Bits(expected[c].Sum), Bits(actual[c].Sum)) << "channel " << c;
+    EXPECT_EQ(Bits(expected[c].Minimum), Bits(actual[c].Minimum)) << "channel " << c;
+    EXPECT_EQ(Bits(expected[c].Maximum), Bits(actual[c].Maximum)) << "channel " << c;
+  }
+}
+
+TEST(RowWorkers, EveryIndexOnceForAnyThreadCountAndWavesInOrder) {
+  for (unsigned threads : kThreadCounts) {
+    RowWorkers workers(threads);
+    EXPECT_EQ(workers.Threads(), threads);
+    for (std::size_t count : {0u, 1u, 2u, 5u, 6u, 7u, 1000u}) {
+      std::vector<std::atomic<int>> hits(count);
+      workers.Run(count, [&](std::size_t begin, std::size_t end) {
+        EXPECT_LT(begin, end);
+        for (std::size_t i = begin; i < end; ++i) ++hits[i];
+      });
+      for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(hits[i], 1) << count << " " << i;
+    }
+    std::vector<std::atomic<int>> rows(23);
+    std::vector<std::uint32_t> waves;
+    ForEachRowWave(
+        workers, 23, 5,
+        [&](std::size_t begin, std::size_t end) {
+          for (std::size_t i = begin; i < end; ++i) ++rows[i];
+        },
+        [&](std::uint32_t begin, std::uint32_t end) {
+          for (std::uint32_t i = begin; i < end; ++i) {
+            EXPECT_EQ(rows[i], 1);
+            waves.push_back(i);
+          }
+        });
+    ASSERT_EQ(waves.size(), 23u);
+    for (std::uint32_t i = 0; i < 23; ++i) EXPECT_EQ(waves[i], i);
+  }
+  EXPECT_EQ(RowsPerWave(1000, 5000), 5u);
+  EXPECT_EQ(RowsPerWave(100000, 5000), 1u);
+}
+
+TEST(RowWorkers, ThreadCountFromTheEnvironment) {
+  const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
+  ::setenv("LUMIVANE_THREADS", "3", 1);
+  EXPECT_EQ(WorkerThreadCount(), 3u);
+  ::setenv("LUMIVANE_THREADS", "1", 1);
+  EXPECT_EQ(WorkerThreadCount(), 1u);
+  for (const char* bad : {"0", "-2", "x", "4x", "", "100000"}) {
+    ::setenv("LUMIVANE_THREADS", bad, 1);
+    EXPECT_EQ(WorkerThreadCount(), hardware) << bad;
+  }
+  ::unsetenv("LUMIVANE_THREADS");
+  EXPECT_EQ(WorkerThreadCount(), hardware);
+}
+
+struct RgbePlanes {
+  std::vector<std::uint8_t> R, G, B, E;
+};
+
+RgbePlanes RandomPlanes(std::size_t count, std::mt19937& random) {
+  RgbePlanes planes{std::vector<std::uint8_t>(count), std::vector<std::uint8_t>(count),
+                    std::vector<std::uint8_t>(count), std::vector<std::uint8_t>(count)};
+  std::uniform_int_distribution<int> byte(0, 255), exponent(110, 150);
+  for (std::size_t i = 0; i < count; ++i) {
+    planes.R[i] = static_cast<std::uint8_t>(byte(random));
+    planes.G[i] = static_cast<std::uint8_t>(byte(random));
+    planes.B[i] = static_cast<std::uint8_t>(byte(random));
+    // Mostly plausible exponents, some of the extremes.
+    const int roll = byte(random);
+    planes.E[i] = static_cast<std::uint8_t>(roll < 4 ? 0 : roll > 251 ? 255 : exponent(random));
+  }
+  return planes;
+}
+
+ChannelAccumulators ReferenceRgbeAccumulators(const RgbePlanes& planes) {
+  ChannelAccumulators accumulators;
+  for (std::size_t i = 0; i < planes.E.size(); ++i) {
+    accumulators[0].Add(RgbeToFloat(planes.R[i], planes.E[i]));
+    accumulators[1].Add(RgbeToFloat(planes.G[i], planes.E[i]));
+    accumulators[2].Add(RgbeToFloat(planes.B[i], planes.E[i]));
+  }
+  return accumulators;
+}
+
+TEST(RgbeFastPaths, ValuesStatisticsAndFloatsEqualTheReference) {
+  const std::vector<float>& table = RgbeFloatTable();
+  ASSERT_EQ(table.size(), 65536u);
+  for (unsigned e = 0; e < 256; ++e) {
+    for (unsigned m = 0; m < 256; ++m) {
+      const auto mm = static_cast<std::uint8_t>(m), ee = static_cast<std::uint8_t>(e);
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(table[RgbeKey(mm, ee)]),
+                std::bit_cast<std::uint32_t>(RgbeToFloat(mm, ee)));
+    }
+  }
+
+  std::mt19937 random(6);
+  for (std::size_t count : {1u, 7u, 33u, 4099u}) {
+    const RgbePlanes planes = RandomPlanes(count, random);
+    ChannelAccumulators whole;
+    AccumulateRgbePixels(planes.R.data(), planes.G.data(), planes.B.data(), planes.E.data(), count,
+                         whole);
+    ExpectSameAccumulators(ReferenceRgbeAccumulators(planes), whole);
+
+    // Carried on over row boundaries, the chains stay the same.
+    ChannelAccumulators pieces;
+    for (std::size_t begin = 0; begin < count; begin += 5) {
+      const std::size_t n = std::min<std::size_t>(5, count - begin);
+      AccumulateRgbePixels(planes.R.data() + begin, planes.G.data() + begin,
+                           planes.B.data() + begin, planes.E.data() + begin, n, pieces);
+    }
+    ExpectSameAccumulators(whole, pieces);
+
+    std::vector<std::uint8_t> floats(12 * count);
+    RgbePixelsToFloats(planes.R.data(), planes.G.data(), planes.B.data(), planes.E.data(), count,
+                       floats.data());
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint8_t* mantissas[] = {planes.R.data(), planes.G.data(), planes.B.data()};
+      for (int c = 0; c < 3; ++c) {
+        const auto bits = std::bit_cast<std::uint32_t>(RgbeToFloat(mantissas[c][i], planes.E[i]));
+        const std::uint8_t expected[] = {
+            static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
+            static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
+        ASSERT_EQ(std::memcmp(floats.data() + 12 * i + 4 * c, expected, 4), 0) << i << " " << c;
+      }
+    }
+
+    std::vector<std::uint8_t> rgb(3 * count);
+    InterleaveRgb(planes.R.data(), planes.G.data(), planes.B.data(), count, rgb.data());
+    for (std::size_t i = 0; i < count; ++i) {
+      ASSERT_EQ(rgb[3 * i], planes.R[i]);
+      ASSERT_EQ(rgb[3 * i + 1], planes.G[i]);
+      ASSERT_EQ(rgb[3 * i + 2], planes.B[i]);
+    }
+  }
+}
+
+struct Setting {
+  float Brightness;
+  float PostGamma;
+  bool Warm;
+};
+
+const Setting kSettings[] = {
+    {0.8f, 1.0f, true},          {0.8f, 1.0f / 1.2f, false}, {0.01f, 1.0f / 1.2f, true},
+    {50.0f, 1.0f / 1.2f, false}, {1.0f, 10.0f, true},        {0.8f, 0.1f, true},
+    {50.0f, 1.0f, false},
+};
+
+TEST(RgbeFastPaths, ToneTablesEqualTheReferenceForEveryPair) {
+  std::mt19937 random(7);
+  const RgbePlanes planes = RandomPlanes(513, random);
+  const ChannelAccumulators accumulators = ReferenceRgbeAccumulators(planes);
+  for (const Setting& setting : kSettings) {
+    const ImageStatistics statistics = ComputeImageStatistics(accumulators, 513, setting.Warm);
+    RowWorkers one(1);
+    const RgbeToneTables tables =
+        BuildRgbeToneTables(statistics, setting.Brightness, setting.PostGamma, one);
+    for (int c = 0; c < 3; ++c) {
+      for (unsigned e = 0; e < 256; ++e) {
+        for (unsigned m = 0; m < 256; ++m) {
+          const auto mm = static_cast<std::uint8_t>(m), ee = static_cast<std::uint8_t>(e);
+          ASSERT_EQ(
+              tables.Channel[c][RgbeKey(mm, ee)],
+              ToneMapChannel(RgbeToFloat(mm, ee), statistics.Minimum[c], statistics.Average[c],
+                             setting.Brightness, setting.PostGamma, OperatorWidth::Single))
+              << c << " " << m << " " << e;
+        }
+      }
+    }
+    for (unsigned threads : {2u, 3u, 7u}) {
+      RowWorkers workers(threads);
+      const RgbeToneTables again =
+          BuildRgbeToneTables(statistics, setting.Brightness, setting.PostGamma, workers);
+      EXPECT_EQ(again.Channel, tables.Channel) << threads;
+    }
+
+    RgbePlanes mapped = planes;
+    ToneMapRgbePixels(mapped.R.data(), mapped.G.data(), mapped.B.data(), mapped.E.data(), 513,
+                      tables);
+    for (std::size_t i = 0; i < 513; ++i) {
+      const std::uint8_t* before[] = {planes.R.data(), planes.G.data(), planes.B.data()};
+      const std::uint8_t* after[] = {mapped.R.data(), mapped.G.data(), mapped.B.data()};
+      for (int c = 0; c < 3; ++c) {
+        ASSERT_EQ(after[c][i],
+                  ToneMapChannel(RgbeToFloat(before[c][i], planes.E[i]), statistics.Minimum[c],
+                                 statistics.Average[c], setting.Brightness, setting.PostGamma,
+                                 OperatorWidth::Single));
+      }
+    }
+  }
+}
+
+std::vector<std::uint8_t> StoreFloats(const std::vector<float>& values, bool intelOrder) {
+  std::vector<std::uint8_t> bytes(4 * values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const auto bits = std::bit_cast<std::uint32_t>(values[i]);
+    for (int j = 0; j < 4; ++j) {
+      bytes[4 * i + (intelOrder ? j : 3 - j)] = static_cast<std::uint8_t>(bits >> (8 * j));
+    }
+  }
+  return bytes;
+}
+
+float RandomBitPattern(std::mt19937& random) {
+  return std::bit_cast<float>(static_cast<std::uint32_t>(random()));
+}
+
+// Plausible image values with a sprinkling of every awkward kind.
+std::vector<float> MixedValues(std::size_t count, std::mt19937& random, float scale) {
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  std::uniform_int_distribution<int> roll(0, 99);
+  const float specials[] = {0.0f,
+                            -0.0f,
+                            std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(),
+                            std::numeric_limits<float>::quiet_NaN(),
+                            -std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::denorm_min(),
+                            1e-40f,
+                            std::numeric_limits<float>::max(),
+                            -1.5f};
+  std::vector<float> values(count);
+  for (float& v : values) {
+    const int r = roll(random);
+    if (r < 5) {
+      v = specials[static_cast<std::size_t>(r * 2 + (random() & 1))];
+    } else if (r < 10) {
+      v = RandomBitPattern(random);
+    } else {
+      v = scale * std::exp2(20.0f * unit(random) - 10.0f);
+    }
+  }
+  return values;
+}
+
+ChannelAccumulators ReferenceFloatAccumulators(const std::vector<float>& values) {
+  ChannelAccumulators accumulators;
+  for (std::size_t i = 0; i < values.size(); ++i) accumulators[i % 3].Add(values[i]);
+  return accumulators;
+}
+
+TEST(FloatFastPaths, SwappingAndStatisticsEqualTheReference) {
+  for (std::size_t words : {0u, 1u, 3u, 5u, 17u, 1001u}) {
+    std::vector<std::uint8_t> bytes(4 * words);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    std::vector<std::uint8_t> swapped = bytes;
+    SwapBytes4(swapped.data(), words);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      ASSERT_EQ(swapped[i], bytes[i - i % 4 + 3 - i % 4]);
+    }
+  }
+
+  std::mt19937 random(8);
+  for (std::size_t pixels : {1u, 2u, 7u, 1000u}) {
+    const std::vector<float> values = MixedValues(3 * pixels, random, 2.0f);
+    const ChannelAccumulators expected = ReferenceFloatAccumulators(values);
+    for (bool intel : {true, false}) {
+      const std::vector<std::uint8_t> stored = StoreFloats(values, intel);
+      ChannelAccumulators actual;
+      AccumulateFloatPixels(stored.data(), pixels, intel, actual);
+      ExpectSameAccumulators(expected, actual);
+    }
+  }
+  // Signed zeros: the first of equal extremes is kept, as in the reference.
+  for (bool negativeFirst : {true, false}) {
+    const std::vector<float> values = {negativeFirst ? -0.0f : 0.0f, 0.0f, 0.0f,
+                                       negativeFirst ? 0.0f : -0.0f, 0.0f, 0.0f};
+    const std::vector<std::uint8_t> stored = StoreFloats(values, true);
+    ChannelAccumulators actual;
+    AccumulateFloatPixels(stored.data(), 2, true, actual);
+    ExpectSameAccumulators(ReferenceFloatAccumulators(values), actual);
+    EXPECT_EQ(std::signbit(actual[0].Minimum), negativeFirst);
+  }
+}
+
+struct ImageCase {
+  const char* Name;
+  std::vector<float> Values;
+};
+
+std::vector<ImageCase> FloatImages() {
+  std::mt19937 random(9);
+  std::vector<ImageCase> images;
+  images.push_back({"mixed", MixedValues(3 * 999, random, 1.0f)});
+  images.push_back({"bright", MixedValues(3 * 64, random, 3e4f)});
+  std::vector<float> offset(3 * 100);
+  for (std::size_t i = 0; i < offset.size(); ++i) offset[i] = 1000.0f + 0.01f * (i % 37);
+  images.push_back({"narrow band far from zero", offset});
+  std::vector<float> negative(3 * 50);
+  for (std::size_t i = 0; i < negative.size(); ++i) negative[i] = -5.0f + 0.1f * (i % 11);
+  images.push_back({"negative average", negative});
+  images.push_back({"one pixel", {0.25f, 2.0f, 1e-30f}});
+  images.push_back({"all zero", std::vector<float>(9, 0.0f)});
+  images.push_back({"subnormal", {1e-42f, 2e-41f, 1e-45f, 3e-40f, 0.0f, 1e-39f}});
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  images.push_back({"no finite values", {nan, nan, nan, nan, nan, nan}});
+  return images;
+}
+
+TEST(FloatFastPaths, ThresholdsEqualTheReferenceOperator) {
+  std::mt19937 random(10);
+  for (const ImageCase& image : FloatImages()) {
+    const std::size_t pixels = image.Values.size() / 3;
+    const ChannelAccumulators accumulators = ReferenceFloatAccumulators(image.Values);
+    for (const Setting& setting : kSettings) {
+      const ImageStatistics statistics =
+          ComputeImageStatistics(accumulators, static_cast<std::uint32_t>(pixels), setting.Warm);
+      const FloatToneMapper mapper(statistics, setting.Brightness, setting.PostGamma);
+      const auto reference = [&](int c, float v) {
+        return ToneMapChannel(v, statistics.Minimum[c], statistics.Average[c], setting.Brightness,
+                              setting.PostGamma, OperatorWidth::Double);
+      };
+      const std::string where = std::string(image.Name) +
+                                " B=" + std::to_string(setting.Brightness) +
+                                " k=" + std::to_string(setting.PostGamma);
+      for (int c = 0; c < 3; ++c) {
+        if (std::isfinite(statistics.Minimum[c]) && std::string(image.Name) != "no finite values") {
+          EXPECT_TRUE(mapper.UsesThresholds(c)) << where << " channel " << c;
+        }
+        // The image's own values, arbitrary bit patterns, and values spread
+        // densely just above the minimum and around the key average.
+        std::vector<float> probes;
+        for (std::size_t i = c; i < image.Values.size(); i += 3) probes.push_back(image.Values[i]);
+        for (int i = 0; i < 20000; ++i) probes.push_back(RandomBitPattern(random));
+        const double m = statistics.Minimum[c];
+        const double span = std::max(1e-3, std::fabs(static_cast<double>(statistics.Average[c])));
+        std::uniform_real_distribution<double> near(0.0, 1.0);
+        if (std::isfinite(m)) {
+          for (int i = 0; i < 20000; ++i) {
+            probes.push_back(static_cast<float>(m + span * std::exp2(40.0 * near(random) - 30.0)));
+          }
+          float v = static_cast<float>(m);
+          for (int i = 0; i < 2000; ++i) {
+            probes.push_back(v);
+            v = std::nextafter(v, std::numeric_limits<float>::infinity());
+          }
+        }
+        for (float v : probes) {
+          ASSERT_EQ(mapper.MapValue(c, v), reference(c, v))
+              << where << " channel " << c << " value " << v << " bits "
+              << std::bit_cast<std::uint32_t>(v);
+        }
+      }
+
+      // Whole rows in both byte orders.
+      for (bool intel : {true, false}) {
+        const std::vector<std::uint8_t> stored = StoreFloats(image.Values, intel);
+        std::vector<std::uint8_t> out(3 * pixels, 0xEE);
+        mapper.Map(stored.data(), pixels, intel, out.data());
+        for (std::size_t i = 0; i < 3 * pixels; ++i) {
+          ASSERT_EQ(out[i], reference(static_cast<int>(i % 3), image.Values[i])) << where << i;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumivane
