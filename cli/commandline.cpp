@@ -97,7 +97,8 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
   window.ClearProgress();
   out.flush();
   if (!out) {
-    err << "lumivane-cli: cannot write the standard output\n";
+    err << "lumivane-cli: cannot write the log to the standard output (the job "
+        << (window.Succeeded() ? "succeeded" : "failed") << ")\n";
     return kExitJobFailed;
   }
   return window.Succeeded() ? kExitSuccess : kExitJobFailed;

@@ -1,9 +1,13 @@
 #include <unistd.h>
 
+#include <csignal>
 #include <iostream>
 
 #include "cli/commandline.h"
 
 int main(int argc, char** argv) {
+  // A reader that stops early (| head) must not kill a job halfway through
+  // writing its image; the lost log is reported by the exit status instead.
+  std::signal(SIGPIPE, SIG_IGN);
   return lumivane::RunCommandLine(argc, argv, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
 }

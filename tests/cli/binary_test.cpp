@@ -1,6 +1,10 @@
 // Runs of the real lumivane-cli binary, compared with the same jobs run in
 // process through the dispatcher with a recording window.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -181,6 +185,55 @@ TEST(CliBinary, QuietPrintsNothingAndStillWrites) {
   EXPECT_EQ(quiet.Out, "");
   EXPECT_EQ(quiet.Err, "");
   EXPECT_EQ(ReadBytes(output).size(), 308u + 320u * 200u * 3u);
+}
+
+// Runs the binary with its standard output on a pipe whose reading end is
+// already closed, as under `| head` once head has quit; stderr to `errFile`.
+int RunIntoClosedPipe(const std::vector<std::string>& args, const std::string& errFile) {
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  ::close(fds[0]);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, fds[1]);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  std::vector<std::string> all = {LUMIVANE_CLI_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : all) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  const int spawned =
+      posix_spawn(&child, LUMIVANE_CLI_PATH, &actions, &attributes, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  ::close(fds[1]);
+  if (spawned != 0) return -1;
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(CliBinary, AReaderThatQuitsEarlyLeavesAWholeImage) {
+  TempDir dir;
+  const std::string output = dir.File("piped.tif");
+  const std::string errFile = dir.File("piped-err.txt");
+  EXPECT_EQ(RunIntoClosedPipe({"tonemap", SamplePath(), output}, errFile), 1);
+  const Bytes err = ReadBytes(errFile);
+  EXPECT_EQ(std::string(err.begin(), err.end()),
+            "lumivane-cli: cannot write the log to the standard output (the job succeeded)\n");
+  EXPECT_EQ(ReadBytes(output).size(), 308u + 320u * 200u * 3u);
+  // Quiet writes nothing to the pipe, so nothing is lost.
+  EXPECT_EQ(RunIntoClosedPipe({"tonemap", "--quiet", SamplePath(), output}, errFile), 0);
 }
 
 TEST(CliBinary, FailedJobsExitOneWithTheBoxesOnStandardError) {
