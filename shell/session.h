@@ -28,6 +28,11 @@ struct JobContext {
   std::uint32_t ImageWidth = 0;
   std::uint32_t ImageHeight = 0;
   bool SourceIntelOrder = false;
+  // PFM stores its rows bottom to top, every other format top to bottom. Set
+  // by the float readers for the input; set by the PFM writer for the output and
+  // cleared by the job that consumes it.
+  bool InputRowsBottomUp = false;
+  bool OutputRowsBottomUp = false;
 };
 
 class Session;
