@@ -169,14 +169,18 @@ std::uint8_t FloatToneMapper::Reference(const Channel& channel, float value) con
                         OperatorWidth::Double);
 }
 
-std::uint8_t FloatToneMapper::Classify(const Channel& channel, std::uint32_t bits) const {
+[[gnu::always_inline]] inline std::uint8_t FloatToneMapper::Classify(const Channel& channel,
+                                                                     std::uint32_t bits) const {
   const std::uint32_t key = KeyOf(bits);
   if (key - channel.LowKey >= channel.Span) {
     return Reference(channel, std::bit_cast<float>(bits));
   }
-  const std::size_t bucket = key >> 16;
-  unsigned byte = channel.BucketLow[bucket];
-  unsigned left = channel.BucketHigh[bucket] - byte;
+  const unsigned range = channel.Bucket[key >> 16];
+  unsigned byte = range & 0xFFu;
+  unsigned left = (range >> 8) - byte;
+  // Mostly a bucket spans at most two bytes: one comparison without a branch
+  // (when it spans one, the next threshold lies beyond the bucket).
+  if (left <= 1) return static_cast<std::uint8_t>(byte + (channel.Threshold[byte + 1] <= key));
   // The byte lies in [byte, byte + left]; halve that range.
   while (left > 0) {
     const unsigned half = (left + 1) / 2;
@@ -221,6 +225,7 @@ void FloatToneMapper::Prepare(Channel& channel) const {
   const auto byteAt = [&](std::uint32_t key) { return Reference(channel, FloatOfKey(key)); };
 
   channel.Threshold[0] = channel.LowKey;
+  channel.Threshold[256] = 0xFFFFFFFFu;
   for (unsigned j = 1; j < 256; ++j) {
     std::uint32_t from = channel.Threshold[j - 1], to = kPlusInfinityKey;
     while (from < to) {
@@ -234,20 +239,19 @@ void FloatToneMapper::Prepare(Channel& channel) const {
     channel.Threshold[j] = from;
   }
 
-  channel.BucketLow.assign(65536, 0);
-  channel.BucketHigh.assign(65536, 0);
+  channel.Bucket.assign(65536, 0);
   const auto byteCount = [&](std::uint32_t key) {
     // Thresholds 1 .. 255 at or below key.
     return static_cast<std::uint8_t>(
-        std::upper_bound(channel.Threshold.begin() + 1, channel.Threshold.end(), key) -
+        std::upper_bound(channel.Threshold.begin() + 1, channel.Threshold.begin() + 256, key) -
         (channel.Threshold.begin() + 1));
   };
   for (std::uint32_t bucket = 0; bucket < 65536; ++bucket) {
     const std::uint32_t first = std::max(bucket << 16, channel.LowKey);
     const std::uint32_t last = std::min(bucket << 16 | 0xFFFFu, kPlusInfinityKey - 1);
     if (first > last) continue;
-    channel.BucketLow[bucket] = byteCount(first);
-    channel.BucketHigh[bucket] = byteCount(last);
+    channel.Bucket[bucket] =
+        static_cast<std::uint16_t>(byteCount(first) | unsigned{byteCount(last)} << 8);
   }
 
   // Every threshold's neighbourhood and both ends of the domain must agree
@@ -277,13 +281,22 @@ void FloatToneMapper::Prepare(Channel& channel) const {
 
 void FloatToneMapper::Map(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
                           std::uint8_t* out) const {
-  for (std::size_t i = 0; i < count; ++i) {
-    for (int c = 0; c < 3; ++c) {
-      const Channel& channel = channels_[c];
-      const std::uint32_t bits = LoadWord(pixels + 12 * i + 4 * c, intelOrder);
-      out[3 * i + c] = channel.Thresholds ? Classify(channel, bits)
-                                          : Reference(channel, std::bit_cast<float>(bits));
+  const Channel& red = channels_[0];
+  const Channel& green = channels_[1];
+  const Channel& blue = channels_[2];
+  if (red.Thresholds && green.Thresholds && blue.Thresholds) {
+    for (std::size_t i = 0; i < count; ++i) {
+      out[3 * i] = Classify(red, LoadWord(pixels + 12 * i, intelOrder));
+      out[3 * i + 1] = Classify(green, LoadWord(pixels + 12 * i + 4, intelOrder));
+      out[3 * i + 2] = Classify(blue, LoadWord(pixels + 12 * i + 8, intelOrder));
     }
+    return;
+  }
+  for (std::size_t i = 0; i < 3 * count; ++i) {
+    const Channel& channel = channels_[i % 3];
+    const std::uint32_t bits = LoadWord(pixels + 4 * i, intelOrder);
+    out[i] = channel.Thresholds ? Classify(channel, bits)
+                                : Reference(channel, std::bit_cast<float>(bits));
   }
 }
 

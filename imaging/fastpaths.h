@@ -90,10 +90,12 @@ class FloatToneMapper {
     // Keys in [LowKey, LowKey + Span) are classified.
     std::uint32_t LowKey = 0;
     std::uint32_t Span = 0;
-    // Threshold[j]: the smallest key whose byte is at least j (j = 1 .. 255).
-    std::array<std::uint32_t, 256> Threshold{};
-    // Per top 16 key bits: the byte range of the bucket's classified keys.
-    std::vector<std::uint8_t> BucketLow, BucketHigh;
+    // Threshold[j]: the smallest key whose byte is at least j (j = 1 .. 255);
+    // Threshold[256] lies above every classified key.
+    std::array<std::uint32_t, 257> Threshold{};
+    // Per top 16 key bits: the byte range of the bucket's classified keys,
+    // lowest byte | highest byte << 8.
+    std::vector<std::uint16_t> Bucket;
   };
 
   void Prepare(Channel& channel) const;

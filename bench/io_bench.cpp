@@ -1,0 +1,77 @@
+// Decoding per row kind through the real loader, and writing in blocks of
+// different sizes.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "bench/synthetic.h"
+#include "formats/rgbe.h"
+#include "shell/binaryfile.h"
+#include "shell/session.h"
+
+namespace lumivane::bench {
+namespace {
+
+constexpr std::uint32_t kWidth = 4096;
+constexpr std::uint32_t kRows = 256;
+
+std::string ScratchPath(const std::string& name) {
+  const char* folder = std::getenv("TMPDIR");
+  return std::string(folder ? folder : "/tmp") + "/lumivane_bench_" + std::to_string(::getpid()) +
+         "_" + name;
+}
+
+// state.range(0): 0 flat rows, 1 per-component runs, 2 old runs.
+void BM_LoadRgbeImage(benchmark::State& state) {
+  const auto form = static_cast<RowForm>(state.range(0));
+  std::vector<std::uint8_t> data, pixels(4 * kWidth);
+  for (std::uint32_t y = 0; y < kRows; ++y) {
+    SyntheticRgbeRow(kWidth, kRows * 16, y * 16, pixels.data());
+    EncodeRgbeRow(pixels.data(), kWidth, form, data);
+  }
+  const std::string input = ScratchPath("rows.rgbe"), output = ScratchPath("rows.out");
+  {
+    BinaryFile file = BinaryFile::CreateForWriting(input);
+    if (!file.Write(data.data(), data.size())) state.SkipWithError("cannot write input");
+  }
+  SilentWindow window;
+  for (auto _ : state) {
+    Session session(window);
+    session.Context.InputFile = BinaryFile::OpenForReading(input);
+    session.Context.InputFileName = input;
+    session.Context.OutputFile = BinaryFile::CreateForWriting(output);
+    session.Context.OutputFileName = output;
+    session.Context.ImageWidth = kWidth;
+    session.Context.ImageHeight = kRows;
+    RgbeImage image;
+    if (!LoadRgbeImage(session, image)) {
+      state.SkipWithError("LoadRgbeImage refused the data");
+      break;
+    }
+    benchmark::DoNotOptimize(image.E.data());
+  }
+  RemoveFile(input);
+  RemoveFile(output);
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kRows);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+}
+BENCHMARK(BM_LoadRgbeImage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// 64 MB written in blocks of state.range(0) bytes.
+void BM_WriteBlocks(benchmark::State& state) {
+  const std::size_t total = 64u << 20, block = static_cast<std::size_t>(state.range(0));
+  const std::vector<std::uint8_t> bytes(block, 0x5A);
+  const std::string path = ScratchPath("write.out");
+  for (auto _ : state) {
+    BinaryFile file = BinaryFile::CreateForWriting(path);
+    for (std::size_t done = 0; done < total; done += block) file.Write(bytes.data(), block);
+  }
+  RemoveFile(path);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * total));
+}
+BENCHMARK(BM_WriteBlocks)->Arg(3 * 4096)->Arg(1 << 20)->Arg(8 << 20)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace lumivane::bench
