@@ -1,10 +1,235 @@
-// Placeholder until the real step lands.
 #include "formats/rgbe.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
 #include "shell/session.h"
+#include "shell/statuslog.h"
 
 namespace lumivane {
-float RgbeToFloat(std::uint8_t, std::uint8_t) { return 0; }
-bool LoadRgbeImage(Session&, RgbeImage&) { return false; }
-bool AbortRadianceJob(Session&, const std::string&) { return false; }
+
+float RgbeToFloat(std::uint8_t mantissa, std::uint8_t exponent) {
+  // (M + 0.5) / 256 x 2^(E - 128) = (2M + 1) x 2^(E - 137): at most 9 significant
+  // bits, never below the smallest subnormal, so the float is exact.
+  return std::ldexp(static_cast<float>(2 * mantissa + 1), exponent - 137);
+}
+
+namespace {
+
+// The encoded bytes and a read position that never passes their end: a byte
+// beyond it is absent and writes nothing.
+class RgbeData {
+ public:
+  RgbeData(const std::uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+
+  std::size_t Remaining() const { return size_ - position_; }
+  bool Has(std::size_t offset) const { return offset < Remaining(); }
+  std::uint8_t Peek(std::size_t offset) const { return bytes_[position_ + offset]; }
+  const std::uint8_t* Here() const { return bytes_ + position_; }
+  void Skip(std::size_t count) { position_ += std::min(count, Remaining()); }
+
+ private:
+  const std::uint8_t* bytes_;
+  std::size_t size_;
+  std::size_t position_ = 0;
+};
+
+struct Planes {
+  std::uint8_t* Component[4];
+  std::size_t Size;  // bytes per plane
+};
+
+// Writes `count` bytes at `at` of one plane, dropping what falls past its end.
+void FillPlane(std::uint8_t* plane, std::size_t planeSize, std::size_t at, std::size_t count,
+               std::uint8_t value) {
+  if (at >= planeSize) return;
+  std::memset(plane + at, value, std::min(count, planeSize - at));
+}
+
+void CopyToPlane(std::uint8_t* plane, std::size_t planeSize, std::size_t at, std::size_t count,
+                 const std::uint8_t* source) {
+  if (at >= planeSize) return;
+  std::memcpy(plane + at, source, std::min(count, planeSize - at));
+}
+
+// Per component, runs (code above 128) and literals (code 0 to 128). A run or
+// literal that passes the row's end spills into the next row of the same
+// plane, which that row's decoding overwrites.
+void DecodeComponentRunLine(RgbeData& data, const Planes& planes, std::size_t rowStart,
+                            std::uint32_t width) {
+  for (std::uint8_t* plane : planes.Component) {
+    std::size_t at = rowStart;
+    std::uint64_t x = 0;
+    while (x < width && data.Has(0)) {
+      const std::uint8_t code = data.Peek(0);
+      data.Skip(1);
+      std::size_t count;
+      if (code > 128) {
+        count = code - 128u;
+        if (!data.Has(0)) break;
+        FillPlane(plane, planes.Size, at, count, data.Peek(0));
+        data.Skip(1);
+      } else {
+        count = code;
+        CopyToPlane(plane, planes.Size, at, std::min(count, data.Remaining()), data.Here());
+        data.Skip(count);
+      }
+      at += count;
+      x += count;
+    }
+  }
+}
+
+void DecodeFlatLine(RgbeData& data, const Planes& planes, std::size_t rowStart,
+                    std::uint32_t width) {
+  for (std::uint32_t x = 0; x < width; ++x) {
+    const bool whole = data.Has(3);
+    for (std::size_t c = 0; c < 4 && data.Has(c); ++c) {
+      planes.Component[c][rowStart + x] = data.Peek(c);
+    }
+    data.Skip(4);
+    if (!whole) return;
+  }
+}
+
+// The older run encoding: a pixel 1, 1, 1, n repeats the pixel before it n
+// times; each further marker right behind it adds its count 8 bits higher.
+// The row head is the first such marker; before the first column the pixel
+// before is the last pixel of the previous row (zeros on the first row).
+// Runs stop at the row's end.
+void DecodeOldRunLine(RgbeData& data, const Planes& planes, std::size_t rowStart,
+                      std::uint32_t width) {
+  std::uint32_t x = 0;
+  unsigned shift = 0;
+  const auto repeatPrevious = [&](std::uint8_t countByte) {
+    const std::uint32_t room = width - x;
+    std::uint64_t count = shift < 32 ? std::uint64_t{countByte} << shift : (countByte ? room : 0);
+    count = std::min<std::uint64_t>(count, room);
+    const std::size_t at = rowStart + x;
+    for (std::uint8_t* plane : planes.Component) {
+      const std::uint8_t previous = at > 0 ? plane[at - 1] : 0;
+      std::memset(plane + at, previous, static_cast<std::size_t>(count));
+    }
+    x += static_cast<std::uint32_t>(count);
+    if (shift < 32) shift += 8;
+  };
+
+  repeatPrevious(data.Has(3) ? data.Peek(3) : 0);
+  data.Skip(4);
+  while (x < width && data.Has(0)) {
+    const bool complete = data.Has(3);
+    if (complete && data.Peek(0) == 1 && data.Peek(1) == 1 && data.Peek(2) == 1) {
+      repeatPrevious(data.Peek(3));
+    } else {
+      for (std::size_t c = 0; c < 4 && data.Has(c); ++c) {
+        planes.Component[c][rowStart + x] = data.Peek(c);
+      }
+      ++x;
+      shift = 0;
+    }
+    data.Skip(4);
+  }
+}
+
+constexpr const char* kRowCountLabels[] = {"RLE-0 Lines:", "RLE-1 Lines:", "RLE-2 Lines:"};
+
+}  // namespace
+
+bool LoadRgbeImage(Session& session, RgbeImage& image) {
+  JobContext& context = session.Context;
+  const std::uint32_t width = context.ImageWidth;
+  const std::uint32_t height = context.ImageHeight;
+  const std::uint64_t pixels = std::uint64_t{width} * height;
+  if (pixels == 0 || pixels > std::numeric_limits<std::uint32_t>::max()) {
+    return AbortRadianceJob(session, "The image size cannot be handled.");
+  }
+
+  // Everything from the first pixel byte to the end of the file; a data start
+  // beyond the end leaves nothing to read.
+  const std::uint64_t position = context.InputFile.Position();
+  const std::uint64_t fileSize = context.InputFile.Size().value_or(0);
+  const std::uint64_t wanted = fileSize > position ? fileSize - position : 0;
+  if (wanted > std::numeric_limits<std::size_t>::max()) {
+    return AbortRadianceJob(session, "Not enough memory for the image.");
+  }
+  std::unique_ptr<std::uint8_t[]> encoded(new (std::nothrow)
+                                              std::uint8_t[static_cast<std::size_t>(wanted)]);
+  if (!encoded && wanted > 0) return AbortRadianceJob(session, "Not enough memory for the image.");
+  const std::size_t got = context.InputFile.Read(encoded.get(), static_cast<std::size_t>(wanted));
+
+  context.InputFile.Close();
+  LogLine(session, "Got all data, closed source file.");
+  LogLine(session, context.InputFileName);
+
+  const auto planeSize = static_cast<std::size_t>(pixels);
+  try {
+    image.Width = width;
+    image.Height = height;
+    image.R.assign(planeSize, 0);
+    image.G.assign(planeSize, 0);
+    image.B.assign(planeSize, 0);
+    image.E.assign(planeSize, 0);
+  } catch (const std::bad_alloc&) {
+    image = RgbeImage();
+    return AbortRadianceJob(session, "Not enough memory for the image.");
+  }
+  const Planes planes{{image.R.data(), image.G.data(), image.B.data(), image.E.data()}, planeSize};
+
+  SetProgressRange(session, 1, height);
+  LogLine(session, "Decompressing RGBE data");
+  const std::int32_t start = ClockWholeSeconds(session);
+
+  RgbeData data(encoded.get(), got);
+  std::uint32_t rowCounts[3] = {0, 0, 0};
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const std::size_t rowStart = std::size_t{width} * y;
+    const auto head = [&](std::size_t i) { return data.Has(i) ? data.Peek(i) : -1; };
+    if (head(0) == 2 && head(1) == 2) {
+      // Every Radiance writer stores rows of 8 to 32767 pixels this way, so a
+      // zero high byte is sound when the low byte is the width.
+      if (head(2) == 0 && data.Has(3) && head(3) != static_cast<int>(width)) {
+        image = RgbeImage();
+        return AbortRadianceJob(session, "RLE type 2 header error.");
+      }
+      ++rowCounts[2];
+      data.Skip(4);
+      DecodeComponentRunLine(data, planes, rowStart, width);
+    } else if (head(0) == 1 && head(1) == 1 && head(2) == 1) {
+      ++rowCounts[1];
+      DecodeOldRunLine(data, planes, rowStart, width);
+    } else {
+      ++rowCounts[0];
+      DecodeFlatLine(data, planes, rowStart, width);
+    }
+    SetProgressPosition(session, y);
+  }
+
+  for (int kind = 0; kind < 3; ++kind) {
+    LogLine(session, kRowCountLabels[kind] + FormatNumber(rowCounts[kind], 15));
+  }
+  const std::int32_t end = ClockWholeSeconds(session);
+  LogLine(session, ElapsedLine("Decompressed RGBE data and RGBE image created in", start, end));
+  return true;
+}
+
+bool AbortRadianceJob(Session& session, const std::string& cause) {
+  JobContext& context = session.Context;
+  session.Window.ShowMessageBox("Cannot handle data.", "LUMIVANE - Radiance", BoxKind::Warning);
+  context.FailureMessage = cause;
+  LogLine(session, cause);
+  context.InputFile.Close();
+  LogLine(session, "Closed file:");
+  LogLine(session, context.InputFileName);
+  context.OutputFile.Close();
+  RemoveFile(context.OutputFileName);
+  LogLine(session, "Closed and deleted file:");
+  LogLine(session, context.OutputFileName);
+  LogLine(session, SeparatorLine());
+  return false;
+}
+
 }  // namespace lumivane

@@ -136,7 +136,11 @@ std::string BinaryFile::ErrorText() const {
 }
 
 bool RemoveFile(const std::string& path) {
-  return !path.empty() && ::unlink(path.c_str()) == 0;
+  // Only a regular file can be a partial output; a device such as /dev/full
+  // chosen as the output must survive a failed job.
+  struct stat info {};
+  if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  return ::unlink(path.c_str()) == 0;
 }
 
 std::string AbsolutePath(const std::string& path) {
