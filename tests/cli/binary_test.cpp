@@ -18,6 +18,7 @@
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "shell/session.h"
+#include "tests/support/hdrfiles.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/testfiles.h"
 
@@ -98,24 +99,23 @@ Bytes MaskTiffDate(Bytes bytes) {
   return bytes;
 }
 
+// Untouched boxes and [Accept]: the command line's defaults.
+void AcceptDefaults(RecordingWindow& window, Session& session) {
+  window.EditTexts[kBrightnessBoxId] = "0.8";
+  window.EditTexts[kContrastBoxId] = "1.2";
+  HandleCommand(session, kAcceptButtonId);
+}
+
 std::string SamplePath() {
   return std::string(LUMIVANE_SOURCE_DIR) + "/samples/sunset.hdr";
 }
 
-// A small Radiance file of flat rows with varied pixels.
-Bytes FlatHdr(std::uint32_t width, std::uint32_t height, const std::string& extraLine = "") {
-  std::string header = "#?RADIANCE\n";
-  if (!extraLine.empty()) header += extraLine + "\n";
-  header += "FORMAT=32-bit_rle_rgbe\nEXPOSURE=1.0\n\n-Y " + std::to_string(height) + " +X " +
-            std::to_string(width) + "\n";
-  Bytes bytes(header.begin(), header.end());
-  for (std::uint32_t i = 0; i < width * height; ++i) {
-    bytes.push_back(static_cast<std::uint8_t>(40 + (i * 37) % 200));
-    bytes.push_back(static_cast<std::uint8_t>(30 + (i * 91) % 220));
-    bytes.push_back(static_cast<std::uint8_t>(20 + (i * 53) % 230));
-    bytes.push_back(static_cast<std::uint8_t>(120 + i % 16));
-  }
-  return bytes;
+// A small Radiance file of varied pixels in the given row form.
+Bytes SmallHdr(std::uint32_t width, std::uint32_t height,
+               testing::RgbeRowForm form = testing::RgbeRowForm::Flat,
+               std::vector<std::string> headerLines = {"FORMAT=32-bit_rle_rgbe", "EXPOSURE=1.0"}) {
+  return testing::HdrFile(testing::HdrHeaderText(headerLines, width, height),
+                          testing::EncodeRgbeRows(testing::PatternImage(width, height), form));
 }
 
 void ExpectSameRun(const CliResult& cli, const InProcessResult& expected, const Bytes& written) {
@@ -131,13 +131,7 @@ TEST(CliBinary, ToneMapGivesTheDispatchersLogAndBytes) {
   const std::string input = SamplePath();
   const std::string output = dir.File("sunset.tif");
 
-  // Untouched boxes and [Accept]: the command line's defaults.
-  const InProcessResult accepted =
-      RunInProcess(kOpenHdrCommand, input, output, [](RecordingWindow& window, Session& session) {
-        window.EditTexts[kBrightnessBoxId] = "0.8";
-        window.EditTexts[kContrastBoxId] = "1.2";
-        HandleCommand(session, kAcceptButtonId);
-      });
+  const InProcessResult accepted = RunInProcess(kOpenHdrCommand, input, output, AcceptDefaults);
   ASSERT_EQ(accepted.Boxes.size(), 1u);
   EXPECT_EQ(accepted.Boxes[0].Text, "HDR Tonemapping concluded.");
   const CliResult defaults = RunBinary(dir, {"tonemap", input, output});
@@ -239,7 +233,7 @@ TEST(CliBinary, AReaderThatQuitsEarlyLeavesAWholeImage) {
 TEST(CliBinary, FailedJobsExitOneWithTheBoxesOnStandardError) {
   TempDir dir;
   // A run-length row head whose width is not the image's is refused.
-  Bytes refused = FlatHdr(3, 2);
+  Bytes refused = SmallHdr(3, 2);
   const std::size_t dataStart = refused.size() - 3 * 2 * 4;
   refused[dataStart + 0] = 2;
   refused[dataStart + 1] = 2;
@@ -248,7 +242,7 @@ TEST(CliBinary, FailedJobsExitOneWithTheBoxesOnStandardError) {
   const std::string input = dir.File("refused.hdr");
   WriteBytes(input, refused);
   const std::string output = dir.File("refused.tif");
-  const InProcessResult expected = RunInProcess(kOpenHdrCommand, input, output);
+  const InProcessResult expected = RunInProcess(kOpenHdrCommand, input, output, AcceptDefaults);
   const CliResult cli = RunBinary(dir, {"tonemap", input, output});
   EXPECT_EQ(cli.Status, 1);
   EXPECT_EQ(MaskSeconds(cli.Out), ExpectedStdout(expected));
@@ -279,9 +273,11 @@ TEST(CliBinary, FailedJobsExitOneWithTheBoxesOnStandardError) {
 TEST(CliBinary, HeaderLinesWithControlBytesReachTheTerminalEscaped) {
   TempDir dir;
   const std::string input = dir.File("hostile.hdr");
-  WriteBytes(input, FlatHdr(4, 3, "# \x1B]0;owned\x07 \x1B[2J\xFF end"));
+  WriteBytes(input, SmallHdr(4, 3, testing::RgbeRowForm::Flat,
+                             {"# \x1B]0;owned\x07 \x1B[2J\xFF end", "FORMAT=32-bit_rle_rgbe",
+                              "EXPOSURE=1.0"}));
   const std::string output = dir.File("hostile.tif");
-  const InProcessResult expected = RunInProcess(kOpenHdrCommand, input, output);
+  const InProcessResult expected = RunInProcess(kOpenHdrCommand, input, output, AcceptDefaults);
   const CliResult cli = RunBinary(dir, {"tonemap", input, output});
   ExpectSameRun(cli, expected, ReadBytes(output));
   EXPECT_NE(cli.Out.find("\n# \\x1B]0;owned\\x07 \\x1B[2J\\xFF end\n"), std::string::npos)
@@ -295,7 +291,7 @@ TEST(CliBinary, HeaderLinesWithControlBytesReachTheTerminalEscaped) {
 TEST(CliBinary, TheFourConversionsAndFloatInputs) {
   TempDir dir;
   const std::string hdr = dir.File("small.hdr");
-  WriteBytes(hdr, FlatHdr(5, 4));
+  WriteBytes(hdr, SmallHdr(5, 4));
 
   struct Step {
     std::vector<std::string> Args;
@@ -335,9 +331,7 @@ TEST(CliBinary, TheFourConversionsAndFloatInputs) {
     const bool warm = step.Args.size() > 1;
     const InProcessResult expected =
         RunInProcess(step.Command, step.Input, step.Output, [&](RecordingWindow& w, Session& s) {
-          w.EditTexts[kBrightnessBoxId] = "0.8";
-          w.EditTexts[kContrastBoxId] = "1.2";
-          HandleCommand(s, kAcceptButtonId);
+          AcceptDefaults(w, s);
           w.Checkbox = warm ? 1 : 0;
           if (warm) HandleCommand(s, kWarmColoursBoxId);
         });
@@ -356,6 +350,49 @@ TEST(CliBinary, TheFourConversionsAndFloatInputs) {
   EXPECT_EQ(MaskTiffDate(direct), MaskTiffDate(twoSteps));
   // TIFF > PFM gives back the PFM of HDR > PFM.
   EXPECT_EQ(ReadBytes(dir.File("again.pfm")), ReadBytes(pfm));
+}
+
+TEST(CliBinary, EveryRowFormAndPeerWrittenRadianceFilesToneMap) {
+  TempDir dir;
+  // The same pixels in the three stored row forms, 12 wide: narrow
+  // component-run rows as every Radiance writer stores them.
+  std::vector<Bytes> tiffs;
+  for (const auto form : {testing::RgbeRowForm::Flat, testing::RgbeRowForm::ComponentRuns,
+                          testing::RgbeRowForm::OldRuns}) {
+    const std::string input = dir.File("form.hdr");
+    const std::string output = dir.File("form.tif");
+    WriteBytes(input, SmallHdr(12, 5, form));
+    const CliResult cli = RunBinary(dir, {"tonemap", input, output});
+    EXPECT_EQ(cli.Status, 0) << cli.Err;
+    tiffs.push_back(MaskTiffDate(ReadBytes(output)));
+  }
+  ASSERT_EQ(tiffs[0].size(), 308u + 12u * 5u * 3u);
+  EXPECT_EQ(tiffs[1], tiffs[0]);
+  EXPECT_EQ(tiffs[2], tiffs[0]);
+
+  struct Peer {
+    std::string Tool;
+    std::string Command;  // writes peer.hdr from the sample
+    std::uint32_t Width, Height;
+  };
+  const std::string sample = Quote(SamplePath());
+  const std::string peerHdr = Quote(dir.File("peer.hdr"));
+  const std::vector<Peer> peers = {
+      {"oiiotool", "oiiotool " + sample + " --resize 100x60 -o " + peerHdr, 100, 60},
+      {"convert", "convert " + sample + " -resize 100x60! " + peerHdr, 100, 60},
+      {"pfsout", "pfsin " + sample + " | pfsout " + peerHdr, 320, 200},
+  };
+  for (const Peer& peer : peers) {
+    SCOPED_TRACE(peer.Tool);
+    if (!testing::HaveTool(peer.Tool)) continue;
+    ASSERT_EQ(testing::RunCommand(peer.Command + " >/dev/null 2>&1"), 0);
+    const std::string output = dir.File("peer.tif");
+    const CliResult cli = RunBinary(dir, {"tonemap", dir.File("peer.hdr"), output});
+    EXPECT_EQ(cli.Status, 0) << cli.Err << cli.Out;
+    EXPECT_EQ(ReadBytes(output).size(), 308u + std::size_t{peer.Width} * peer.Height * 3u);
+    EXPECT_NE(cli.Out.find("Image Width = " + std::to_string(peer.Width) + "\n"), std::string::npos)
+        << cli.Out;
+  }
 }
 
 TEST(CliBinary, TheBundledSampleIsReproducibleAndReadByPeers) {
