@@ -18,8 +18,8 @@ constexpr int kWidth = 320;
 constexpr int kHeight = 200;
 constexpr double kHorizon = 132.0;
 constexpr double kSunX = 212.0;
-constexpr double kSunY = 114.0;
-constexpr double kSunRadius = 9.0;
+constexpr double kSunY = 104.0;
+constexpr double kSunRadius = 4.5;
 
 struct Colour {
   double R, G, B;
@@ -46,7 +46,7 @@ Colour Radiance(int column, int row) {
   const double t = std::pow(std::clamp(y / kHorizon, 0.0, 1.0), 1.6);
   Colour sky = Mix({0.04, 0.07, 0.22}, {1.6, 0.72, 0.26}, t);
   const double distance = std::hypot(x - kSunX, y - kSunY);
-  if (distance <= kSunRadius) return {9000.0, 7200.0, 4600.0};
+  if (distance <= kSunRadius) return {5000.0, 4000.0, 2600.0};
   const double glow = 60.0 * std::exp(-(distance - kSunRadius) / 6.0) +
                       3.0 * std::exp(-(distance - kSunRadius) / 55.0);
   sky.R += glow * 1.0;
