@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <new>
@@ -121,9 +122,11 @@ void DecodeOldRunLine(RgbeData& data, const Planes& planes, std::size_t rowStart
   repeatPrevious(data.Has(3) ? data.Peek(3) : 0);
   data.Skip(4);
   while (x < width && data.Has(0)) {
-    const bool complete = data.Has(3);
-    if (complete && data.Peek(0) == 1 && data.Peek(1) == 1 && data.Peek(2) == 1) {
-      repeatPrevious(data.Peek(3));
+    bool marker = true;
+    for (std::size_t c = 0; c < 3 && data.Has(c); ++c) marker = marker && data.Peek(c) == 1;
+    if (marker) {
+      // A marker cut short by the end of the data repeats nothing.
+      repeatPrevious(data.Has(3) ? data.Peek(3) : 0);
     } else {
       for (std::size_t c = 0; c < 4 && data.Has(c); ++c) {
         planes.Component[c][rowStart + x] = data.Peek(c);
@@ -187,18 +190,27 @@ bool LoadRgbeImage(Session& session, RgbeImage& image) {
   std::uint32_t rowCounts[3] = {0, 0, 0};
   for (std::uint32_t y = 0; y < height; ++y) {
     const std::size_t rowStart = std::size_t{width} * y;
-    const auto head = [&](std::size_t i) { return data.Has(i) ? data.Peek(i) : -1; };
-    if (head(0) == 2 && head(1) == 2) {
+    // A head cut short by the end of the data is taken for the kind that its
+    // bytes begin, so that no byte of a run head is stored as a pixel.
+    const auto headIs = [&](std::initializer_list<std::uint8_t> start) {
+      std::size_t i = 0;
+      for (const std::uint8_t value : start) {
+        if (data.Has(i) && data.Peek(i) != value) return false;
+        ++i;
+      }
+      return data.Has(0);
+    };
+    if (headIs({2, 2})) {
       // Every Radiance writer stores rows of 8 to 32767 pixels this way, so a
       // zero high byte is sound when the low byte is the width.
-      if (head(2) == 0 && data.Has(3) && head(3) != static_cast<int>(width)) {
+      if (data.Has(3) && data.Peek(2) == 0 && data.Peek(3) != width) {
         image = RgbeImage();
         return AbortRadianceJob(session, "RLE type 2 header error.");
       }
       ++rowCounts[2];
       data.Skip(4);
       DecodeComponentRunLine(data, planes, rowStart, width);
-    } else if (head(0) == 1 && head(1) == 1 && head(2) == 1) {
+    } else if (headIs({1, 1, 1})) {
       ++rowCounts[1];
       DecodeOldRunLine(data, planes, rowStart, width);
     } else {

@@ -1,0 +1,315 @@
+#include "formats/rgbe.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "shell/session.h"
+#include "shell/statuslog.h"
+#include "tests/support/hdrfiles.h"
+#include "tests/support/recordingwindow.h"
+#include "tests/support/testfiles.h"
+
+namespace lumivane {
+namespace {
+
+using testing::PlanesOf;
+using testing::RecordingWindow;
+using testing::RgbePixel;
+using testing::RgbePixels;
+using testing::RgbePlanes;
+using testing::RgbeRowForm;
+using testing::TempDir;
+
+// Runs LoadRgbeImage on `data` as it would find it behind a header: the input
+// positioned at the data, an output file open.
+struct Load {
+  TempDir Dir;
+  RecordingWindow Window;
+  Session Session_{Window};
+  RgbeImage Image;
+  bool Result = false;
+
+  Load(const std::vector<std::uint8_t>& data, std::uint32_t width, std::uint32_t height,
+       const std::string& header = "#?RADIANCE\n\n-Y 1 +X 1\n") {
+    JobContext& context = Session_.Context;
+    context.InputFileName = Dir.File("in.hdr");
+    context.OutputFileName = Dir.File("out.tif");
+    testing::WriteBytes(context.InputFileName, testing::HdrFile(header, data));
+    context.InputFile = BinaryFile::OpenForReading(context.InputFileName);
+    context.InputFile.Seek(header.size());
+    context.OutputFile = BinaryFile::CreateForWriting(context.OutputFileName);
+    context.ImageWidth = width;
+    context.ImageHeight = height;
+    Result = LoadRgbeImage(Session_, Image);
+  }
+  RgbePlanes Planes() const { return {Image.R, Image.G, Image.B, Image.E}; }
+};
+
+std::vector<std::string> RowCountLines(std::uint32_t flat, std::uint32_t old,
+                                       std::uint32_t component) {
+  return {"RLE-0 Lines:" + FormatNumber(flat, 15), "RLE-1 Lines:" + FormatNumber(old, 15),
+          "RLE-2 Lines:" + FormatNumber(component, 15)};
+}
+
+std::vector<std::string> Slice(const std::vector<std::string>& lines, std::size_t first,
+                               std::size_t count) {
+  if (first + count > lines.size()) return lines;
+  return {lines.begin() + static_cast<std::ptrdiff_t>(first),
+          lines.begin() + static_cast<std::ptrdiff_t>(first + count)};
+}
+
+TEST(RgbeToFloat, IsExactForEveryMantissaAndExponent) {
+  EXPECT_EQ(RgbeToFloat(0, 0), std::ldexp(1.0f, -137));
+  EXPECT_EQ(RgbeToFloat(128, 129), 1.00390625f);
+  EXPECT_EQ(RgbeToFloat(255, 255), static_cast<float>(255.5L / 256 * std::ldexp(1.0L, 127)));
+  for (int e = 0; e < 256; ++e) {
+    for (int m = 0; m < 256; ++m) {
+      const long double exact = (m + 0.5L) / 256 * std::ldexp(1.0L, e - 128);
+      ASSERT_EQ(static_cast<long double>(
+                    RgbeToFloat(static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(e))),
+                exact)
+          << m << " " << e;
+    }
+  }
+}
+
+TEST(LoadRgbeImage, AllThreeRowFormsGiveTheSamePlanes) {
+  const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{1, 1},   {7, 1},   {5, 2},  {40, 5},
+                                                           {255, 2}, {300, 3}, {700, 2}};
+  for (const auto& [width, height] : sizes) {
+    const RgbePixels image = testing::PatternImage(width, height, width + height);
+    const RgbePlanes expected = PlanesOf(image);
+    const std::pair<RgbeRowForm, std::vector<std::string>> forms[] = {
+        {RgbeRowForm::Flat, RowCountLines(height, 0, 0)},
+        {RgbeRowForm::OldRuns, RowCountLines(0, height, 0)},
+        {RgbeRowForm::ComponentRuns, RowCountLines(0, 0, height)}};
+    for (const auto& [form, counts] : forms) {
+      Load load(testing::EncodeRgbeRows(image, form), width, height);
+      ASSERT_TRUE(load.Result) << width << "x" << height;
+      EXPECT_EQ(load.Image.Width, width);
+      EXPECT_EQ(load.Image.Height, height);
+      EXPECT_TRUE(load.Planes() == expected)
+          << width << "x" << height << " form " << static_cast<int>(form);
+      EXPECT_EQ(Slice(load.Window.Log, 3, 3), counts);
+    }
+  }
+}
+
+TEST(LoadRgbeImage, LogsProgressAndTimeOfTheDecodingPass) {
+  const RgbePixels image = testing::PatternImage(6, 3);
+  TempDir dir;
+  RecordingWindow window;
+  Session session(window);
+  const long double readings[] = {10.4L, 12.6L};
+  int reading = 0;
+  session.Clock = [&] { return readings[reading++]; };
+  JobContext& context = session.Context;
+  context.InputFileName = dir.File("in.hdr");
+  context.OutputFileName = dir.File("out.tif");
+  testing::WriteBytes(context.InputFileName, testing::EncodeRgbeRows(image, RgbeRowForm::Flat));
+  context.InputFile = BinaryFile::OpenForReading(context.InputFileName);
+  context.OutputFile = BinaryFile::CreateForWriting(context.OutputFileName);
+  context.ImageWidth = 6;
+  context.ImageHeight = 3;
+  RgbeImage decoded;
+  ASSERT_TRUE(LoadRgbeImage(session, decoded));
+  EXPECT_FALSE(context.InputFile.IsOpen());
+  EXPECT_TRUE(context.OutputFile.IsOpen());
+  EXPECT_EQ(window.Log,
+            (std::vector<std::string>{
+                "Got all data, closed source file.", context.InputFileName,
+                "Decompressing RGBE data", "RLE-0 Lines: 3", "RLE-1 Lines: 0", "RLE-2 Lines: 0",
+                "Decompressed RGBE data and RGBE image created in 3 seconds"}));
+  using P = testing::RecordedProgress;
+  EXPECT_EQ(window.Progress,
+            (std::vector<P>{
+                {P::Range, 1, 3}, {P::Position, 0, 0}, {P::Position, 1, 0}, {P::Position, 2, 0}}));
+  EXPECT_EQ(reading, 2);
+}
+
+TEST(LoadRgbeImage, RefusedRowHeadAbortsAndDeletesTheOutput) {
+  // Head width 5 for an image 6 wide, and 44 (300 mod 256) with a zero high byte.
+  const std::pair<std::uint32_t, std::vector<std::uint8_t>> cases[] = {
+      {6, {2, 2, 0, 5, 134, 9, 134, 9, 134, 9, 134, 9}},
+      {300, {2, 2, 0, 44, 134, 9, 134, 9, 134, 9, 134, 9}}};
+  for (const auto& [width, row] : cases) {
+    std::vector<std::uint8_t> data =
+        testing::EncodeFlatRow(testing::PatternImage(width, 1).Pixels.data(), width);
+    data.insert(data.end(), row.begin(), row.end());
+    Load load(data, width, 2);
+    EXPECT_FALSE(load.Result);
+    const JobContext& context = load.Session_.Context;
+    EXPECT_EQ(context.FailureMessage, "RLE type 2 header error.");
+    ASSERT_EQ(load.Window.Boxes.size(), 1u);
+    EXPECT_EQ(
+        load.Window.Boxes[0],
+        (testing::RecordedBox{"Cannot handle data.", "LUMIVANE - Radiance", BoxKind::Warning}));
+    EXPECT_EQ(
+        load.Window.Log,
+        (std::vector<std::string>{
+            "Got all data, closed source file.", context.InputFileName, "Decompressing RGBE data",
+            "RLE type 2 header error.", "Closed file:", context.InputFileName,
+            "Closed and deleted file:", context.OutputFileName, SeparatorLine()}));
+    EXPECT_FALSE(testing::FileExists(context.OutputFileName));
+    EXPECT_FALSE(context.OutputFile.IsOpen());
+    EXPECT_FALSE(context.InputFile.IsOpen());
+  }
+}
+
+TEST(LoadRgbeImage, NarrowRunRowsWithTheImageWidthDecode) {
+  // Every writer stores rows of 8 or more pixels this way; a head width equal to
+  // the image width is sound even with a zero high byte.
+  const std::vector<std::uint8_t> data = {2, 2, 0, 8, 136, 10, 136, 20, 4,
+                                          1, 2, 3, 4, 132, 5,  136, 129};
+  Load load(data, 8, 1);
+  ASSERT_TRUE(load.Result);
+  EXPECT_EQ(load.Image.R, std::vector<std::uint8_t>(8, 10));
+  EXPECT_EQ(load.Image.G, std::vector<std::uint8_t>(8, 20));
+  EXPECT_EQ(load.Image.B, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 5, 5, 5}));
+  EXPECT_EQ(load.Image.E, std::vector<std::uint8_t>(8, 129));
+
+  // A nonzero high byte is decoded with the image width, whatever the head says.
+  Load wide({2, 2, 1, 0, 131, 7, 131, 8, 131, 9, 131, 10}, 3, 1);
+  ASSERT_TRUE(wide.Result);
+  EXPECT_EQ(wide.Image.R, std::vector<std::uint8_t>(3, 7));
+  EXPECT_EQ(wide.Image.E, std::vector<std::uint8_t>(3, 10));
+}
+
+TEST(LoadRgbeImage, OvershootingRunsAndLiteralsStayInsideThePlanes) {
+  // Row 0: R runs 6 over a 4-wide row, G has a 6-byte literal, B and E fit.
+  // The spill lands in row 1 and is overwritten there; on the last row it is
+  // dropped at the end of the plane. A code of 0 writes nothing.
+  const std::vector<std::uint8_t> data = {2, 2, 1,   4,  134, 9,  6,   1,  2,   3,
+                                          4, 5, 6,   0,  132, 7,  132, 8,  2,   2,
+                                          1, 4, 132, 11, 132, 12, 132, 13, 255, 14};
+  Load load(data, 4, 2);
+  ASSERT_TRUE(load.Result);
+  EXPECT_EQ(load.Image.R, (std::vector<std::uint8_t>{9, 9, 9, 9, 11, 11, 11, 11}));
+  EXPECT_EQ(load.Image.G, (std::vector<std::uint8_t>{1, 2, 3, 4, 12, 12, 12, 12}));
+  EXPECT_EQ(load.Image.B, (std::vector<std::uint8_t>{7, 7, 7, 7, 13, 13, 13, 13}));
+  EXPECT_EQ(load.Image.E, (std::vector<std::uint8_t>{8, 8, 8, 8, 14, 14, 14, 14}));
+
+  // A spill that the next row does not overwrite stays (the next row is cut short).
+  Load spill({2, 2, 1, 2, 131, 9, 2, 1, 2, 130, 3, 130, 4, 2, 2}, 2, 2);
+  ASSERT_TRUE(spill.Result);
+  EXPECT_EQ(spill.Image.R, (std::vector<std::uint8_t>{9, 9, 9, 0}));
+  EXPECT_EQ(spill.Image.E, (std::vector<std::uint8_t>{4, 4, 0, 0}));
+}
+
+TEST(LoadRgbeImage, OldRunsRepeatThePreviousPixelWithShiftingCounts) {
+  const RgbePixel p{50, 60, 70, 130};
+  const RgbePixel q{80, 90, 100, 131};
+  // Row 0 of 300: head run of 0, the literal p, then 43 + (1 << 8) = 299 repeats.
+  // Row 1: its head repeats the last pixel of row 0 twice, then q, then a run
+  // of 255 + (1 << 8) that stops at the row's end; row 2 follows straight
+  // behind it.
+  // Row 3 starts with a fresh colour after a head run of 0.
+  std::vector<std::uint8_t> data = {1, 1, 1, 0, p.R, p.G, p.B, p.E, 1, 1, 1, 43, 1, 1, 1, 1};
+  const std::vector<std::uint8_t> row1 = {1, 1, 1, 2, q.R, q.G, q.B, q.E, 1, 1, 1, 255, 1, 1, 1, 1};
+  data.insert(data.end(), row1.begin(), row1.end());
+  const std::vector<std::uint8_t> row2 = {1, 1, 1, 44, 1, 1, 1, 1};
+  data.insert(data.end(), row2.begin(), row2.end());
+  const std::vector<std::uint8_t> row3 = {1, 1, 1, 0,   p.R, p.G, p.B, p.E,
+                                          1, 1, 1, 255, 1,   1,   1,   255};
+  data.insert(data.end(), row3.begin(), row3.end());
+  Load load(data, 300, 4);
+  ASSERT_TRUE(load.Result);
+  EXPECT_EQ(Slice(load.Window.Log, 3, 3), RowCountLines(0, 4, 0));
+  RgbePixels expected{300, 4, std::vector<RgbePixel>(1200, q)};
+  for (int x = 0; x < 300; ++x) expected.Pixels[x] = p;
+  expected.Pixels[300] = expected.Pixels[301] = p;
+  for (int x = 900; x < 1200; ++x) expected.Pixels[x] = p;
+  EXPECT_TRUE(load.Planes() == PlanesOf(expected));
+
+  // On the first row the pixel before the first column is all zeros.
+  Load first({1, 1, 1, 2, 9, 9, 9, 9}, 3, 1);
+  ASSERT_TRUE(first.Result);
+  EXPECT_EQ(first.Image.R, (std::vector<std::uint8_t>{0, 0, 9}));
+  EXPECT_EQ(first.Image.E, (std::vector<std::uint8_t>{0, 0, 9}));
+}
+
+TEST(LoadRgbeImage, EveryTruncationLoadsWithoutError) {
+  // Rows of all three forms, cut after every byte: what is decoded matches the
+  // whole file, what is missing stays 0.
+  const RgbePixels image = testing::PatternImage(9, 6, 3);
+  std::vector<std::uint8_t> data;
+  RgbePixel previous;
+  for (std::uint32_t y = 0; y < image.Height; ++y) {
+    const RgbePixel* row = image.Pixels.data() + y * image.Width;
+    std::vector<std::uint8_t> bytes;
+    switch (y % 3) {
+      case 0:
+        bytes = testing::EncodeFlatRow(row, image.Width);
+        break;
+      case 1:
+        bytes = testing::EncodeComponentRunRow(row, image.Width);
+        break;
+      default:
+        bytes = testing::EncodeOldRunRow(row, image.Width, previous);
+        break;
+    }
+    data.insert(data.end(), bytes.begin(), bytes.end());
+    previous = row[image.Width - 1];
+  }
+  const RgbePlanes whole = PlanesOf(image);
+  std::size_t previousMatches = 0;
+  for (std::size_t length = 0; length <= data.size(); ++length) {
+    Load load({data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length)}, 9, 6);
+    ASSERT_TRUE(load.Result) << length;
+    ASSERT_TRUE(load.Window.Boxes.empty());
+    const RgbePlanes planes = load.Planes();
+    std::size_t matches = 0;
+    for (const auto& [got, want] :
+         {std::pair{&planes.R, &whole.R}, std::pair{&planes.G, &whole.G},
+          std::pair{&planes.B, &whole.B}, std::pair{&planes.E, &whole.E}}) {
+      ASSERT_EQ(got->size(), want->size());
+      for (std::size_t i = 0; i < got->size(); ++i) {
+        ASSERT_TRUE((*got)[i] == (*want)[i] || (*got)[i] == 0) << length << " at " << i;
+        matches += (*got)[i] == (*want)[i];
+      }
+    }
+    EXPECT_GE(matches, previousMatches) << length;
+    previousMatches = matches;
+    if (length == data.size()) {
+      EXPECT_TRUE(planes == whole);
+    }
+  }
+}
+
+TEST(LoadRgbeImage, NoPixelDataGivesZeroPixels) {
+  Load load({}, 2, 2);
+  ASSERT_TRUE(load.Result);
+  EXPECT_EQ(load.Image.R, std::vector<std::uint8_t>(4, 0));
+  EXPECT_EQ(load.Image.E, std::vector<std::uint8_t>(4, 0));
+  EXPECT_EQ(Slice(load.Window.Log, 3, 3), RowCountLines(2, 0, 0));
+
+  // An input positioned beyond its end reads nothing.
+  TempDir dir;
+  RecordingWindow window;
+  Session session(window);
+  session.Context.InputFileName = dir.File("in.hdr");
+  testing::WriteBytes(session.Context.InputFileName, {1, 2, 3});
+  session.Context.InputFile = BinaryFile::OpenForReading(session.Context.InputFileName);
+  session.Context.InputFile.Seek(1000);
+  session.Context.ImageWidth = 1;
+  session.Context.ImageHeight = 1;
+  RgbeImage image;
+  ASSERT_TRUE(LoadRgbeImage(session, image));
+  EXPECT_EQ(image.R, std::vector<std::uint8_t>{0});
+}
+
+TEST(LoadRgbeImage, SizesWithoutRowsAreRefusedBeforeReading) {
+  for (const auto& [width, height] :
+       {std::pair<std::uint32_t, std::uint32_t>{0, 5}, {5, 0}, {70000, 70000}}) {
+    Load load({1, 2, 3, 4}, width, height);
+    EXPECT_FALSE(load.Result);
+    EXPECT_FALSE(testing::FileExists(load.Session_.Context.OutputFileName));
+    EXPECT_TRUE(load.Image.R.empty());
+  }
+}
+
+}  // namespace
+}  // namespace lumivane
