@@ -171,6 +171,25 @@ TEST(CliBinary, ToneMapGivesTheDispatchersLogAndBytes) {
       << out;
 }
 
+TEST(CliBinary, UsageErrorsExitTwoAndVersionPrints) {
+  TempDir dir;
+  const std::string output = dir.File("never.tif");
+  const CliResult range =
+      RunBinary(dir, {"tonemap", "--brightness", "0.0099", SamplePath(), output});
+  EXPECT_EQ(range.Status, 2);
+  EXPECT_EQ(range.Out, "");
+  EXPECT_NE(range.Err.find("0.01 to 50"), std::string::npos) << range.Err;
+  const CliResult pair = RunBinary(dir, {"convert", SamplePath(), dir.File("never.hdr")});
+  EXPECT_EQ(pair.Status, 2);
+  EXPECT_NE(pair.Err.find("HDR > TIFF, HDR > PFM, PFM > TIFF and TIFF > PFM"), std::string::npos);
+  EXPECT_FALSE(FileExists(output));
+  EXPECT_FALSE(FileExists(dir.File("never.hdr")));
+
+  const CliResult version = RunBinary(dir, {"--version"});
+  EXPECT_EQ(version.Status, 0);
+  EXPECT_EQ(version.Out, "lumivane-cli 1.22\n");
+}
+
 TEST(CliBinary, QuietPrintsNothingAndStillWrites) {
   TempDir dir;
   const std::string output = dir.File("quiet.tif");
