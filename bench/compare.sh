@@ -1,0 +1,201 @@
+#!/usr/bin/env bash
+# Whole-job timings of lumivane-cli beside the peer tools and the I/O floor.
+#
+#   bench/compare.sh [--install-peers] [--build DIR] [WIDTH HEIGHT] [RUNS]
+#
+# Generates a synthetic Radiance file (WIDTH x HEIGHT, default 8192 x 4096, rows
+# in the per-component run-length form) with lumivane_bench --make-hdr, turns
+# it into a 96-bit float TIFF and a PFM with lumivane-cli convert, and times,
+# RUNS times each (default 3), the tone-mapping and conversion jobs of
+# lumivane-cli and the same work done by the peers that are installed:
+# luminance-hdr-cli --tmo reinhard02, pfsin | pfstmo_reinhard02 | pfsout,
+# oiiotool and ImageMagick convert. The I/O floor reads the input with cat and
+# writes an output of the job's size with dd. Prints a Markdown table of the
+# medians, the ratio of lumivane-cli's median to each row's, and the peak
+# resident memory (/usr/bin/time -v).
+#
+# --install-peers offers to apt-get install the missing peers (luminance-hdr,
+# pfstools, openimageio-tools, imagemagick, time); never used in CI.
+# DIR is the CMake build folder (default: build-perf, else build).
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+install_peers=0
+build=""
+positional=()
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --install-peers) install_peers=1 ;;
+    --build) build="$2"; shift ;;
+    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) positional+=("$1") ;;
+  esac
+  shift
+done
+width=8192 height=4096 runs=3
+case ${#positional[@]} in
+  0) ;;
+  1) runs=${positional[0]} ;;
+  2) width=${positional[0]} height=${positional[1]} ;;
+  3) width=${positional[0]} height=${positional[1]} runs=${positional[2]} ;;
+  *) echo "usage: $0 [--install-peers] [--build DIR] [WIDTH HEIGHT] [RUNS]" >&2; exit 2 ;;
+esac
+
+if [[ -z "$build" ]]; then
+  for candidate in "$root/build-perf" "$root/build"; do
+    [[ -x "$candidate/bin/lumivane-cli" && -x "$candidate/bench/lumivane_bench" ]] && { build="$candidate"; break; }
+  done
+fi
+cli="$build/bin/lumivane-cli"
+generator="$build/bench/lumivane_bench"
+if [[ ! -x "$cli" || ! -x "$generator" ]]; then
+  echo "lumivane-cli and lumivane_bench not found; build a Release tree first:" >&2
+  echo "  cmake -S $root -B $root/build-perf -G Ninja -DCMAKE_BUILD_TYPE=Release && ninja -C $root/build-perf" >&2
+  exit 1
+fi
+
+have() { command -v "$1" >/dev/null 2>&1; }
+
+if [[ $install_peers == 1 ]]; then
+  missing=()
+  have luminance-hdr-cli || missing+=(luminance-hdr)
+  have pfstmo_reinhard02 || missing+=(pfstools)
+  have oiiotool || missing+=(openimageio-tools)
+  have convert || missing+=(imagemagick)
+  [[ -x /usr/bin/time ]] || missing+=(time)
+  if [[ ${#missing[@]} -gt 0 ]]; then
+    read -r -p "apt-get install ${missing[*]}? [y/N] " answer
+    if [[ "$answer" == [yY]* ]]; then
+      apt-get install -y --no-install-recommends "${missing[@]}"
+    fi
+  fi
+fi
+if [[ ! -x /usr/bin/time ]]; then
+  echo "/usr/bin/time (package time) is needed for the peak memory" >&2
+  exit 1
+fi
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/lumivane-compare.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+
+echo "Generating ${width} x ${height} inputs in $work ..." >&2
+"$generator" --make-hdr "$width" "$height" "$work/in.hdr"
+"$cli" convert -q "$work/in.hdr" "$work/in.tif"
+"$cli" convert -q "$work/in.hdr" "$work/in.pfm"
+
+pixels=$((width * height))
+rgb_bytes=$((pixels * 3 + 308))
+tiff96_bytes=$((pixels * 12 + 308))
+pfm_bytes=$((pixels * 12))
+
+# One timed run: prints "seconds kilobytes"; the command's output is dropped.
+time_once() {
+  local start end
+  start=$(date +%s.%N)
+  if ! /usr/bin/time -v -o "$work/time.txt" bash -c "$1" >/dev/null 2>"$work/stderr.txt"; then
+    echo "failed: $1" >&2
+    cat "$work/stderr.txt" >&2
+    echo "nan 0"
+    return
+  fi
+  end=$(date +%s.%N)
+  local kb
+  kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
+  echo "$(echo "$end - $start" | bc -l) $kb"
+}
+
+median() { sort -g | awk '{a[NR]=$1} END {if (NR % 2) print a[(NR+1)/2]; else print (a[NR/2]+a[NR/2+1])/2}'; }
+
+rows=()
+lumivane_median=""
+# measure TASK TOOL COMMAND: RUNS timed runs after one untimed warm-up.
+measure() {
+  local task="$1" tool="$2" command="$3"
+  bash -c "$command" >/dev/null 2>&1 || true
+  local times=() peak=0 t kb
+  for ((i = 0; i < runs; ++i)); do
+    read -r t kb < <(time_once "$command")
+    times+=("$t")
+    ((kb > peak)) && peak=$kb
+  done
+  local m
+  m=$(printf '%s\n' "${times[@]}" | median)
+  if [[ "$tool" == lumivane-cli* ]]; then lumivane_median=$m; fi
+  local ratio="1"
+  if [[ "$tool" != lumivane-cli* ]]; then
+    ratio=$(awk -v a="$lumivane_median" -v b="$m" 'BEGIN { if (b > 0) printf "%.3f", a / b; else print "-" }')
+  fi
+  rows+=("| $task | $tool | $(printf '%.3f' "$m") | $ratio | $(awk -v k="$peak" 'BEGIN { printf "%.0f", k / 1024 }') |")
+  echo "  $task / $tool: median $m s" >&2
+}
+
+floor() {
+  local task="$1" input="$2" bytes="$3"
+  measure "$task" "I/O floor (cat + dd)" \
+    "cat '$input' > /dev/null && dd if=/dev/zero of='$work/floor.out' bs=4M count=$bytes iflag=count_bytes status=none"
+}
+
+check_threads() {
+  local label="$1" command="$2" output="$3"
+  LUMIVANE_THREADS=1 bash -c "$command" >/dev/null
+  cp "$output" "$work/one-thread.out"
+  bash -c "$command" >/dev/null
+  if cmp -s "$output" "$work/one-thread.out"; then
+    identical+=("$label: identical")
+  else
+    identical+=("$label: DIFFERENT")
+  fi
+}
+identical=()
+
+for input in hdr pfm tif; do
+  in="$work/in.$input"
+  case $input in hdr) name="Radiance" ;; pfm) name="PFM" ;; tif) name="TIFF 96-bit" ;; esac
+  task="$name -> 24-bit TIFF (k = 1/1.2)"
+  command="'$cli' tonemap -q --contrast 1.2 '$in' '$work/out.tif'"
+  measure "$task" "lumivane-cli tonemap" "$command"
+  check_threads "tonemap $name" "$command" "$work/out.tif"
+  if have luminance-hdr-cli; then
+    measure "$task" "luminance-hdr-cli --tmo reinhard02" \
+      "QT_QPA_PLATFORM=offscreen luminance-hdr-cli -l '$in' --tmo reinhard02 -o '$work/peer.tif'"
+  fi
+  if have pfstmo_reinhard02; then
+    measure "$task" "pfsin | pfstmo_reinhard02 | pfsout" \
+      "pfsin '$in' | pfstmo_reinhard02 | pfsout '$work/peer.tif'"
+  fi
+  floor "$task" "$in" "$rgb_bytes"
+done
+
+convert_case() {
+  local from="$1" to="$2" bytes="$3" name="$4"
+  local in="$work/in.$from" out="$work/out.$to"
+  local task="$name"
+  measure "$task" "lumivane-cli convert" "'$cli' convert -q '$in' '$out'"
+  check_threads "convert $name" "'$cli' convert -q '$in' '$out'" "$out"
+  if have oiiotool; then
+    measure "$task" "oiiotool" "oiiotool '$in' -d float -o '$work/peer.$to'"
+  fi
+  if have convert; then
+    measure "$task" "ImageMagick convert" \
+      "convert '$in' -define quantum:format=floating-point -depth 32 '$work/peer.$to'"
+  fi
+  floor "$task" "$in" "$bytes"
+}
+convert_case hdr tif "$tiff96_bytes" "Radiance -> TIFF 96-bit"
+convert_case hdr pfm "$pfm_bytes" "Radiance -> PFM"
+convert_case pfm tif "$tiff96_bytes" "PFM -> TIFF 96-bit"
+convert_case tif pfm "$pfm_bytes" "TIFF 96-bit -> PFM"
+
+model=$(lscpu | awk -F': *' '/Model name/ {print $2; exit}')
+sizes=$(stat -c '%n %s' "$work/in.hdr" "$work/in.tif" "$work/in.pfm" | awk '{sub(".*/", "", $1); printf "%s%s %.0f MB", sep, $1, $2 / 1048576; sep = ", "}')
+echo
+echo "Machine: $(nproc) threads, $model. Command: \`bench/compare.sh $width $height $runs\`."
+echo "Inputs: ${width} x ${height} synthetic scene ($sizes). Median of $runs runs after one warm-up,"
+echo "files in $(df -P "$work" | awk 'NR == 2 {print $1}') (page cache warm)."
+echo "\"LUMIVANE ÷ this\": lumivane-cli's median divided by this row's (below 1: LUMIVANE is faster)."
+echo
+echo "| Task | Tool | Median (s) | LUMIVANE ÷ this | Peak memory (MB) |"
+echo "|---|---|---:|---:|---:|"
+printf '%s\n' "${rows[@]}"
+echo
+echo "Output with LUMIVANE_THREADS=1 against the default thread count: $(IFS=';'; echo "${identical[*]}" | sed 's/;/; /g')."
