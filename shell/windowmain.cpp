@@ -1,1 +1,35 @@
-int main() { return 0; }
+// bin/lumivane: the program's window. `--screenshot FILE` draws the window
+// once into a PNG and ends, which works without a display.
+#include <QApplication>
+#include <QPixmap>
+#include <QStringList>
+#include <cstdio>
+
+#include "shell/window.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("lumivane"));
+  QApplication::setApplicationVersion(QStringLiteral(LUMIVANE_VERSION));
+  QGuiApplication::setDesktopFileName(QStringLiteral("lumivane"));
+  // The window's own close and Quit end the loop; a last window closing must not end it twice.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  const QStringList arguments = QApplication::arguments();
+  const qsizetype screenshot = arguments.indexOf(QStringLiteral("--screenshot"));
+  lumivane::MainWindow window;
+  if (screenshot >= 0) {
+    if (screenshot + 1 >= arguments.size()) {
+      std::fprintf(stderr, "lumivane: --screenshot needs a file name\n");
+      return 2;
+    }
+    window.show();
+    QApplication::processEvents();
+    if (!window.grab().save(arguments.at(screenshot + 1), "PNG")) {
+      std::fprintf(stderr, "lumivane: cannot write %s\n", qPrintable(arguments.at(screenshot + 1)));
+      return 1;
+    }
+    return 0;
+  }
+  return window.RunModalLoop();
+}
