@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "formats/rgbe.h"
+#include "imaging/fastpaths.h"
+#include "imaging/parallel.h"
 #include "imaging/statistics.h"
-#include "imaging/tonemap.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
 
@@ -17,22 +18,8 @@ namespace {
 // Rows are gathered into blocks of about this size before they are written.
 constexpr std::size_t kWriteBlockBytes = std::size_t{4} << 20;
 
-void AccumulatePixel(const RgbeImage& image, std::size_t i, ChannelAccumulators& channels) {
-  channels[0].Add(RgbeToFloat(image.R[i], image.E[i]));
-  channels[1].Add(RgbeToFloat(image.G[i], image.E[i]));
-  channels[2].Add(RgbeToFloat(image.B[i], image.E[i]));
-}
-
-// The three output bytes of one pixel replace its mantissas.
-void ToneMapPixel(RgbeImage& image, std::size_t i, const ImageStatistics& statistics,
-                  const JobSettings& settings) {
-  std::uint8_t* planes[3] = {&image.R[i], &image.G[i], &image.B[i]};
-  for (int c = 0; c < 3; ++c) {
-    const float v = RgbeToFloat(*planes[c], image.E[i]);
-    *planes[c] = ToneMapChannel(v, statistics.Minimum[c], statistics.Average[c],
-                                settings.Brightness, settings.PostGamma, OperatorWidth::Single);
-  }
-}
+// Pixels handed to the worker threads at a time; progress follows each wave.
+constexpr std::size_t kPixelsPerWave = std::size_t{1} << 20;
 
 ImageStatistics GatherStatistics(Session& session, const RgbeImage& image) {
   const std::uint32_t width = image.Width;
@@ -43,7 +30,8 @@ ImageStatistics GatherStatistics(Session& session, const RgbeImage& image) {
   ChannelAccumulators channels;
   for (std::uint32_t y = 0; y < height; ++y) {
     const std::size_t rowStart = std::size_t{width} * y;
-    for (std::uint32_t x = 0; x < width; ++x) AccumulatePixel(image, rowStart + x, channels);
+    AccumulateRgbePixels(&image.R[rowStart], &image.G[rowStart], &image.B[rowStart],
+                         &image.E[rowStart], width, channels);
     SetProgressPosition(session, y + 1);
   }
   const ImageStatistics statistics =
@@ -54,20 +42,27 @@ ImageStatistics GatherStatistics(Session& session, const RgbeImage& image) {
   return statistics;
 }
 
-void ToneMapImage(Session& session, RgbeImage& image, const ImageStatistics& statistics) {
+void ToneMapImage(Session& session, RgbeImage& image, const ImageStatistics& statistics,
+                  RowWorkers& workers) {
   const std::uint32_t width = image.Width;
   const std::uint32_t height = image.Height;
   LogLine(session, "Starting tonemapping...");
   LogLine(session, "Decoding RGBE and converting to integer values");
   SetProgressRange(session, 1, height);
   const std::int32_t start = ClockWholeSeconds(session);
-  for (std::uint32_t y = 0; y < height; ++y) {
-    const std::size_t rowStart = std::size_t{width} * y;
-    for (std::uint32_t x = 0; x < width; ++x) {
-      ToneMapPixel(image, rowStart + x, statistics, session.Settings);
-    }
-    SetProgressPosition(session, y + 1);
-  }
+  // The output byte depends only on the channel, mantissa and exponent.
+  const RgbeToneTables tables = BuildRgbeToneTables(statistics, session.Settings.Brightness,
+                                                    session.Settings.PostGamma, workers);
+  ForEachRowWave(
+      workers, height, RowsPerWave(width, kPixelsPerWave),
+      [&](std::size_t begin, std::size_t end) {
+        const std::size_t from = std::size_t{width} * begin;
+        ToneMapRgbePixels(&image.R[from], &image.G[from], &image.B[from], &image.E[from],
+                          std::size_t{width} * (end - begin), tables);
+      },
+      [&](std::uint32_t begin, std::uint32_t end) {
+        for (std::uint32_t y = begin; y < end; ++y) SetProgressPosition(session, y + 1);
+      });
   const std::int32_t end = ClockWholeSeconds(session);
   LogLine(session, ElapsedLine("Tonemapping in", start, end));
 }
@@ -86,7 +81,7 @@ bool FailWriting(Session& session) {
   return false;
 }
 
-bool WriteImage(Session& session, const RgbeImage& image) {
+bool WriteImage(Session& session, const RgbeImage& image, RowWorkers& workers) {
   JobContext& context = session.Context;
   const std::uint32_t width = image.Width;
   const std::uint32_t height = image.Height;
@@ -97,21 +92,20 @@ bool WriteImage(Session& session, const RgbeImage& image) {
   const std::size_t rowBytes = std::size_t{width} * 3;
   const std::size_t rowsPerBlock = std::max<std::size_t>(1, kWriteBlockBytes / rowBytes);
   std::vector<std::uint8_t> block(rowBytes * std::min<std::size_t>(rowsPerBlock, height));
-  std::size_t filled = 0;
-  for (std::uint32_t y = 0; y < height; ++y) {
-    const std::size_t rowStart = std::size_t{width} * y;
-    std::uint8_t* out = block.data() + filled;
-    for (std::uint32_t x = 0; x < width; ++x) {
-      out[3 * x] = image.R[rowStart + x];
-      out[3 * x + 1] = image.G[rowStart + x];
-      out[3 * x + 2] = image.B[rowStart + x];
-    }
-    filled += rowBytes;
-    if (filled == block.size() || y + 1 == height) {
-      if (!context.OutputFile.Write(block.data(), filled)) return FailWriting(session);
-      filled = 0;
-    }
-    SetProgressPosition(session, y + 1);
+  for (std::uint32_t first = 0; first < height;) {
+    const auto rows =
+        static_cast<std::uint32_t>(std::min<std::size_t>(block.size() / rowBytes, height - first));
+    workers.Run(rows, [&](std::size_t begin, std::size_t end) {
+      const std::size_t from = std::size_t{width} * (first + begin);
+      InterleaveRgb(&image.R[from], &image.G[from], &image.B[from],
+                    std::size_t{width} * (end - begin), block.data() + rowBytes * begin);
+    });
+    // Each row's position is set once it is in the block; the last one's
+    // after the block is written.
+    for (std::uint32_t y = first; y + 1 < first + rows; ++y) SetProgressPosition(session, y + 1);
+    if (!context.OutputFile.Write(block.data(), rowBytes * rows)) return FailWriting(session);
+    first += rows;
+    SetProgressPosition(session, first);
   }
 
   context.OutputFile.Close();
@@ -127,8 +121,9 @@ bool ToneMapHdrImage(Session& session) {
   RgbeImage image;
   if (!LoadRgbeImage(session, image)) return false;
   const ImageStatistics statistics = GatherStatistics(session, image);
-  ToneMapImage(session, image, statistics);
-  return WriteImage(session, image);
+  RowWorkers workers;
+  ToneMapImage(session, image, statistics, workers);
+  return WriteImage(session, image, workers);
 }
 
 }  // namespace lumivane

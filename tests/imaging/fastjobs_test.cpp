@@ -1,0 +1,151 @@
+// The jobs with their fast paths, run with one and with several threads,
+// against a computation from the reference functions alone.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "formats/rgbe.h"
+#include "imaging/statistics.h"
+#include "imaging/tonemap.h"
+#include "shell/controlids.h"
+#include "shell/dispatch.h"
+#include "shell/session.h"
+#include "tests/support/hdrfiles.h"
+#include "tests/support/recordingwindow.h"
+#include "tests/support/testfiles.h"
+
+namespace lumivane {
+namespace {
+
+using testing::RecordingWindow;
+
+const char* const kThreadCounts[] = {"1", "2", "3", "7"};
+
+struct JobRun {
+  std::vector<std::string> Events;
+  std::vector<std::uint8_t> Output;
+};
+
+struct Settings {
+  float Brightness;
+  float PostGamma;
+  bool Warm;
+};
+
+// One command, start to end, with a clock that stands still.
+JobRun RunCommand(int command, const std::string& input, const std::string& output,
+                  const Settings& settings, const char* threads) {
+  ::setenv("LUMIVANE_THREADS", threads, 1);
+  RecordingWindow window;
+  Session session(window);
+  session.Clock = [] { return 3600.0L; };
+  session.Settings.Brightness = settings.Brightness;
+  session.Settings.PostGamma = settings.PostGamma;
+  session.Settings.WarmColours = settings.Warm ? 1 : 0;
+  window.DialogAnswers = {input, output};
+  HandleCommand(session, command);
+  ::unsetenv("LUMIVANE_THREADS");
+  JobRun run{window.Events, {}};
+  if (testing::FileExists(output)) run.Output = testing::ReadBytes(output);
+  return run;
+}
+
+// The statistics lines and the pixel bytes from the reference functions only.
+struct Expected {
+  std::vector<std::string> StatisticsLines;
+  std::vector<std::uint8_t> Pixels;
+};
+
+std::vector<std::string> StatisticsLines(const ImageStatistics& statistics) {
+  RecordingWindow window;
+  Session session(window);
+  LogImageStatistics(session, statistics);
+  return window.Log;
+}
+
+Expected ReferenceHdr(const testing::RgbePixels& image, const Settings& settings) {
+  ChannelAccumulators accumulators;
+  for (const testing::RgbePixel& p : image.Pixels) {
+    accumulators[0].Add(RgbeToFloat(p.R, p.E));
+    accumulators[1].Add(RgbeToFloat(p.G, p.E));
+    accumulators[2].Add(RgbeToFloat(p.B, p.E));
+  }
+  const ImageStatistics statistics =
+      ComputeImageStatistics(accumulators, image.Width * image.Height, settings.Warm);
+  Expected expected{StatisticsLines(statistics), {}};
+  for (const testing::RgbePixel& p : image.Pixels) {
+    const std::uint8_t mantissas[] = {p.R, p.G, p.B};
+    for (int c = 0; c < 3; ++c) {
+      expected.Pixels.push_back(ToneMapChannel(
+          RgbeToFloat(mantissas[c], p.E), statistics.Minimum[c], statistics.Average[c],
+          settings.Brightness, settings.PostGamma, OperatorWidth::Single));
+    }
+  }
+  return expected;
+}
+
+// `lines` as consecutive log lines among the recorded events.
+bool ContainsInOrder(const std::vector<std::string>& recorded,
+                     const std::vector<std::string>& lines) {
+  std::vector<std::string> events;
+  for (const std::string& event : recorded) {
+    if (event.rfind("insert ", 0) == 0) events.push_back(event.substr(event.find(' ', 7) + 1));
+  }
+  for (std::size_t i = 0; i + lines.size() <= events.size(); ++i) {
+    bool all = true;
+    for (std::size_t j = 0; j < lines.size() && all; ++j) {
+      all = events[i + j] == lines[j];
+    }
+    if (all) return true;
+  }
+  return false;
+}
+
+const Settings kSettings[] = {
+    {0.8f, 1.0f, true},          {0.8f, 1.0f / 1.2f, false}, {0.01f, 1.0f / 1.2f, true},
+    {50.0f, 1.0f / 1.2f, false}, {1.0f, 1.2f, true},
+};
+
+TEST(FastJobs, HdrToneMappingIsTheSameForAnyThreadCountAndEqualsTheReference) {
+  struct Size {
+    std::uint32_t Width, Height;
+  };
+  // 1 x 1, one row, rows narrower and wider than a wave, odd widths.
+  const Size sizes[] = {{1, 1}, {9, 1}, {300, 1}, {1, 5}, {13, 2}, {257, 3}, {31, 17}, {4099, 2}};
+  testing::TempDir folder;
+  const std::string input = folder.File("in.hdr"), output = folder.File("out.tif");
+  std::uint32_t seed = 1;
+  for (const Size& size : sizes) {
+    const testing::RgbePixels image = testing::PatternImage(size.Width, size.Height, seed++);
+    const auto form =
+        size.Width >= 8 ? testing::RgbeRowForm::ComponentRuns : testing::RgbeRowForm::Flat;
+    testing::WriteBytes(input, testing::HdrFile(image, form));
+    for (const Settings& settings : kSettings) {
+      SCOPED_TRACE(std::to_string(size.Width) + " x " + std::to_string(size.Height) + " B " +
+                   std::to_string(settings.Brightness) + " k " +
+                   std::to_string(settings.PostGamma) + (settings.Warm ? " warm" : ""));
+      const Expected expected = ReferenceHdr(image, settings);
+      const JobRun one = RunCommand(kOpenHdrCommand, input, output, settings, "1");
+      ASSERT_EQ(one.Output.size(), 308 + expected.Pixels.size());
+      EXPECT_TRUE(
+          std::equal(expected.Pixels.begin(), expected.Pixels.end(), one.Output.begin() + 308));
+      EXPECT_TRUE(ContainsInOrder(one.Events, expected.StatisticsLines));
+      for (const char* threads : kThreadCounts) {
+        const JobRun many = RunCommand(kOpenHdrCommand, input, output, settings, threads);
+        EXPECT_EQ(many.Events, one.Events) << threads << " threads";
+        // The headers carry the time of day; the pixel data must match.
+        ASSERT_EQ(many.Output.size(), one.Output.size()) << threads << " threads";
+        EXPECT_TRUE(
+            std::equal(one.Output.begin() + 308, one.Output.end(), many.Output.begin() + 308))
+            << threads << " threads";
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumivane
