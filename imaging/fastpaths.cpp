@@ -100,14 +100,20 @@ void AccumulateRgbePixels(const std::uint8_t* r, const std::uint8_t* g, const st
 
 void ToneMapRgbePixels(std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, const std::uint8_t* e,
                        std::size_t count, const RgbeToneTables& tables) {
-  const std::uint8_t* red = tables.Channel[0].data();
-  const std::uint8_t* green = tables.Channel[1].data();
-  const std::uint8_t* blue = tables.Channel[2].data();
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t high = static_cast<std::size_t>(e[i]) << 8;
-    r[i] = red[high | r[i]];
-    g[i] = green[high | g[i]];
-    b[i] = blue[high | b[i]];
+  // The planes lie whole pages apart, so a store to one plane and a load from
+  // the same pixel of the next look alike to the processor (4K aliasing):
+  // one channel at a time over a short stretch keeps them apart.
+  constexpr std::size_t kStretch = 2048;
+  std::uint8_t* planes[3] = {r, g, b};
+  for (std::size_t first = 0; first < count; first += kStretch) {
+    const std::size_t last = std::min(count, first + kStretch);
+    for (int c = 0; c < 3; ++c) {
+      const std::uint8_t* table = tables.Channel[c].data();
+      std::uint8_t* plane = planes[c];
+      for (std::size_t i = first; i < last; ++i) {
+        plane[i] = table[static_cast<std::size_t>(e[i]) << 8 | plane[i]];
+      }
+    }
   }
 }
 
