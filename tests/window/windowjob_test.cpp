@@ -174,6 +174,8 @@ TEST_F(WindowJob, OpenHdrFromTheMenuRunsTheWholeChain) {
   }
   const QStringList log = LogLines(*window);
   EXPECT_EQ(log, expectedLog);
+  auto* list = qobject_cast<QListWidget*>(window->Control(kStatusLogId));
+  EXPECT_TRUE(list->selectedItems().isEmpty());
   EXPECT_TRUE(log.contains("Image Width = 67"));
   EXPECT_TRUE(log.contains("Image Length = 45"));
 
