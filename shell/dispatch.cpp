@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <exception>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "formats/pfmreader.h"
@@ -75,20 +77,36 @@ void ShowAbortBox(Session& session) {
                                 BoxKind::Error);
 }
 
+// Runs one step under the step contract. A step that throws (an image too
+// large for memory, say) has not cleaned up after itself: it fails with the
+// reason logged, both files are closed and its unfinished output is removed.
+bool RunStep(Session& session, const JobStep& step) {
+  JobContext& context = session.Context;
+  try {
+    return step(session);
+  } catch (const std::bad_alloc&) {
+    context.FailureMessage = "Not enough memory.";
+  } catch (const std::exception& error) {
+    context.FailureMessage = error.what();
+  }
+  LogLine(session, context.FailureMessage);
+  context.InputFile.Close();
+  if (context.OutputFile.IsOpen()) {
+    context.OutputFile.Close();
+    RemoveFile(context.OutputFileName);
+  }
+  return false;
+}
+
 void RunJobChain(Session& session, const JobChain& chain) {
   // One job at a time owns the job context; a command that arrives while a
   // dialog of a running job is open starts nothing.
   if (session.JobRunning) return;
   session.JobRunning = true;
   PrepareForJob(session);
-  bool succeeded = false;
-  if (!chain.Reader(session) || !chain.Writer(session)) {
-    ShowAbortBox(session);
-  } else if (!chain.Job(session)) {
-    ShowAbortBox(session);
-  } else {
-    succeeded = true;
-  }
+  const bool succeeded = RunStep(session, chain.Reader) && RunStep(session, chain.Writer) &&
+                         RunStep(session, chain.Job);
+  if (!succeeded) ShowAbortBox(session);
   // Steps close what they own; this only guards against a handle left behind.
   session.Context.InputFile.Close();
   session.Context.OutputFile.Close();

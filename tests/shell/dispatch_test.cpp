@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -192,6 +193,40 @@ TEST_F(Dispatch, AFailedStepGivesOneAbortBoxAndStopsTheChain) {
     EXPECT_EQ(window.Boxes, std::vector<RecordedBox>{AbortBox(failure)});
     for (const int item : kOpenItemIds) EXPECT_TRUE(window.IsEnabled(item));
   }
+}
+
+TEST_F(Dispatch, AStepThatThrowsFailsAndLeavesNoPartialOutput) {
+  testing::TempDir folder;
+  const std::string input = folder.File("in.hdr");
+  const std::string output = folder.File("out.tif");
+  testing::WriteText(input, "#?RADIANCE\n");
+  window.DialogAnswers = {input, output};
+  Chain(kOpenHdrCommand).Reader = DialogReader;
+  Chain(kOpenHdrCommand).Writer = DialogWriter;
+  Chain(kOpenHdrCommand).Job = [&](Session& running) -> bool {
+    EXPECT_TRUE(running.Context.OutputFile.Write("II*", 3));
+    EXPECT_TRUE(testing::FileExists(output));
+    throw std::bad_alloc();
+  };
+  HandleCommand(session, kOpenHdrCommand);
+  EXPECT_EQ(window.Boxes, std::vector<RecordedBox>{AbortBox("Not enough memory.")});
+  EXPECT_EQ(window.Log, std::vector<std::string>{"Not enough memory."});
+  EXPECT_FALSE(testing::FileExists(output));
+  EXPECT_TRUE(testing::FileExists(input));
+  EXPECT_FALSE(session.Context.InputFile.IsOpen());
+  EXPECT_FALSE(session.Context.OutputFile.IsOpen());
+  for (const int item : kOpenItemIds) EXPECT_TRUE(window.IsEnabled(item));
+
+  // A reader that throws before any output exists; the next command runs normally.
+  window.Boxes.clear();
+  Chain(kOpenTiffCommand).Reader = [](Session&) -> bool {
+    throw std::runtime_error("Header too strange.");
+  };
+  HandleCommand(session, kOpenTiffCommand);
+  EXPECT_EQ(window.Boxes, std::vector<RecordedBox>{AbortBox("Header too strange.")});
+  EXPECT_TRUE(calls.empty());
+  HandleCommand(session, kOpenPfmCommand);
+  EXPECT_EQ(calls, (std::vector<std::string>{"reader 1022", "writer 1022", "job 1022"}));
 }
 
 TEST_F(Dispatch, StepBoxesComeBeforeTheAbortBox) {
