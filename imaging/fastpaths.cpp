@@ -98,6 +98,43 @@ void AccumulateRgbePixels(const std::uint8_t* r, const std::uint8_t* g, const st
   accumulators = {red, green, blue};
 }
 
+void AccumulateRgbeSums(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
+                        const std::uint8_t* e, std::size_t count,
+                        ChannelAccumulators& accumulators) {
+  const float* values = RgbeFloatTable().data();
+  double red = accumulators[0].Sum, green = accumulators[1].Sum, blue = accumulators[2].Sum;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t high = static_cast<std::size_t>(e[i]) << 8;
+    red += static_cast<double>(values[high | r[i]]);
+    green += static_cast<double>(values[high | g[i]]);
+    blue += static_cast<double>(values[high | b[i]]);
+  }
+  accumulators[0].Sum = red;
+  accumulators[1].Sum = green;
+  accumulators[2].Sum = blue;
+}
+
+void AccumulateRgbeExtremes(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
+                            const std::uint8_t* e, std::size_t count,
+                            ChannelAccumulators& accumulators) {
+  const float* values = RgbeFloatTable().data();
+  const std::uint8_t* planes[3] = {r, g, b};
+  for (int c = 0; c < 3; ++c) {
+    // Single precision is exact here: the values are floats, the start values
+    // the floats nearest to 1e30 and 1e-30.
+    float low = static_cast<float>(accumulators[c].Minimum);
+    float high = static_cast<float>(accumulators[c].Maximum);
+    const std::uint8_t* plane = planes[c];
+    for (std::size_t i = 0; i < count; ++i) {
+      const float v = values[static_cast<std::size_t>(e[i]) << 8 | plane[i]];
+      high = v > high ? v : high;
+      low = v < low ? v : low;
+    }
+    accumulators[c].Minimum = low;
+    accumulators[c].Maximum = high;
+  }
+}
+
 void ToneMapRgbePixels(std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, const std::uint8_t* e,
                        std::size_t count, const RgbeToneTables& tables) {
   // The planes lie whole pages apart, so a store to one plane and a load from

@@ -36,6 +36,16 @@ void AccumulateRgbePixels(const std::uint8_t* r, const std::uint8_t* g, const st
                           const std::uint8_t* e, std::size_t count,
                           ChannelAccumulators& accumulators);
 
+// The two halves of AccumulateRgbePixels, to run side by side: the sums alone
+// (the sequential chains) and the minima and maxima alone (every RGBE value is
+// finite and positive, so which equal value comes first cannot matter).
+void AccumulateRgbeSums(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
+                        const std::uint8_t* e, std::size_t count,
+                        ChannelAccumulators& accumulators);
+void AccumulateRgbeExtremes(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
+                            const std::uint8_t* e, std::size_t count,
+                            ChannelAccumulators& accumulators);
+
 // Replaces the mantissas of `count` pixels by their output bytes.
 void ToneMapRgbePixels(std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, const std::uint8_t* e,
                        std::size_t count, const RgbeToneTables& tables);

@@ -21,18 +21,33 @@ constexpr std::size_t kWriteBlockBytes = std::size_t{4} << 20;
 // Pixels handed to the worker threads at a time; progress follows each wave.
 constexpr std::size_t kPixelsPerWave = std::size_t{1} << 20;
 
-ImageStatistics GatherStatistics(Session& session, const RgbeImage& image) {
+ImageStatistics GatherStatistics(Session& session, const RgbeImage& image, RowWorkers& workers) {
   const std::uint32_t width = image.Width;
   const std::uint32_t height = image.Height;
   LogLine(session, "Converting RGBE to float to find extreme values");
   SetProgressRange(session, 1, height);
   const std::int32_t start = ClockWholeSeconds(session);
-  ChannelAccumulators channels;
-  for (std::uint32_t y = 0; y < height; ++y) {
-    const std::size_t rowStart = std::size_t{width} * y;
-    AccumulateRgbePixels(&image.R[rowStart], &image.G[rowStart], &image.B[rowStart],
-                         &image.E[rowStart], width, channels);
-    SetProgressPosition(session, y + 1);
+  // The sums stay one sequential chain per channel; the extremes, which do
+  // not depend on the order, are found beside them.
+  ChannelAccumulators channels, extremes;
+  const std::uint32_t rowsPerWave = RowsPerWave(width, kPixelsPerWave);
+  for (std::uint32_t first = 0; first < height;) {
+    const std::uint32_t last = first + std::min(rowsPerWave, height - first);
+    const std::size_t from = std::size_t{width} * first;
+    const std::size_t pixels = std::size_t{width} * (last - first);
+    workers.Run(2, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t part = begin; part < end; ++part) {
+        (part == 0 ? AccumulateRgbeSums : AccumulateRgbeExtremes)(
+            &image.R[from], &image.G[from], &image.B[from], &image.E[from], pixels,
+            part == 0 ? channels : extremes);
+      }
+    });
+    for (std::uint32_t y = first; y < last; ++y) SetProgressPosition(session, y + 1);
+    first = last;
+  }
+  for (int c = 0; c < 3; ++c) {
+    channels[c].Minimum = extremes[c].Minimum;
+    channels[c].Maximum = extremes[c].Maximum;
   }
   const ImageStatistics statistics =
       ComputeImageStatistics(channels, width * height, session.Settings.WarmColours != 0);
@@ -120,8 +135,8 @@ bool WriteImage(Session& session, const RgbeImage& image, RowWorkers& workers) {
 bool ToneMapHdrImage(Session& session) {
   RgbeImage image;
   if (!LoadRgbeImage(session, image)) return false;
-  const ImageStatistics statistics = GatherStatistics(session, image);
   RowWorkers workers;
+  const ImageStatistics statistics = GatherStatistics(session, image, workers);
   ToneMapImage(session, image, statistics, workers);
   return WriteImage(session, image, workers);
 }

@@ -138,6 +138,18 @@ TEST(RgbeFastPaths, ValuesStatisticsAndFloatsEqualTheReference) {
     }
     ExpectSameAccumulators(whole, pieces);
 
+    // Sums and extremes gathered apart, in pieces, and put together.
+    ChannelAccumulators sums, extremes;
+    for (std::size_t begin = 0; begin < count; begin += 7) {
+      const std::size_t n = std::min<std::size_t>(7, count - begin);
+      AccumulateRgbeSums(planes.R.data() + begin, planes.G.data() + begin, planes.B.data() + begin,
+                         planes.E.data() + begin, n, sums);
+      AccumulateRgbeExtremes(planes.R.data() + begin, planes.G.data() + begin,
+                             planes.B.data() + begin, planes.E.data() + begin, n, extremes);
+    }
+    for (int c = 0; c < 3; ++c) extremes[c].Sum = sums[c].Sum;
+    ExpectSameAccumulators(whole, extremes);
+
     std::vector<std::uint8_t> floats(12 * count);
     RgbePixelsToFloats(planes.R.data(), planes.G.data(), planes.B.data(), planes.E.data(), count,
                        floats.data());
