@@ -1,8 +1,51 @@
-// Placeholder until the real step lands.
 #include "formats/pfmwriter.h"
 
+#include <string>
+
+#include "imaging/floatjob.h"
+#include "shell/filedialogs.h"
 #include "shell/session.h"
+#include "shell/statuslog.h"
 
 namespace lumivane {
-bool WritePfmHeader(Session&) { return false; }
+
+namespace {
+
+std::string Digits(std::uint32_t value) {
+  const std::string text = FormatNumber(value, 15);
+  const auto first = text.find_first_not_of(' ');
+  const auto last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+bool WritePfmHeader(Session& session) {
+  JobContext& context = session.Context;
+  // Checked before a file is created: the jobs count pixel bytes in 32 bits.
+  if (!FloatImageBytes(context.ImageWidth, context.ImageHeight)) {
+    context.FailureMessage = "Cannot write a PFM of " + Digits(context.ImageWidth) + " x " +
+                             Digits(context.ImageHeight) +
+                             " pixels: width or height 0, or more than 4 GiB of pixels";
+    LogLine(session, context.FailureMessage);
+    return CloseInputFile(session);
+  }
+  if (!SavePfmDialog(session)) {
+    context.FailureMessage = "Cannot open " + context.OutputFileName;
+    return CloseInputFile(session);
+  }
+  const std::int32_t start = ClockWholeSeconds(session);
+  LogLine(session, "Input file opened:");
+  LogLine(session, context.InputFileName);
+  LogLine(session, "Creating Wrapper for 96-bit PFM file.");
+  const std::string header =
+      "PF\n" + Digits(context.ImageWidth) + " " + Digits(context.ImageHeight) + "\n-1.00000\n";
+  if (!context.OutputFile.Write(header.data(), header.size()))
+    return AbortFloatJob(session, WriteFailureMessage(session));
+  LogLine(session, "Wrapper written to file " + context.OutputFileName);
+  LogLine(session, ElapsedLine("Time used:", start, ClockWholeSeconds(session)));
+  context.OutputRowsBottomUp = true;
+  return true;
+}
+
 }  // namespace lumivane

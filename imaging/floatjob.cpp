@@ -1,9 +1,154 @@
-// Placeholder until the real step lands.
 #include "imaging/floatjob.h"
 
+#include <algorithm>
+#include <bit>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "imaging/fastpaths.h"
+#include "imaging/statistics.h"
 #include "shell/session.h"
+#include "shell/statuslog.h"
 
 namespace lumivane {
-bool ToneMapFloatImage(Session&) { return false; }
-void ReverseBytes4(std::uint8_t*) {}
+
+void ReverseBytes4(std::uint8_t* bytes) {
+  std::swap(bytes[0], bytes[3]);
+  std::swap(bytes[1], bytes[2]);
+}
+
+float StoredFloat(const std::uint8_t* bytes, bool intelOrder) {
+  const std::uint32_t bits =
+      intelOrder ? std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+                       std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24
+                 : std::uint32_t{bytes[3]} | std::uint32_t{bytes[2]} << 8 |
+                       std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[0]} << 24;
+  return std::bit_cast<float>(bits);
+}
+
+std::optional<std::uint32_t> FloatImageBytes(std::uint32_t width, std::uint32_t height) {
+  const std::uint64_t bytes = std::uint64_t{width} * height * 12;
+  if (width == 0 || height == 0 || bytes > 0xFFFFFFFFu) return std::nullopt;
+  return static_cast<std::uint32_t>(bytes);
+}
+
+FloatRowReader::FloatRowReader(BinaryFile& file, std::uint64_t dataStart, std::size_t rowBytes,
+                               std::uint32_t rows, bool lastRowFirst, std::size_t blockBytes)
+    : file_(file),
+      dataStart_(dataStart),
+      rowBytes_(rowBytes),
+      rows_(rows),
+      lastRowFirst_(lastRowFirst),
+      rowsPerBlock_(static_cast<std::uint32_t>(
+          std::clamp<std::size_t>(rowBytes ? blockBytes / rowBytes : 1, 1, std::max(rows, 1u)))) {}
+
+bool FloatRowReader::LoadBlock() {
+  const std::uint32_t remaining = rows_ - handed_;
+  blockRows_ = std::min(rowsPerBlock_, remaining);
+  // Rows still to come are [0, remaining) when reading backwards, else [handed_, rows_).
+  blockFirst_ = lastRowFirst_ ? remaining - blockRows_ : handed_;
+  usedInBlock_ = 0;
+  const std::size_t bytes = std::size_t{blockRows_} * rowBytes_;
+  block_.resize(bytes);
+  // Reading forwards continues where the last block ended; backwards needs a seek.
+  if (lastRowFirst_ || handed_ == 0) {
+    if (!file_.Seek(dataStart_ + std::uint64_t{blockFirst_} * rowBytes_)) return false;
+  }
+  return file_.Read(block_.data(), bytes) == bytes;
+}
+
+const std::uint8_t* FloatRowReader::NextRow() {
+  if (handed_ >= rows_) return nullptr;
+  if (usedInBlock_ == blockRows_ && !LoadBlock()) return nullptr;
+  const std::uint32_t inBlock = lastRowFirst_ ? blockRows_ - 1 - usedInBlock_ : usedInBlock_;
+  ++usedInBlock_;
+  ++handed_;
+  return block_.data() + std::size_t{inBlock} * rowBytes_;
+}
+
+std::string ShortInputMessage(const Session& session) {
+  return session.Context.InputFileName + " is shorter than its header promises";
+}
+
+std::string WriteFailureMessage(const Session& session) {
+  return "Cannot write " + session.Context.OutputFileName + ": " +
+         session.Context.OutputFile.ErrorText();
+}
+
+bool AbortFloatJob(Session& session, const std::string& message) {
+  JobContext& context = session.Context;
+  context.FailureMessage = message;
+  LogLine(session, message);
+  if (context.InputFile.IsOpen()) {
+    CloseInputFile(session);
+  } else {
+    LogLine(session, SeparatorLine());
+  }
+  context.OutputFile.Close();
+  // Only a file this job created is removed, never a device it was pointed at.
+  std::error_code error;
+  if (std::filesystem::is_regular_file(context.OutputFileName, error))
+    RemoveFile(context.OutputFileName);
+  return false;
+}
+
+bool ToneMapFloatImage(Session& session) {
+  JobContext& context = session.Context;
+  const std::uint32_t width = context.ImageWidth;
+  const std::uint32_t height = context.ImageHeight;
+  const bool intel = context.SourceIntelOrder;
+  const std::uint64_t dataStart = context.InputFile.Position();
+  const auto imageBytes = FloatImageBytes(width, height);
+  if (!imageBytes)
+    return AbortFloatJob(session, "Cannot tone-map " + context.InputFileName +
+                                      ": width or height 0, or more than 4 GiB of pixels");
+  const auto size = context.InputFile.Size();
+  if (size && *size < dataStart + *imageBytes)
+    return AbortFloatJob(session, ShortInputMessage(session));
+
+  const std::size_t rowBytes = std::size_t{width} * 12;
+  ChannelAccumulators accumulators;
+  std::int32_t start = ClockWholeSeconds(session);
+  SetProgressRange(session, 1, height);
+  {
+    // Statistics in file order, whichever row is the top one.
+    FloatRowReader rows(context.InputFile, dataStart, rowBytes, height, false);
+    while (rows.RowsRead() < height) {
+      const std::uint8_t* row = rows.NextRow();
+      if (!row) return AbortFloatJob(session, ShortInputMessage(session));
+      AccumulateFloatPixels(row, width, intel, accumulators);
+      SetProgressPosition(session, rows.RowsRead());
+    }
+  }
+  const ImageStatistics statistics =
+      ComputeImageStatistics(accumulators, width * height, session.Settings.WarmColours != 0);
+  LogLine(session, ElapsedLine("Data analysed in", start, ClockWholeSeconds(session)));
+  LogImageStatistics(session, statistics);
+
+  LogLine(session, "Starting tonemapping...");
+  start = ClockWholeSeconds(session);
+  SetProgressRange(session, 1, height);
+  const FloatToneMapper mapper(statistics, session.Settings.Brightness, session.Settings.PostGamma);
+  std::vector<std::uint8_t> output(std::size_t{width} * 3);
+  {
+    // The first stored PFM row is the bottom one; the TIFF's first row is the top.
+    FloatRowReader rows(context.InputFile, dataStart, rowBytes, height, context.InputRowsBottomUp);
+    while (rows.RowsRead() < height) {
+      const std::uint8_t* row = rows.NextRow();
+      if (!row) return AbortFloatJob(session, ShortInputMessage(session));
+      mapper.Map(row, width, intel, output.data());
+      if (!context.OutputFile.Write(output.data(), output.size()))
+        return AbortFloatJob(session, WriteFailureMessage(session));
+      SetProgressPosition(session, rows.RowsRead());
+    }
+  }
+  context.InputFile.Close();
+  context.OutputFile.Close();
+  LogLine(session, ElapsedLine("Tonemapped in", start, ClockWholeSeconds(session)));
+  LogLine(session, "Closed Source file " + context.InputFileName);
+  LogLine(session, "Closed destination file " + context.OutputFileName);
+  return true;
+}
+
 }  // namespace lumivane

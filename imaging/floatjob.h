@@ -1,15 +1,70 @@
 // "Open TIFF96" and "Open PFM": float image to 24-bit TIFF, streamed by rows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace lumivane {
 
+class BinaryFile;
 class Session;
 
 bool ToneMapFloatImage(Session& session);
 
 // Bytes 4, 3, 2, 1 of the four at `bytes`, in place.
 void ReverseBytes4(std::uint8_t* bytes);
+
+// The 32-bit float stored at `bytes`, least significant byte first when
+// `intelOrder`, most significant first otherwise.
+float StoredFloat(const std::uint8_t* bytes, bool intelOrder);
+
+// W x H x 12, the pixel bytes of a float image; nothing when a side is 0 or the
+// count does not fit 32 bits (the most a classic TIFF can hold).
+std::optional<std::uint32_t> FloatImageBytes(std::uint32_t width, std::uint32_t height);
+
+// Reads the rows of a float image from its data start in big blocks, memory
+// proportional to one block whatever the height. Rows come in stored order, or
+// last stored row first when `lastRowFirst` (one seek per block).
+class FloatRowReader {
+ public:
+  static constexpr std::size_t kBlockBytes = std::size_t{4} << 20;
+
+  FloatRowReader(BinaryFile& file, std::uint64_t dataStart, std::size_t rowBytes,
+                 std::uint32_t rows, bool lastRowFirst, std::size_t blockBytes = kBlockBytes);
+
+  // The next row, or nullptr when the file ends before it (or after the last row).
+  const std::uint8_t* NextRow();
+  // Rows handed out so far.
+  std::uint32_t RowsRead() const { return handed_; }
+
+ private:
+  bool LoadBlock();
+
+  BinaryFile& file_;
+  std::uint64_t dataStart_;
+  std::size_t rowBytes_;
+  std::uint32_t rows_;
+  bool lastRowFirst_;
+  std::uint32_t rowsPerBlock_;
+  std::vector<std::uint8_t> block_;
+  // Stored row index of the block's first row, and rows in it.
+  std::uint32_t blockFirst_ = 0;
+  std::uint32_t blockRows_ = 0;
+  std::uint32_t usedInBlock_ = 0;
+  std::uint32_t handed_ = 0;
+};
+
+// The failure of a float job: logs `message` as the FailureMessage, closes the
+// input (with its log lines) and the output, and removes the partial output.
+// Returns false.
+bool AbortFloatJob(Session& session, const std::string& message);
+
+// "<input> is shorter than its header promises"
+std::string ShortInputMessage(const Session& session);
+// "Cannot write <output>: <reason>"
+std::string WriteFailureMessage(const Session& session);
 
 }  // namespace lumivane
