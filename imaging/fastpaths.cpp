@@ -117,18 +117,23 @@ void AccumulateRgbeSums(const std::uint8_t* r, const std::uint8_t* g, const std:
 void AccumulateRgbeExtremes(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
                             const std::uint8_t* e, std::size_t count,
                             ChannelAccumulators& accumulators) {
+  // Which (mantissa, exponent) pairs occur, then the extremes over those: a
+  // store per value instead of a chain of comparisons.
+  std::array<std::array<std::uint8_t, kPairs>, 3> seen{};
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t high = static_cast<std::size_t>(e[i]) << 8;
+    seen[0][high | r[i]] = 1;
+    seen[1][high | g[i]] = 1;
+    seen[2][high | b[i]] = 1;
+  }
   const float* values = RgbeFloatTable().data();
-  const std::uint8_t* planes[3] = {r, g, b};
   for (int c = 0; c < 3; ++c) {
-    // Single precision is exact here: the values are floats, the start values
-    // the floats nearest to 1e30 and 1e-30.
-    float low = static_cast<float>(accumulators[c].Minimum);
-    float high = static_cast<float>(accumulators[c].Maximum);
-    const std::uint8_t* plane = planes[c];
-    for (std::size_t i = 0; i < count; ++i) {
-      const float v = values[static_cast<std::size_t>(e[i]) << 8 | plane[i]];
-      high = v > high ? v : high;
-      low = v < low ? v : low;
+    double low = accumulators[c].Minimum, high = accumulators[c].Maximum;
+    for (std::size_t key = 0; key < kPairs; ++key) {
+      if (!seen[c][key]) continue;
+      const double v = values[key];
+      if (v > high) high = v;
+      if (v < low) low = v;
     }
     accumulators[c].Minimum = low;
     accumulators[c].Maximum = high;

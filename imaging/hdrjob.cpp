@@ -30,7 +30,7 @@ ImageStatistics GatherStatistics(Session& session, const RgbeImage& image, RowWo
   // The sums stay one sequential chain per channel; the extremes, which do
   // not depend on the order, are found beside them.
   ChannelAccumulators channels, extremes;
-  const std::uint32_t rowsPerWave = RowsPerWave(width, kPixelsPerWave);
+  const std::uint32_t rowsPerWave = RowsPerWave(width, 4 * kPixelsPerWave);
   for (std::uint32_t first = 0; first < height;) {
     const std::uint32_t last = first + std::min(rowsPerWave, height - first);
     const std::size_t from = std::size_t{width} * first;
