@@ -1,25 +1,19 @@
 #include "imaging/convertjobs.h"
 
-#include <bit>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "formats/rgbe.h"
+#include "imaging/fastpaths.h"
 #include "imaging/floatjob.h"
+#include "imaging/parallel.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
 
 namespace lumivane {
 
 namespace {
-
-void StoreLittleEndian(float value, std::uint8_t* out) {
-  const auto bits = std::bit_cast<std::uint32_t>(value);
-  out[0] = static_cast<std::uint8_t>(bits);
-  out[1] = static_cast<std::uint8_t>(bits >> 8);
-  out[2] = static_cast<std::uint8_t>(bits >> 16);
-  out[3] = static_cast<std::uint8_t>(bits >> 24);
-}
 
 // The output's row order is consumed by the job it was set for.
 bool TakeOutputRowsBottomUp(JobContext& context) {
@@ -45,23 +39,32 @@ bool ConvertHdrImage(Session& session) {
   RgbeImage image;
   if (!LoadRgbeImage(session, image)) return false;
 
-  std::vector<std::uint8_t> row(std::size_t{width} * 12);
+  // Rows are converted on all cores into blocks of about 4 MB, each written at once.
+  const std::size_t rowBytes = std::size_t{width} * 12;
+  const auto rowsPerBlock = static_cast<std::uint32_t>(
+      std::clamp<std::size_t>(FloatRowReader::kBlockBytes / rowBytes, 1, height));
+  std::vector<std::uint8_t> block(rowBytes * rowsPerBlock);
+  RowWorkers workers;
   LogLine(session, "Converting RGBE to floats");
   SetProgressRange(session, 1, height);
   const std::int32_t start = ClockWholeSeconds(session);
-  for (std::uint32_t written = 1; written <= height; ++written) {
-    // A PFM gets its bottom row first.
-    const std::uint32_t stored = bottomUp ? height - written : written - 1;
-    const std::size_t first = std::size_t{stored} * width;
-    std::uint8_t* out = row.data();
-    for (std::size_t i = first; i < first + width; ++i, out += 12) {
-      StoreLittleEndian(RgbeToFloat(image.R[i], image.E[i]), out);
-      StoreLittleEndian(RgbeToFloat(image.G[i], image.E[i]), out + 4);
-      StoreLittleEndian(RgbeToFloat(image.B[i], image.E[i]), out + 8);
-    }
-    if (!context.OutputFile.Write(row.data(), row.size()))
+  for (std::uint32_t done = 0; done < height;) {
+    const std::uint32_t count = std::min(rowsPerBlock, height - done);
+    workers.Run(count, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) {
+        const std::uint32_t written = done + static_cast<std::uint32_t>(i) + 1;
+        // A PFM gets its bottom row first.
+        const std::uint32_t stored = bottomUp ? height - written : written - 1;
+        const std::size_t first = std::size_t{stored} * width;
+        RgbePixelsToFloats(&image.R[first], &image.G[first], &image.B[first], &image.E[first],
+                           width, block.data() + rowBytes * i);
+      }
+    });
+    for (std::uint32_t y = done + 1; y < done + count; ++y) SetProgressPosition(session, y);
+    if (!context.OutputFile.Write(block.data(), rowBytes * count))
       return AbortFloatJob(session, WriteFailureMessage(session));
-    SetProgressPosition(session, written);
+    done += count;
+    SetProgressPosition(session, done);
   }
   image = RgbeImage();
   context.OutputFile.Close();
@@ -90,16 +93,30 @@ bool ConvertFloatImage(Session& session) {
     // Rows keep the image's orientation: a PFM's stored order is bottom to top.
     FloatRowReader rows(context.InputFile, dataStart, rowBytes, height,
                         context.InputRowsBottomUp != outputBottomUp);
-    std::vector<std::uint8_t> row(rowBytes);
+    // A block's rows are gathered in output order, byte-swapped on all cores
+    // when needed, and written at once.
+    const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
+    std::vector<std::uint8_t> block(rowBytes * rowsPerBlock);
+    RowWorkers workers;
     while (rows.RowsRead() < height) {
-      const std::uint8_t* stored = rows.NextRow();
-      if (!stored) return AbortFloatJob(session, ShortInputMessage(session));
-      row.assign(stored, stored + rowBytes);
-      if (!context.SourceIntelOrder)
-        for (std::size_t i = 0; i < rowBytes; i += 4) ReverseBytes4(row.data() + i);
-      if (!context.OutputFile.Write(row.data(), row.size()))
+      const std::uint32_t first = rows.RowsRead();
+      std::uint32_t count = 0;
+      while (count < rowsPerBlock && rows.RowsRead() < height) {
+        const std::uint8_t* stored = rows.NextRow();
+        if (!stored) break;
+        std::copy(stored, stored + rowBytes, block.data() + rowBytes * count++);
+      }
+      if (!context.SourceIntelOrder) {
+        workers.Run(count, [&](std::size_t begin, std::size_t end) {
+          SwapBytes4(block.data() + rowBytes * begin, (end - begin) * rowBytes / 4);
+        });
+      }
+      for (std::uint32_t y = first + 1; y < first + count; ++y) SetProgressPosition(session, y);
+      if (count > 0 && !context.OutputFile.Write(block.data(), rowBytes * count))
         return AbortFloatJob(session, WriteFailureMessage(session));
-      SetProgressPosition(session, rows.RowsRead());
+      if (count > 0) SetProgressPosition(session, first + count);
+      if (rows.RowsRead() < height && count < rowsPerBlock)
+        return AbortFloatJob(session, ShortInputMessage(session));
     }
   }
   context.InputFile.Close();

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "imaging/fastpaths.h"
+#include "imaging/parallel.h"
 #include "imaging/statistics.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
@@ -130,17 +131,34 @@ bool ToneMapFloatImage(Session& session) {
   start = ClockWholeSeconds(session);
   SetProgressRange(session, 1, height);
   const FloatToneMapper mapper(statistics, session.Settings.Brightness, session.Settings.PostGamma);
-  std::vector<std::uint8_t> output(std::size_t{width} * 3);
   {
     // The first stored PFM row is the bottom one; the TIFF's first row is the top.
     FloatRowReader rows(context.InputFile, dataStart, rowBytes, height, context.InputRowsBottomUp);
+    // A block's rows are mapped on all cores and written at once.
+    const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
+    std::vector<const std::uint8_t*> block(rowsPerBlock);
+    const std::size_t outputRowBytes = std::size_t{width} * 3;
+    std::vector<std::uint8_t> output(outputRowBytes * rowsPerBlock);
+    RowWorkers workers;
     while (rows.RowsRead() < height) {
-      const std::uint8_t* row = rows.NextRow();
-      if (!row) return AbortFloatJob(session, ShortInputMessage(session));
-      mapper.Map(row, width, intel, output.data());
-      if (!context.OutputFile.Write(output.data(), output.size()))
+      const std::uint32_t first = rows.RowsRead();
+      std::uint32_t count = 0;
+      while (count < rowsPerBlock && rows.RowsRead() < height) {
+        const std::uint8_t* row = rows.NextRow();
+        if (!row) break;
+        block[count++] = row;
+      }
+      workers.Run(count, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+          mapper.Map(block[i], width, intel, output.data() + outputRowBytes * i);
+        }
+      });
+      for (std::uint32_t y = first + 1; y < first + count; ++y) SetProgressPosition(session, y);
+      if (count > 0 && !context.OutputFile.Write(output.data(), outputRowBytes * count))
         return AbortFloatJob(session, WriteFailureMessage(session));
-      SetProgressPosition(session, rows.RowsRead());
+      if (count > 0) SetProgressPosition(session, first + count);
+      if (rows.RowsRead() < height && count < rowsPerBlock)
+        return AbortFloatJob(session, ShortInputMessage(session));
     }
   }
   context.InputFile.Close();

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <bit>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "shell/session.h"
+#include "tests/support/floatfiles.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/testfiles.h"
@@ -142,6 +146,122 @@ TEST(FastJobs, HdrToneMappingIsTheSameForAnyThreadCountAndEqualsTheReference) {
         EXPECT_TRUE(
             std::equal(one.Output.begin() + 308, one.Output.end(), many.Output.begin() + 308))
             << threads << " threads";
+      }
+    }
+  }
+}
+
+// A gradient with the awkward values a float file can hold.
+testing::FloatImage AwkwardImage(std::uint32_t width, std::uint32_t height) {
+  testing::FloatImage image = testing::GradientImage(width, height);
+  const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(),
+                            -0.25f,
+                            1e-42f,
+                            0.0f};
+  for (std::size_t i = 5; i < image.Values.size(); i += 23) {
+    image.Values[i] = specials[(i / 23) % 6];
+  }
+  return image;
+}
+
+std::vector<std::uint8_t> ReferenceFloat(const testing::FloatImage& image, bool bottomRowFirst,
+                                         const Settings& settings) {
+  ChannelAccumulators accumulators;
+  for (std::uint32_t n = 0; n < image.Height; ++n) {
+    const std::uint32_t y = bottomRowFirst ? image.Height - 1 - n : n;
+    for (std::size_t i = 0; i < std::size_t{image.Width} * 3; ++i) {
+      accumulators[i % 3].Add(image.Values[std::size_t{y} * image.Width * 3 + i]);
+    }
+  }
+  const ImageStatistics statistics =
+      ComputeImageStatistics(accumulators, image.Width * image.Height, settings.Warm);
+  std::vector<std::uint8_t> pixels;
+  for (std::size_t i = 0; i < image.Values.size(); ++i) {
+    const int c = static_cast<int>(i % 3);
+    pixels.push_back(ToneMapChannel(image.Values[i], statistics.Minimum[c], statistics.Average[c],
+                                    settings.Brightness, settings.PostGamma,
+                                    OperatorWidth::Double));
+  }
+  return pixels;
+}
+
+struct FloatSize {
+  std::uint32_t Width, Height;
+};
+// 1 x 1, one row, odd widths, and an image of several 4 MB blocks.
+const FloatSize kFloatSizes[] = {{1, 1}, {17, 1}, {1, 9}, {13, 5}, {2003, 211}};
+
+TEST(FastJobs, FloatToneMappingIsTheSameForAnyThreadCountAndEqualsTheReference) {
+  testing::TempDir folder;
+  const std::string output = folder.File("out.tif");
+  for (const FloatSize& size : kFloatSizes) {
+    const testing::FloatImage image = AwkwardImage(size.Width, size.Height);
+    const bool large = size.Width * size.Height > 100000;
+    for (const bool pfm : {true, false}) {
+      const bool intel = size.Width % 2 == 1;
+      const std::string input = folder.File(pfm ? "in.pfm" : "in.tif");
+      testing::WriteBytes(input, pfm ? testing::StandardPfm(image, intel)
+                                     : testing::FloatTiff(image, {.IntelOrder = !intel}));
+      for (const Settings& settings : kSettings) {
+        if (large && settings.PostGamma != 1.0f && settings.Brightness != 0.8f) continue;
+        SCOPED_TRACE(std::to_string(size.Width) + " x " + std::to_string(size.Height) +
+                     (pfm ? " PFM" : " TIFF") + " B " + std::to_string(settings.Brightness) +
+                     " k " + std::to_string(settings.PostGamma) + (settings.Warm ? " warm" : ""));
+        const std::vector<std::uint8_t> expected = ReferenceFloat(image, pfm, settings);
+        const int command = pfm ? kOpenPfmCommand : kOpenTiffCommand;
+        const JobRun one = RunCommand(command, input, output, settings, "1");
+        ASSERT_EQ(one.Output.size(), 308 + expected.size());
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), one.Output.begin() + 308));
+        for (const char* threads : kThreadCounts) {
+          const JobRun many = RunCommand(command, input, output, settings, threads);
+          EXPECT_EQ(many.Events, one.Events) << threads << " threads";
+          ASSERT_EQ(many.Output.size(), one.Output.size()) << threads << " threads";
+          EXPECT_TRUE(
+              std::equal(one.Output.begin() + 308, one.Output.end(), many.Output.begin() + 308))
+              << threads << " threads";
+        }
+      }
+    }
+  }
+}
+
+TEST(FastJobs, ConversionsAreTheSameForAnyThreadCountAndEqualTheReference) {
+  testing::TempDir folder;
+  const Settings unused{0.8f, 1.0f, false};
+  for (const FloatSize& size : kFloatSizes) {
+    SCOPED_TRACE(std::to_string(size.Width) + " x " + std::to_string(size.Height));
+    // Radiance to PFM: every value is RgbeToFloat's, least significant byte first.
+    const testing::RgbePixels rgbe = testing::PatternImage(size.Width, size.Height, size.Width);
+    const std::string hdr = folder.File("in.hdr"), pfm = folder.File("out.pfm");
+    testing::WriteBytes(hdr, testing::HdrFile(rgbe, testing::RgbeRowForm::Flat));
+    const JobRun one = RunCommand(kHdrToPfmCommand, hdr, pfm, unused, "1");
+    const testing::FloatImage floats = testing::ParseLittleEndianPfm(one.Output);
+    ASSERT_EQ(floats.Values.size(), rgbe.Pixels.size() * 3);
+    for (std::size_t i = 0; i < rgbe.Pixels.size(); ++i) {
+      const testing::RgbePixel& p = rgbe.Pixels[i];
+      const std::uint8_t mantissas[] = {p.R, p.G, p.B};
+      for (int c = 0; c < 3; ++c) {
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(floats.Values[3 * i + c]),
+                  std::bit_cast<std::uint32_t>(RgbeToFloat(mantissas[c], p.E)));
+      }
+    }
+    // Float to float in both byte orders: the values come back unchanged.
+    const testing::FloatImage image = AwkwardImage(size.Width, size.Height);
+    for (const bool intel : {true, false}) {
+      const std::string tiff = folder.File("in.tif"), out = folder.File("back.pfm");
+      testing::WriteBytes(tiff, testing::FloatTiff(image, {.IntelOrder = intel}));
+      const JobRun back = RunCommand(kTiffToPfmCommand, tiff, out, unused, "1");
+      const testing::FloatImage read = testing::ParseLittleEndianPfm(back.Output);
+      ASSERT_EQ(read.Values.size(), image.Values.size());
+      EXPECT_EQ(std::memcmp(read.Values.data(), image.Values.data(), 4 * image.Values.size()), 0);
+      for (const char* threads : kThreadCounts) {
+        EXPECT_EQ(RunCommand(kTiffToPfmCommand, tiff, out, unused, threads).Output, back.Output)
+            << threads;
+        const JobRun again = RunCommand(kHdrToPfmCommand, hdr, pfm, unused, threads);
+        EXPECT_EQ(again.Events, one.Events) << threads;
+        EXPECT_EQ(again.Output, one.Output) << threads;
       }
     }
   }
