@@ -202,6 +202,35 @@ void AccumulateFloatPixels(const std::uint8_t* pixels, std::size_t count, bool i
   accumulators = {red, green, blue};
 }
 
+void AccumulateFloatSums(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
+                         ChannelAccumulators& accumulators) {
+  double sums[3] = {accumulators[0].Sum, accumulators[1].Sum, accumulators[2].Sum};
+  for (std::size_t i = 0; i < count; ++i) {
+    for (int c = 0; c < 3; ++c) {
+      const std::uint32_t bits = LoadWord(pixels + 12 * i + 4 * c, intelOrder);
+      const bool finite = (bits & 0x7F800000u) != 0x7F800000u;
+      sums[c] += finite ? static_cast<double>(std::bit_cast<float>(bits)) : 0.0;
+    }
+  }
+  for (int c = 0; c < 3; ++c) accumulators[c].Sum = sums[c];
+}
+
+void AccumulateFloatExtremes(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
+                             ChannelAccumulators& accumulators) {
+  for (int c = 0; c < 3; ++c) {
+    double low = accumulators[c].Minimum, high = accumulators[c].Maximum;
+    for (std::size_t i = 0; i < count; ++i) {
+      const float value = std::bit_cast<float>(LoadWord(pixels + 12 * i + 4 * c, intelOrder));
+      if (!std::isfinite(value)) continue;
+      const double v = value;
+      if (v > high) high = v;
+      if (v < low) low = v;
+    }
+    accumulators[c].Minimum = low;
+    accumulators[c].Maximum = high;
+  }
+}
+
 FloatToneMapper::FloatToneMapper(const ImageStatistics& statistics, float brightness,
                                  float postGamma)
     : brightness_(brightness), postGamma_(postGamma) {

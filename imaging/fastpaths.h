@@ -68,6 +68,14 @@ void SwapBytes4(std::uint8_t* bytes, std::size_t words);
 void AccumulateFloatPixels(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
                            ChannelAccumulators& accumulators);
 
+// Its two halves, each in pixel order, to run side by side: the sums alone
+// (a skipped value adds +0, which leaves a sum that starts at +0 unchanged)
+// and the minima and maxima alone (the same comparisons in the same order).
+void AccumulateFloatSums(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
+                         ChannelAccumulators& accumulators);
+void AccumulateFloatExtremes(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
+                             ChannelAccumulators& accumulators);
+
 // The reference operator with 64-bit intermediates, as a classification of
 // each value against the 255 byte thresholds of its channel.
 //

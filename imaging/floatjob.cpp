@@ -113,13 +113,36 @@ bool ToneMapFloatImage(Session& session) {
   std::int32_t start = ClockWholeSeconds(session);
   SetProgressRange(session, 1, height);
   {
-    // Statistics in file order, whichever row is the top one.
+    // Statistics in file order, whichever row is the top one: per block, the
+    // sums on one thread and the extremes on another, each in pixel order.
     FloatRowReader rows(context.InputFile, dataStart, rowBytes, height, false);
+    const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
+    std::vector<const std::uint8_t*> block(rowsPerBlock);
+    ChannelAccumulators extremes;
+    RowWorkers workers;
     while (rows.RowsRead() < height) {
-      const std::uint8_t* row = rows.NextRow();
-      if (!row) return AbortFloatJob(session, ShortInputMessage(session));
-      AccumulateFloatPixels(row, width, intel, accumulators);
-      SetProgressPosition(session, rows.RowsRead());
+      const std::uint32_t first = rows.RowsRead();
+      std::uint32_t count = 0;
+      while (count < rowsPerBlock && rows.RowsRead() < height) {
+        const std::uint8_t* row = rows.NextRow();
+        if (!row) break;
+        block[count++] = row;
+      }
+      workers.Run(2, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t part = begin; part < end; ++part) {
+          for (std::uint32_t i = 0; i < count; ++i) {
+            (part == 0 ? AccumulateFloatSums : AccumulateFloatExtremes)(
+                block[i], width, intel, part == 0 ? accumulators : extremes);
+          }
+        }
+      });
+      for (std::uint32_t y = first + 1; y <= first + count; ++y) SetProgressPosition(session, y);
+      if (rows.RowsRead() < height && count < rowsPerBlock)
+        return AbortFloatJob(session, ShortInputMessage(session));
+    }
+    for (int c = 0; c < 3; ++c) {
+      accumulators[c].Minimum = extremes[c].Minimum;
+      accumulators[c].Maximum = extremes[c].Maximum;
     }
   }
   const ImageStatistics statistics =

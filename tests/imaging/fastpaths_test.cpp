@@ -299,6 +299,14 @@ TEST(FloatFastPaths, SwappingAndStatisticsEqualTheReference) {
       ChannelAccumulators actual;
       AccumulateFloatPixels(stored.data(), pixels, intel, actual);
       ExpectSameAccumulators(expected, actual);
+      ChannelAccumulators sums, extremes;
+      for (std::size_t begin = 0; begin < pixels; begin += 3) {
+        const std::size_t n = std::min<std::size_t>(3, pixels - begin);
+        AccumulateFloatSums(stored.data() + 12 * begin, n, intel, sums);
+        AccumulateFloatExtremes(stored.data() + 12 * begin, n, intel, extremes);
+      }
+      for (int c = 0; c < 3; ++c) extremes[c].Sum = sums[c].Sum;
+      ExpectSameAccumulators(expected, extremes);
     }
   }
   // Signed zeros: the first of equal extremes is kept, as in the reference.
@@ -309,6 +317,11 @@ TEST(FloatFastPaths, SwappingAndStatisticsEqualTheReference) {
     ChannelAccumulators actual;
     AccumulateFloatPixels(stored.data(), 2, true, actual);
     ExpectSameAccumulators(ReferenceFloatAccumulators(values), actual);
+    ChannelAccumulators sums, extremes;
+    AccumulateFloatSums(stored.data(), 2, true, sums);
+    AccumulateFloatExtremes(stored.data(), 2, true, extremes);
+    for (int c = 0; c < 3; ++c) extremes[c].Sum = sums[c].Sum;
+    ExpectSameAccumulators(actual, extremes);
     EXPECT_EQ(std::signbit(actual[0].Minimum), negativeFirst);
   }
 }
