@@ -218,7 +218,7 @@ std::string AboutHelpText() {
           "",
           "Window by Qt 6.4, tests by GoogleTest 1.12.",
           "Command line by CLI11 2.1.",
-          "About 10,000 lines of C++ source code.",
+          "About 5,200 lines of C++ source code.",
           "",
           "LUMIVANE developers",
           "https://lumivane.example.org",
