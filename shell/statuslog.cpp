@@ -96,7 +96,7 @@ std::string FormatNumber(long double value, int digits) {
   std::string text(1, negative ? '-' : ' ');
   const auto exponentForm = [&] {
     text += kept[0];
-    if (d > 1) text += "." + kept.substr(1);
+    if (d > 1) text.append(".").append(kept, 1);
     const int power = d + e - 1;
     text += power < 0 ? "E-" : "E+";
     text += std::to_string(power < 0 ? -power : power);
@@ -105,7 +105,7 @@ std::string FormatNumber(long double value, int digits) {
     text += kept;
   } else if (e > 0) {
     if (d + e <= digits) {
-      text += kept + std::string(static_cast<std::size_t>(e), '0');
+      text.append(kept).append(static_cast<std::size_t>(e), '0');
     } else {
       exponentForm();
     }
@@ -114,10 +114,10 @@ std::string FormatNumber(long double value, int digits) {
     if (f > digits) {
       exponentForm();
     } else if (d > f) {
-      text += kept.substr(0, static_cast<std::size_t>(d - f)) + "." +
-              kept.substr(static_cast<std::size_t>(d - f));
+      const auto whole = static_cast<std::size_t>(d - f);
+      text.append(kept, 0, whole).append(".").append(kept, whole);
     } else {
-      text += "." + std::string(static_cast<std::size_t>(f - d), '0') + kept;
+      text.append(".").append(static_cast<std::size_t>(f - d), '0').append(kept);
     }
   }
   return text;
