@@ -111,12 +111,8 @@ bool ConvertFloatImage(Session& session) {
           SwapBytes4(block.data() + rowBytes * begin, (end - begin) * rowBytes / 4);
         });
       }
-      for (std::uint32_t y = first + 1; y < first + count; ++y) SetProgressPosition(session, y);
-      if (count > 0 && !context.OutputFile.Write(block.data(), rowBytes * count))
-        return AbortFloatJob(session, WriteFailureMessage(session));
-      if (count > 0) SetProgressPosition(session, first + count);
-      if (rows.RowsRead() < height && count < rowsPerBlock)
-        return AbortFloatJob(session, ShortInputMessage(session));
+      if (!FinishRowBlock(session, rows, first, count, block.data(), rowBytes * count))
+        return false;
     }
   }
   context.InputFile.Close();

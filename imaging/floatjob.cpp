@@ -77,6 +77,17 @@ std::string WriteFailureMessage(const Session& session) {
          session.Context.OutputFile.ErrorText();
 }
 
+bool FinishRowBlock(Session& session, const FloatRowReader& rows, std::uint32_t first,
+                    std::uint32_t count, const std::uint8_t* bytes, std::size_t byteCount) {
+  for (std::uint32_t y = first + 1; y < first + count; ++y) SetProgressPosition(session, y);
+  if (count > 0 && !session.Context.OutputFile.Write(bytes, byteCount))
+    return AbortFloatJob(session, WriteFailureMessage(session));
+  if (count > 0) SetProgressPosition(session, first + count);
+  if (rows.RowsRead() < session.Context.ImageHeight && count < rows.RowsPerBlock())
+    return AbortFloatJob(session, ShortInputMessage(session));
+  return true;
+}
+
 bool AbortFloatJob(Session& session, const std::string& message) {
   JobContext& context = session.Context;
   context.FailureMessage = message;
@@ -176,12 +187,8 @@ bool ToneMapFloatImage(Session& session) {
           mapper.Map(block[i], width, intel, output.data() + outputRowBytes * i);
         }
       });
-      for (std::uint32_t y = first + 1; y < first + count; ++y) SetProgressPosition(session, y);
-      if (count > 0 && !context.OutputFile.Write(output.data(), outputRowBytes * count))
-        return AbortFloatJob(session, WriteFailureMessage(session));
-      if (count > 0) SetProgressPosition(session, first + count);
-      if (rows.RowsRead() < height && count < rowsPerBlock)
-        return AbortFloatJob(session, ShortInputMessage(session));
+      if (!FinishRowBlock(session, rows, first, count, output.data(), outputRowBytes * count))
+        return false;
     }
   }
   context.InputFile.Close();

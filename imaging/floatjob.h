@@ -70,4 +70,11 @@ std::string ShortInputMessage(const Session& session);
 // "Cannot write <output>: <reason>"
 std::string WriteFailureMessage(const Session& session);
 
+// Ends one block of `count` rows starting at row index `first`: moves the bar
+// through its rows, writing the block's `bytes` before the last one, and fails
+// the job on a write error or on input that ran out before the image did.
+// False after the job was aborted.
+bool FinishRowBlock(Session& session, const FloatRowReader& rows, std::uint32_t first,
+                    std::uint32_t count, const std::uint8_t* bytes, std::size_t byteCount);
+
 }  // namespace lumivane
