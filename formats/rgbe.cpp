@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "shell/hugepages.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
 
@@ -162,6 +163,7 @@ bool LoadRgbeImage(Session& session, RgbeImage& image) {
   std::unique_ptr<std::uint8_t[]> encoded(new (std::nothrow)
                                               std::uint8_t[static_cast<std::size_t>(wanted)]);
   if (!encoded && wanted > 0) return AbortRadianceJob(session, "Not enough memory for the image.");
+  PreferHugePages(encoded.get(), static_cast<std::size_t>(wanted));
   const std::size_t got = context.InputFile.Read(encoded.get(), static_cast<std::size_t>(wanted));
 
   context.InputFile.Close();
@@ -172,10 +174,7 @@ bool LoadRgbeImage(Session& session, RgbeImage& image) {
   try {
     image.Width = width;
     image.Height = height;
-    image.R.assign(planeSize, 0);
-    image.G.assign(planeSize, 0);
-    image.B.assign(planeSize, 0);
-    image.E.assign(planeSize, 0);
+    for (auto* plane : {&image.R, &image.G, &image.B, &image.E}) AssignZeroed(*plane, planeSize);
   } catch (const std::bad_alloc&) {
     image = RgbeImage();
     return AbortRadianceJob(session, "Not enough memory for the image.");
