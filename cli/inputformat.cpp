@@ -20,8 +20,14 @@ InputFormat SniffInputFormat(std::string_view firstBytes) {
 SniffResult SniffInputFile(const std::string& path) {
   SniffResult result;
   std::error_code error;
-  if (std::filesystem::is_directory(path, error)) {
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::is_directory(status)) {
     result.Error = "is a directory";
+    return result;
+  }
+  // A FIFO, device or socket is never opened: reading one could block or never end.
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    result.Error = "is not a regular file";
     return result;
   }
   BinaryFile file = BinaryFile::OpenForReading(path);

@@ -1,0 +1,48 @@
+#include "tests/robustness/clirun.h"
+
+#include "tests/support/testfiles.h"
+
+namespace lumivane::robustness {
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+CliResult RunCli(const testing::TempDir& dir, const std::vector<std::string>& args,
+                 const std::string& prefix) {
+  std::string command = "timeout 120 " + Quote(LUMIVANE_CLI_PATH);
+  for (const std::string& arg : args) command += " " + Quote(arg);
+  const std::string errFile = dir.File("cli-stderr.txt");
+  command += " 2>" + Quote(errFile) + " </dev/null";
+  if (!prefix.empty()) command = prefix + "; " + command;
+  CliResult result;
+  result.Status = testing::RunCommand("sh -c " + Quote(command), &result.Out);
+  const auto err = testing::ReadBytes(errFile);
+  result.Err.assign(err.begin(), err.end());
+  return result;
+}
+
+std::string RawControlIn(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '\n') continue;
+    if (byte < 0x20 || byte == 0x7F)
+      return "control byte " + std::to_string(byte) + " at " + std::to_string(i);
+    if (byte < 0x80) continue;
+    // A whole UTF-8 sequence; U+0080..U+009F (C2 80..C2 9F) are C1 controls.
+    const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+    if (length == 0 || byte > 0xF4 || i + length > text.size())
+      return "raw byte " + std::to_string(byte) + " at " + std::to_string(i);
+    for (std::size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+        return "raw byte " + std::to_string(byte) + " at " + std::to_string(i);
+    if (byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+      return "C1 control at " + std::to_string(i);
+    i += length - 1;
+  }
+  return {};
+}
+
+}  // namespace lumivane::robustness
