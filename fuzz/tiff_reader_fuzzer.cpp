@@ -1,0 +1,21 @@
+// The float TIFF reader on any bytes.
+#include "formats/tiffreader.h"
+#include "fuzz/fuzzharness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace lumivane::fuzzing;
+  static MemoryFile input("tiff-input");
+  input.Assign(data, size);
+  FuzzSession session;
+  session.Window.DialogAnswers = {input.Path()};
+  const bool accepted = lumivane::ReadTiffHeader(session.Steps);
+  CheckReaderContract(session.Steps, accepted, size);
+  if (accepted) {
+    // Every pixel row the jobs will read lies inside the file.
+    const auto& context = session.Steps.Context;
+    LUMIVANE_FUZZ_CHECK(context.InputFile.Position() +
+                            std::uint64_t{context.ImageWidth} * context.ImageHeight * 12 <=
+                        size);
+  }
+  return 0;
+}
