@@ -1,5 +1,6 @@
 #include "formats/tiffreader.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
@@ -35,12 +36,23 @@ struct IfdEntry {
   const std::uint8_t* Value = nullptr;  // the 4-byte value field
 };
 
-// A strip table: StripOffsets or StripByteCounts with a count above 1.
+// A strip table: StripOffsets or StripByteCounts with a count above 1. A table
+// that fits the 4-byte value field (two SHORTs) stands in the field itself.
 struct StripTable {
   std::uint16_t Type = 0;
   std::uint32_t Count = 0;
   std::uint32_t Offset = 0;
+  std::array<std::uint8_t, 4> Field{};
+
+  std::size_t ValueBytes() const { return Type == kShortType ? 2 : 4; }
+  bool InField() const { return std::uint64_t{Count} * ValueBytes() <= Field.size(); }
 };
+
+StripTable MakeStripTable(const IfdEntry& entry, bool intelOrder) {
+  StripTable table{entry.Type, entry.Count, ReadTiffLong(entry.Value, intelOrder), {}};
+  std::copy(entry.Value, entry.Value + table.Field.size(), table.Field.begin());
+  return table;
+}
 
 class TiffHeaderReader {
  public:
@@ -136,7 +148,7 @@ bool TiffHeaderReader::HandleEntry(const IfdEntry& entry) {
       dataStart_ = asLong;
       // With several strips the value field points to the table of strip offsets.
       if (entry.Count > 1) {
-        stripOffsets_ = StripTable{entry.Type, entry.Count, asLong};
+        stripOffsets_ = MakeStripTable(entry, intel_);
         if (entry.Type != kShortType && entry.Type != kLongType)
           return RefuseDamaged("has a StripOffsets table of an unknown field type.");
         const auto first = TableValue(*stripOffsets_, 0);
@@ -159,7 +171,7 @@ bool TiffHeaderReader::HandleEntry(const IfdEntry& entry) {
     case 279:
       LogEntry(entry, " StripByteCounts:" + Number(asLong) + " bytes");
       stripByteCounts_.reset();
-      if (entry.Count > 1) stripByteCounts_ = StripTable{entry.Type, entry.Count, asLong};
+      if (entry.Count > 1) stripByteCounts_ = MakeStripTable(entry, intel_);
       return true;
     case 282:
       LogEntry(entry, " XResolution");
@@ -209,9 +221,14 @@ bool TiffHeaderReader::HandleEntry(const IfdEntry& entry) {
 
 std::optional<std::uint32_t> TiffHeaderReader::TableValue(const StripTable& table,
                                                           std::uint32_t index) {
-  const std::size_t width = table.Type == kShortType ? 2 : 4;
+  const std::size_t width = table.ValueBytes();
   std::uint8_t bytes[4];
-  if (!ReadAt(table.Offset + std::uint64_t{index} * width, bytes, width)) return std::nullopt;
+  if (table.InField()) {
+    if (index >= table.Count) return std::nullopt;
+    std::copy_n(table.Field.begin() + index * width, width, bytes);
+  } else if (!ReadAt(table.Offset + std::uint64_t{index} * width, bytes, width)) {
+    return std::nullopt;
+  }
   return width == 2 ? ReadTiffShort(bytes, intel_) : ReadTiffLong(bytes, intel_);
 }
 
@@ -223,8 +240,8 @@ bool TiffHeaderReader::CheckStrips() {
       (stripByteCounts_->Type != kShortType && stripByteCounts_->Type != kLongType))
     return RefuseDamaged("has several strips but no matching StripByteCounts table.");
   const StripTable counts = *stripByteCounts_;
-  const std::uint64_t tableBytes = std::uint64_t{offsets.Count} * (offsets.Type == 3 ? 2 : 4);
-  if (offsets.Offset + tableBytes > fileSize_)
+  const std::uint64_t tableBytes = std::uint64_t{offsets.Count} * offsets.ValueBytes();
+  if (!offsets.InField() && offsets.Offset + tableBytes > fileSize_)
     return RefuseDamaged("has its strip offsets outside the file.");
   std::uint64_t expected = dataStart_;
   for (std::uint32_t i = 0; i < offsets.Count; ++i) {

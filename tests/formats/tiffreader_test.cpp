@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "formats/tiffwriter.h"
+#include "shell/controlids.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/testfiles.h"
 
@@ -259,6 +260,45 @@ TEST(TiffReader, SeveralContiguousStripsReadFromTheFirstOffset) {
     EXPECT_NE(r.Log[9], " 273 StripOffset (DataStart) = 8");
     EXPECT_EQ(std::vector<std::uint8_t>(file.begin() + 8, file.begin() + 8 + 180),
               std::vector<std::uint8_t>(single.begin() + 8, single.begin() + 8 + 180));
+  }
+}
+
+// Two SHORT values fit the 4-byte value field, where TIFF stores them instead
+// of at an offset (tifffile writes StripByteCounts of two strips so).
+TEST(TiffReader, StripTablesThatFitTheValueFieldAreReadFromIt) {
+  TempDir dir;
+  const testing::FloatImage image = testing::GradientImage(3, 2);
+  for (const bool intel : {true, false}) {
+    for (const bool shortOffsets : {false, true}) {
+      SCOPED_TRACE(std::string(intel ? "II" : "MM") + (shortOffsets ? " SHORT" : " LONG"));
+      TiffBuilder tiff(intel);
+      const std::uint32_t first = tiff.Append(testing::PixelRows(image, 0, 1, intel));
+      const std::uint32_t second = tiff.Append(testing::PixelRows(image, 1, 1, intel));
+      tiff.Entry(256, 3, 1, tiff.Short(3));
+      tiff.Entry(257, 3, 1, tiff.Short(2));
+      tiff.Data(258, 3, 3, tiff.Shorts({32, 32, 32}));
+      tiff.Entry(259, 3, 1, tiff.Short(1));
+      if (shortOffsets) {
+        tiff.Data(
+            273, 3, 2,
+            tiff.Shorts({static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)}));
+      } else {
+        tiff.Data(273, 4, 2, tiff.Longs({first, second}));
+      }
+      tiff.Entry(277, 3, 1, tiff.Short(3));
+      tiff.Entry(278, 3, 1, tiff.Short(1));
+      tiff.Data(279, 3, 2, tiff.Shorts({36, 36}));
+      tiff.Data(339, 3, 3, tiff.Shorts({3, 3, 3}));
+      const Bytes file = tiff.Build();
+      const ReadResult r = ReadTiff(dir, file);
+      ASSERT_TRUE(r.Accepted) << r.FailureMessage;
+      EXPECT_EQ(r.Position, first);
+
+      const testing::JobRun run =
+          testing::RunJobCommand(kTiffToPfmCommand, dir.File("in.tif"), dir.File("out.pfm"));
+      ASSERT_TRUE(run.OutputExists) << run.FailureMessage;
+      EXPECT_EQ(testing::ParseLittleEndianPfm(run.Output).Values, image.Values);
+    }
   }
 }
 
