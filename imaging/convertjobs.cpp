@@ -15,6 +15,8 @@ namespace lumivane {
 
 namespace {
 
+constexpr std::size_t kPageBytes = 4096;
+
 // The output's row order is consumed by the job it was set for.
 bool TakeOutputRowsBottomUp(JobContext& context) {
   const bool bottomUp = context.OutputRowsBottomUp;
@@ -25,6 +27,32 @@ bool TakeOutputRowsBottomUp(JobContext& context) {
 std::string SizeMessage(const Session& session) {
   return "Cannot convert " + session.Context.InputFileName +
          ": width or height 0, or more than 4 GiB of pixels";
+}
+
+// While no byte changes, the kernel copies the rows from file to file, a row
+// at a time, with the progress of the reading path per block. Returns the rows
+// copied, the output positioned behind them; fewer than `height` where the
+// kernel stopped (an end of input, an error, or files it cannot copy between),
+// and the caller goes on from there by reading and writing.
+std::uint32_t CopyRowsInKernel(Session& session, std::uint64_t dataStart, std::size_t rowBytes,
+                               std::uint32_t height, std::uint32_t rowsPerBlock, bool reverse) {
+  JobContext& context = session.Context;
+  const std::uint64_t outputStart = context.OutputFile.Position();
+  std::uint32_t done = 0;
+  while (done < height) {
+    const std::uint32_t count = std::min(rowsPerBlock, height - done);
+    for (std::uint32_t y = done; y < done + count; ++y) {
+      const std::uint64_t stored = reverse ? height - 1 - y : y;
+      if (context.InputFile.CopyTo(context.OutputFile, dataStart + stored * rowBytes, rowBytes) !=
+          rowBytes) {
+        context.OutputFile.Seek(outputStart + std::uint64_t{y} * rowBytes);
+        return y;
+      }
+    }
+    for (std::uint32_t y = done + 1; y <= done + count; ++y) SetProgressPosition(session, y);
+    done += count;
+  }
+  return done;
 }
 
 }  // namespace
@@ -91,17 +119,28 @@ bool ConvertFloatImage(Session& session) {
   SetProgressRange(session, 1, height);
   {
     // Rows keep the image's orientation: a PFM's stored order is bottom to top.
-    FloatRowReader rows(context.InputFile, dataStart, rowBytes, height,
-                        context.InputRowsBottomUp != outputBottomUp);
+    const bool reverse = context.InputRowsBottomUp != outputBottomUp;
+    // Both files store least significant bytes first when the input does. Rows
+    // under a page are cheaper to read in blocks than to copy one by one.
+    const auto rowsPerCopy = static_cast<std::uint32_t>(
+        std::clamp<std::size_t>(FloatRowReader::kBlockBytes / rowBytes, 1, height));
+    const std::uint32_t copied =
+        context.SourceIntelOrder && rowBytes >= kPageBytes
+            ? CopyRowsInKernel(session, dataStart, rowBytes, height, rowsPerCopy, reverse)
+            : 0;
+    // The rest: rows [copied, height) of the output.
+    FloatRowReader rows(context.InputFile,
+                        reverse ? dataStart : dataStart + std::uint64_t{copied} * rowBytes,
+                        rowBytes, height - copied, reverse);
     // A block's rows are gathered in output order, byte-swapped on all cores
     // when needed, and written at once.
     const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
     std::vector<std::uint8_t> block(rowBytes * rowsPerBlock);
     RowWorkers workers;
-    while (rows.RowsRead() < height) {
-      const std::uint32_t first = rows.RowsRead();
+    while (!rows.AllRowsRead()) {
+      const std::uint32_t first = copied + rows.RowsRead();
       std::uint32_t count = 0;
-      while (count < rowsPerBlock && rows.RowsRead() < height) {
+      while (count < rowsPerBlock && !rows.AllRowsRead()) {
         const std::uint8_t* stored = rows.NextRow();
         if (!stored) break;
         std::copy(stored, stored + rowBytes, block.data() + rowBytes * count++);

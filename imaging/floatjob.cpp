@@ -83,7 +83,7 @@ bool FinishRowBlock(Session& session, const FloatRowReader& rows, std::uint32_t 
   if (count > 0 && !session.Context.OutputFile.Write(bytes, byteCount))
     return AbortFloatJob(session, WriteFailureMessage(session));
   if (count > 0) SetProgressPosition(session, first + count);
-  if (rows.RowsRead() < session.Context.ImageHeight && count < rows.RowsPerBlock())
+  if (!rows.AllRowsRead() && count < rows.RowsPerBlock())
     return AbortFloatJob(session, ShortInputMessage(session));
   return true;
 }

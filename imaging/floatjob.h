@@ -39,6 +39,7 @@ class FloatRowReader {
   const std::uint8_t* NextRow();
   // Rows handed out so far.
   std::uint32_t RowsRead() const { return handed_; }
+  bool AllRowsRead() const { return handed_ >= rows_; }
   // Rows per block read. The rows of one block stay valid until the next
   // block is read: that many rows from the start, or from a multiple of it.
   std::uint32_t RowsPerBlock() const { return rowsPerBlock_; }

@@ -131,6 +131,29 @@ bool BinaryFile::SameFileAs(const std::string& path) const {
   return mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
 }
 
+std::optional<std::size_t> BinaryFile::CopyTo(BinaryFile& to, std::uint64_t from,
+                                              std::size_t count) {
+  if (descriptor_ < 0 || to.descriptor_ < 0) return std::nullopt;
+  auto offset = static_cast<off_t>(from);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t copied =
+        ::copy_file_range(descriptor_, &offset, to.descriptor_, nullptr, count - done, 0);
+    if (copied < 0) {
+      if (errno == EINTR) continue;
+      if (done == 0) return std::nullopt;
+      break;
+    }
+    if (copied == 0) {
+      // Some file systems report no bytes rather than an error: let read() judge.
+      if (done == 0) return std::nullopt;
+      break;
+    }
+    done += static_cast<std::size_t>(copied);
+  }
+  return done;
+}
+
 std::string BinaryFile::ErrorText() const {
   return error_ ? std::strerror(error_) : "";
 }

@@ -36,6 +36,14 @@ class BinaryFile {
   bool SameFileAs(const BinaryFile& other) const;
   bool SameFileAs(const std::string& path) const;
 
+  // Copies up to `count` bytes from offset `from` of this file to `to` at its
+  // position, inside the kernel, and moves `to`'s position past them. Returns
+  // the bytes copied: fewer at the end of this file or after an error. Nothing
+  // when the kernel copied nothing (it cannot copy between these two, or the
+  // first attempt failed or met the end): the caller then reads and writes the
+  // bytes itself, which tells the reason.
+  std::optional<std::size_t> CopyTo(BinaryFile& to, std::uint64_t from, std::size_t count);
+
   // errno of the last failed operation, 0 if none.
   int ErrorNumber() const { return error_; }
   std::string ErrorText() const;

@@ -112,6 +112,63 @@ TEST(ConvertFloat, InputShortenedAfterItsHeaderFailsTheJob) {
   EXPECT_EQ(std::find(run.Log.begin(), run.Log.end(), "Converted from"), run.Log.end());
 }
 
+// Rows of a page and more with least significant bytes first are copied by
+// the kernel; the same image stored the other way round is read and swapped.
+// Both ways must give the same file and the same progress, over several blocks.
+TEST(ConvertFloat, KernelCopiedRowsEqualReadRowsOverSeveralBlocks) {
+  TempDir dir;
+  const FloatImage image = BitPatternImage(700, 700);  // 8400-byte rows, two 4 MiB blocks
+  for (const auto& [command, suffix] :
+       {std::pair{kPfmToTiffCommand, "tif"}, std::pair{kTiffToPfmCommand, "pfm"}}) {
+    std::vector<JobRun> runs;
+    for (const bool intel : {true, false}) {
+      const std::string input = dir.File(command == kPfmToTiffCommand ? "in.pfm" : "in.tif");
+      testing::WriteBytes(input, command == kPfmToTiffCommand
+                                     ? testing::StandardPfm(image, intel)
+                                     : testing::FloatTiff(image, {intel, 0}));
+      runs.push_back(RunJobCommand(command, input, dir.File(std::string("o.") + suffix)));
+      ASSERT_EQ(runs.back().Boxes.size(), 1u) << runs.back().FailureMessage;
+    }
+    EXPECT_EQ(runs[0].Progress, runs[1].Progress);
+    if (command == kPfmToTiffCommand) {
+      EXPECT_EQ(testing::TiffPixels(runs[0].Output), testing::PixelRows(image, 0, 700));
+      EXPECT_EQ(runs[0].Output.size(), runs[1].Output.size());
+      // Only the date and time in the header may differ.
+      EXPECT_EQ(testing::TiffPixels(runs[0].Output), testing::TiffPixels(runs[1].Output));
+    } else {
+      EXPECT_EQ(runs[0].Output, testing::Pfm("PF\n700 700\n-1.00000\n", image, true));
+      EXPECT_EQ(runs[0].Output, runs[1].Output);
+    }
+  }
+}
+
+// A full disk fails either conversion at its first pixel block, whichever way
+// the rows would have travelled, and names the output.
+TEST(ConvertJobs, FullDiskFailsTheJobAndNamesTheOutput) {
+  TempDir dir;
+  const FloatImage image = testing::GradientImage(400, 3);
+  testing::WriteBytes(dir.File("in.pfm"), testing::StandardPfm(image, true));
+  testing::WriteBytes(dir.File("in.tif"), testing::FloatTiff(image, {false, 1}));
+  testing::WriteBytes(dir.File("in.hdr"), testing::HdrFile(testing::PatternImage(400, 3),
+                                                           testing::RgbeRowForm::ComponentRuns));
+  const std::pair<int, std::string> cases[] = {{kPfmToTiffCommand, "in.pfm"},
+                                               {kTiffToPfmCommand, "in.tif"},
+                                               {kHdrToTiffCommand, "in.hdr"},
+                                               {kHdrToPfmCommand, "in.hdr"}};
+  for (const auto& [command, input] : cases) {
+    const Bytes before = testing::ReadBytes(dir.File(input));
+    const JobRun run = RunJobCommand(command, dir.File(input), "/dev/full");
+    ASSERT_EQ(run.Boxes.size(), 1u) << input;
+    EXPECT_EQ(run.Boxes[0].Title, "LUMIVANE - Abort.");
+    EXPECT_EQ(run.Boxes[0].Text, "Cannot write /dev/full: No space left on device") << input;
+    EXPECT_EQ(run.FailureMessage, run.Boxes[0].Text);
+    EXPECT_EQ(std::count(run.Log.begin(), run.Log.end(), run.Boxes[0].Text), 1) << input;
+    EXPECT_EQ(std::find(run.Log.begin(), run.Log.end(), "Converted from"), run.Log.end());
+    EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+    EXPECT_EQ(testing::ReadBytes(dir.File(input)), before);
+  }
+}
+
 // The floats of one RGBE pixel, least significant byte first.
 Bytes RgbeFloatBytes(const testing::RgbePixel& p) {
   Bytes out;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include "shell/dispatch.h"
@@ -212,7 +213,8 @@ JobRun RunJobCommand(int commandId, const std::string& input, const std::string&
   run.Progress = h.Window.Progress;
   run.FailureMessage = h.Steps.Context.FailureMessage;
   run.OutputExists = FileExists(output);
-  if (run.OutputExists) run.Output = ReadBytes(output);
+  // A device such as /dev/full reads without end; only files hold an output.
+  if (run.OutputExists && std::filesystem::is_regular_file(output)) run.Output = ReadBytes(output);
   return run;
 }
 
