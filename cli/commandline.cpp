@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <functional>
+#include <sstream>
 #include <string>
 
 #include "cli/consolewindow.h"
@@ -225,7 +226,11 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
       request.CommandId = *command;
     }
   } catch (const CLI::ParseError& error) {
-    const int code = app.exit(error, out, err);
+    // Usage messages quote the arguments, file names among them.
+    std::ostringstream message;
+    const int code = app.exit(error, out, message);
+    std::istringstream lines(message.str());
+    for (std::string line; std::getline(lines, line);) err << EscapeForTerminal(line) << '\n';
     return code == static_cast<int>(CLI::ExitCodes::Success) ? kExitSuccess : kExitUsage;
   }
   return RunJob(request, out, err, errIsTerminal);
