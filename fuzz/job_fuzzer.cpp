@@ -1,10 +1,16 @@
 // A whole job command through the dispatcher on any bytes: the first byte
 // picks one of the seven job commands, the rest is the input file. The output
 // goes to a second in-memory file.
+#include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
+#include "formats/rgbe.h"
 #include "fuzz/fuzzharness.h"
+#include "imaging/statistics.h"
+#include "imaging/tonemap.h"
+#include "shell/binaryfile.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "shell/statuslog.h"
@@ -16,11 +22,112 @@ namespace {
 // refusing claims above 65536 pixels after the real reader accepted them.
 constexpr std::uint64_t kMostPixels = std::uint64_t{1} << 16;
 
+using namespace lumivane;
+using namespace lumivane::fuzzing;
+
+// What the reader left for the job.
+struct ReaderResult {
+  bool Accepted = false;
+  std::uint64_t DataStart = 0;
+  std::uint32_t Width = 0, Height = 0;
+  bool Intel = false;
+  bool BottomUp = false;
+};
+
+// The pixels in stored order, three values each, as the bits of 32-bit
+// floats, and how they reach the output from the reference functions alone.
+struct StoredPixels {
+  std::vector<std::uint32_t> Bits;
+  float Value(std::size_t i) const {
+    float v;
+    std::memcpy(&v, &Bits[i], sizeof v);
+    return v;
+  }
+};
+
+StoredPixels FloatPixels(const std::uint8_t* file, const ReaderResult& r) {
+  StoredPixels pixels;
+  const std::size_t count = std::size_t{r.Width} * r.Height * 3;
+  const std::uint8_t* at = file + r.DataStart;
+  for (std::size_t i = 0; i < count; ++i, at += 4) {
+    pixels.Bits.push_back(r.Intel ? std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 |
+                                        std::uint32_t{at[2]} << 16 | std::uint32_t{at[3]} << 24
+                                  : std::uint32_t{at[3]} | std::uint32_t{at[2]} << 8 |
+                                        std::uint32_t{at[1]} << 16 | std::uint32_t{at[0]} << 24);
+  }
+  return pixels;
+}
+
+// Decodes the Radiance pixels again, in a session of their own.
+StoredPixels RadiancePixels(const MemoryFile& input, const ReaderResult& r) {
+  static MemoryFile scratch("job-scratch");
+  FuzzSession session;
+  JobContext& context = session.Steps.Context;
+  context.ImageWidth = r.Width;
+  context.ImageHeight = r.Height;
+  context.InputFileName = input.Path();
+  context.InputFile = BinaryFile::OpenForReading(input.Path());
+  LUMIVANE_FUZZ_CHECK(context.InputFile.Seek(r.DataStart));
+  context.OutputFileName = scratch.Path();
+  context.OutputFile = BinaryFile::CreateForWriting(scratch.Path());
+  RgbeImage image;
+  LUMIVANE_FUZZ_CHECK(LoadRgbeImage(session.Steps, image));
+  StoredPixels pixels;
+  for (std::size_t i = 0; i < image.R.size(); ++i) {
+    for (const std::uint8_t mantissa : {image.R[i], image.G[i], image.B[i]}) {
+      const float v = RgbeToFloat(mantissa, image.E[i]);
+      std::uint32_t bits;
+      std::memcpy(&bits, &v, sizeof bits);
+      pixels.Bits.push_back(bits);
+    }
+  }
+  return pixels;
+}
+
+// The stored row shown as output row `row`: every output keeps the image
+// upright, and a PFM output is written bottom row first.
+std::uint32_t StoredRow(const ReaderResult& r, std::uint32_t row, bool pfmOutput) {
+  const std::uint32_t imageRow = pfmOutput ? r.Height - 1 - row : row;
+  return r.BottomUp ? r.Height - 1 - imageRow : imageRow;
+}
+
+void CheckToneMapped(const StoredPixels& pixels, const ReaderResult& r, const JobSettings& settings,
+                     OperatorWidth width, const std::vector<std::uint8_t>& output) {
+  ChannelAccumulators accumulators;
+  for (std::size_t i = 0; i < pixels.Bits.size(); ++i) accumulators[i % 3].Add(pixels.Value(i));
+  const ImageStatistics statistics =
+      ComputeImageStatistics(accumulators, r.Width * r.Height, settings.WarmColours != 0);
+  const std::size_t rowValues = std::size_t{r.Width} * 3;
+  for (std::uint32_t row = 0; row < r.Height; ++row) {
+    const std::size_t stored = std::size_t{StoredRow(r, row, false)} * rowValues;
+    for (std::size_t i = 0; i < rowValues; ++i) {
+      const int c = static_cast<int>(i % 3);
+      const std::uint8_t expected =
+          ToneMapChannel(pixels.Value(stored + i), statistics.Minimum[c], statistics.Average[c],
+                         settings.Brightness, settings.PostGamma, width);
+      LUMIVANE_FUZZ_CHECK(output[308 + row * rowValues + i] == expected);
+    }
+  }
+}
+
+void CheckConverted(const StoredPixels& pixels, const ReaderResult& r, bool pfmOutput,
+                    std::size_t headerSize, const std::vector<std::uint8_t>& output) {
+  const std::size_t rowValues = std::size_t{r.Width} * 3;
+  for (std::uint32_t row = 0; row < r.Height; ++row) {
+    const std::size_t stored = std::size_t{StoredRow(r, row, pfmOutput)} * rowValues;
+    for (std::size_t i = 0; i < rowValues; ++i) {
+      const std::uint32_t bits = pixels.Bits[stored + i];
+      const std::uint8_t* at = &output[headerSize + 4 * (row * rowValues + i)];
+      const std::uint32_t written = std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 |
+                                    std::uint32_t{at[2]} << 16 | std::uint32_t{at[3]} << 24;
+      LUMIVANE_FUZZ_CHECK(written == bits);
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace lumivane;
-  using namespace lumivane::fuzzing;
   if (size < 1) return 0;
   static MemoryFile input("job-input");
   static MemoryFile output("job-output");
@@ -31,8 +138,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Session& steps = session.Steps;
   JobChain& chain = steps.Chains[data[0] % steps.Chains.size()];
   const JobStep reader = chain.Reader;
-  chain.Reader = [reader](Session& s) {
+  ReaderResult reading;
+  chain.Reader = [reader, &reading](Session& s) {
     if (!reader(s)) return false;
+    const JobContext& c = s.Context;
+    reading = {true,          c.InputFile.Position(), c.ImageWidth,
+               c.ImageHeight, c.SourceIntelOrder,     c.InputRowsBottomUp};
     if (std::uint64_t{s.Context.ImageWidth} * s.Context.ImageHeight <= kMostPixels) return true;
     s.Context.FailureMessage = "larger than the fuzzing harness runs";
     return CloseInputFile(s);
@@ -68,6 +179,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       LUMIVANE_FUZZ_CHECK(std::string(written.begin(), written.begin() + header.size()) == header);
     }
     LUMIVANE_FUZZ_CHECK(output.Size() == expected);
+
+    // Every output byte as the reference functions give it.
+    LUMIVANE_FUZZ_CHECK(reading.Accepted);
+    const bool radiance =
+        id == kOpenHdrCommand || id == kHdrToTiffCommand || id == kHdrToPfmCommand;
+    const StoredPixels values =
+        radiance ? RadiancePixels(input, reading) : FloatPixels(data + 1, reading);
+    const std::vector<std::uint8_t> written = output.Contents();
+    if (id == kOpenHdrCommand || id == kOpenTiffCommand || id == kOpenPfmCommand) {
+      CheckToneMapped(values, reading, steps.Settings,
+                      radiance ? OperatorWidth::Single : OperatorWidth::Double, written);
+    } else {
+      const bool pfmOutput = id == kHdrToPfmCommand || id == kTiffToPfmCommand;
+      CheckConverted(values, reading, pfmOutput, written.size() - 12 * pixels, written);
+    }
   } else {
     LUMIVANE_FUZZ_CHECK(!steps.Context.FailureMessage.empty());
   }
