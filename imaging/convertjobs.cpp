@@ -137,6 +137,7 @@ bool ConvertFloatImage(Session& session) {
     const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
     std::vector<std::uint8_t> block(rowBytes * rowsPerBlock);
     RowWorkers workers;
+    rows.ShareReadsWith(workers);
     while (!rows.AllRowsRead()) {
       const std::uint32_t first = copied + rows.RowsRead();
       std::uint32_t count = 0;

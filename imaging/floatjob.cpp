@@ -1,6 +1,7 @@
 #include "imaging/floatjob.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <filesystem>
 #include <system_error>
@@ -52,11 +53,18 @@ bool FloatRowReader::LoadBlock() {
   usedInBlock_ = 0;
   const std::size_t bytes = std::size_t{blockRows_} * rowBytes_;
   block_.resize(bytes);
-  // Reading forwards continues where the last block ended; backwards needs a seek.
-  if (lastRowFirst_ || handed_ == 0) {
-    if (!file_.Seek(dataStart_ + std::uint64_t{blockFirst_} * rowBytes_)) return false;
-  }
-  return file_.Read(block_.data(), bytes) == bytes;
+  const std::uint64_t offset = dataStart_ + std::uint64_t{blockFirst_} * rowBytes_;
+  if (!workers_ || workers_->Threads() == 1)
+    return file_.ReadAt(block_.data(), bytes, offset) == bytes;
+  const unsigned pieces = workers_->Threads();
+  std::atomic<bool> whole = true;
+  workers_->Run(pieces, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t piece = begin; piece < end; ++piece) {
+      const std::size_t from = bytes * piece / pieces, to = bytes * (piece + 1) / pieces;
+      if (file_.ReadAt(block_.data() + from, to - from, offset + from) != to - from) whole = false;
+    }
+  });
+  return whole;
 }
 
 const std::uint8_t* FloatRowReader::NextRow() {
@@ -131,6 +139,7 @@ bool ToneMapFloatImage(Session& session) {
     std::vector<const std::uint8_t*> block(rowsPerBlock);
     ChannelAccumulators extremes;
     RowWorkers workers;
+    rows.ShareReadsWith(workers);
     while (rows.RowsRead() < height) {
       const std::uint32_t first = rows.RowsRead();
       std::uint32_t count = 0;
@@ -174,6 +183,7 @@ bool ToneMapFloatImage(Session& session) {
     const std::size_t outputRowBytes = std::size_t{width} * 3;
     std::vector<std::uint8_t> output(outputRowBytes * rowsPerBlock);
     RowWorkers workers;
+    rows.ShareReadsWith(workers);
     while (rows.RowsRead() < height) {
       const std::uint32_t first = rows.RowsRead();
       std::uint32_t count = 0;

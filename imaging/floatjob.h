@@ -10,6 +10,7 @@
 namespace lumivane {
 
 class BinaryFile;
+class RowWorkers;
 class Session;
 
 bool ToneMapFloatImage(Session& session);
@@ -35,6 +36,10 @@ class FloatRowReader {
   FloatRowReader(BinaryFile& file, std::uint64_t dataStart, std::size_t rowBytes,
                  std::uint32_t rows, bool lastRowFirst, std::size_t blockBytes = kBlockBytes);
 
+  // Each block is then read in as many pieces as `workers` has threads, side
+  // by side: the copy out of the page cache costs as much as the pixel work.
+  void ShareReadsWith(RowWorkers& workers) { workers_ = &workers; }
+
   // The next row, or nullptr when the file ends before it (or after the last row).
   const std::uint8_t* NextRow();
   // Rows handed out so far.
@@ -54,6 +59,7 @@ class FloatRowReader {
   bool lastRowFirst_;
   std::uint32_t rowsPerBlock_;
   std::vector<std::uint8_t> block_;
+  RowWorkers* workers_ = nullptr;
   // Stored row index of the block's first row, and rows in it.
   std::uint32_t blockFirst_ = 0;
   std::uint32_t blockRows_ = 0;

@@ -71,6 +71,20 @@ std::size_t BinaryFile::Read(void* destination, std::size_t count) {
   return done;
 }
 
+std::size_t BinaryFile::ReadAt(void* destination, std::size_t count, std::uint64_t offset) {
+  if (descriptor_ < 0) return 0;
+  auto* out = static_cast<unsigned char*>(destination);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got =
+        ::pread(descriptor_, out + done, count - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
 bool BinaryFile::Write(const void* source, std::size_t count) {
   if (descriptor_ < 0) {
     error_ = EBADF;

@@ -27,6 +27,10 @@ class BinaryFile {
 
   // Reads until `count` bytes or the end of the file; returns the bytes read.
   std::size_t Read(void* destination, std::size_t count);
+  // Reads until `count` bytes or the end of the file from `offset`, leaving the
+  // position and ErrorNumber() alone, so that several threads may read one
+  // file at once. Fewer bytes than `count`: the file ended or could not be read.
+  std::size_t ReadAt(void* destination, std::size_t count, std::uint64_t offset);
   // Writes all `count` bytes or returns false (see ErrorNumber()).
   bool Write(const void* source, std::size_t count);
   bool Seek(std::uint64_t offset);

@@ -36,6 +36,43 @@ TEST(BinaryFile, WritesReadsSeeksAndReportsItsSize) {
   EXPECT_EQ(testing::ReadBytes(path), bytes);
 }
 
+// Positioned reads and kernel copies leave the reading position alone; a copy
+// moves the target's position, which a later write continues from.
+TEST(BinaryFile, ReadAtAndCopyToKeepPositionsAndStopAtTheEnd) {
+  testing::TempDir folder;
+  std::vector<std::uint8_t> bytes(10000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 13 + 5);
+  testing::WriteBytes(folder.File("in.bin"), bytes);
+  BinaryFile in = BinaryFile::OpenForReading(folder.File("in.bin"));
+  ASSERT_TRUE(in.Seek(17));
+  std::vector<std::uint8_t> got(300);
+  EXPECT_EQ(in.ReadAt(got.data(), got.size(), 4000), 300u);
+  EXPECT_EQ(got, std::vector<std::uint8_t>(bytes.begin() + 4000, bytes.begin() + 4300));
+  EXPECT_EQ(in.ReadAt(got.data(), got.size(), 9900), 100u);
+  EXPECT_EQ(in.ReadAt(got.data(), got.size(), 20000), 0u);
+  EXPECT_EQ(in.Position(), 17u);
+
+  BinaryFile out = BinaryFile::CreateForWriting(folder.File("out.bin"));
+  ASSERT_TRUE(out.Write("ab", 2));
+  EXPECT_EQ(in.CopyTo(out, 6000, 1000), std::optional<std::size_t>(1000));
+  EXPECT_EQ(in.CopyTo(out, 9500, 1000), std::optional<std::size_t>(500));
+  // Nothing left to copy: the caller is to read and find the end itself.
+  EXPECT_EQ(in.CopyTo(out, 10000, 10), std::nullopt);
+  ASSERT_TRUE(out.Write("z", 1));
+  out.Close();
+  std::vector<std::uint8_t> expected{'a', 'b'};
+  expected.insert(expected.end(), bytes.begin() + 6000, bytes.begin() + 7000);
+  expected.insert(expected.end(), bytes.begin() + 9500, bytes.end());
+  expected.push_back('z');
+  EXPECT_EQ(testing::ReadBytes(folder.File("out.bin")), expected);
+  EXPECT_EQ(in.Position(), 17u);
+
+  // A device the kernel cannot copy to.
+  BinaryFile full = BinaryFile::CreateForWriting("/dev/full");
+  ASSERT_TRUE(full.IsOpen());
+  EXPECT_EQ(in.CopyTo(full, 0, 100), std::nullopt);
+}
+
 TEST(BinaryFile, CreatingTruncatesAnExistingFile) {
   testing::TempDir folder;
   const std::string path = folder.File("old.bin");
