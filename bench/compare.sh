@@ -56,6 +56,13 @@ fi
 
 have() { command -v "$1" >/dev/null 2>&1; }
 
+# ImageMagick's own binary: a `convert` earlier on PATH may be a wrapper whose
+# start-up would be timed as ImageMagick's.
+magick=convert
+for candidate in /usr/bin/convert-im6.q16 /usr/bin/convert; do
+  [[ -x "$candidate" ]] && { magick=$candidate; break; }
+done
+
 if [[ $install_peers == 1 ]]; then
   missing=()
   have luminance-hdr-cli || missing+=(luminance-hdr)
@@ -183,11 +190,11 @@ convert_case() {
   if have oiiotool; then
     measure "$task" "oiiotool" "oiiotool '$in' -d float -o '$work/peer.$to'"
   fi
-  if have convert; then
+  if have "$magick"; then
     # convert reports libtiff's complaint about tag 317 (Predictor) with an
     # error status but writes the whole file; a file of the full size counts.
     measure "$task" "ImageMagick convert" \
-      "rm -f '$work/peer.$to'; convert -quiet '$in' -define quantum:format=floating-point -depth 32 '$work/peer.$to' 2>/dev/null; [[ \$(stat -c %s '$work/peer.$to') -ge $bytes ]]"
+      "rm -f '$work/peer.$to'; '$magick' -quiet '$in' -define quantum:format=floating-point -depth 32 '$work/peer.$to' 2>/dev/null; [[ \$(stat -c %s '$work/peer.$to') -ge $bytes ]]"
   fi
   floor "$task" "$in" "$bytes"
 }
