@@ -255,7 +255,8 @@ std::optional<RgbeCode> RgbeCodeOf(float value) {
   return std::nullopt;
 }
 
-Bytes ExpectedToneMap(const FloatImage& image, float brightness, float postGamma, bool warm) {
+Bytes ExpectedToneMap(const FloatImage& image, float brightness, float postGamma, bool warm,
+                      bool radiance) {
   ChannelAccumulators accumulators;
   const std::size_t pixels = std::size_t{image.Width} * image.Height;
   for (std::size_t i = 0; i < pixels; ++i)
@@ -265,8 +266,9 @@ Bytes ExpectedToneMap(const FloatImage& image, float brightness, float postGamma
   Bytes out(pixels * 3);
   for (std::size_t i = 0; i < pixels * 3; ++i) {
     const std::size_t c = i % 3;
-    out[i] = ToneMapChannel(image.Values[i], statistics.Minimum[c], statistics.Average[c],
-                            brightness, postGamma, OperatorWidth::Double);
+    out[i] =
+        ToneMapChannel(image.Values[i], statistics.Minimum[c], statistics.Average[c], brightness,
+                       postGamma, radiance ? OperatorWidth::Single : OperatorWidth::Double);
   }
   return out;
 }

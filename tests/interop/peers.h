@@ -70,8 +70,10 @@ struct RgbeCode {
 };
 std::optional<RgbeCode> RgbeCodeOf(float value);
 
-// The 24-bit result the operator gives for these floats and settings.
-Bytes ExpectedToneMap(const FloatImage& image, float brightness, float postGamma, bool warm);
+// The 24-bit result the operator gives for these floats and settings; Radiance
+// input is mapped in single precision.
+Bytes ExpectedToneMap(const FloatImage& image, float brightness, float postGamma, bool warm,
+                      bool radiance = false);
 
 // The largest of the three channels of pixel i.
 float PixelMaximum(const FloatImage& image, std::size_t pixel);

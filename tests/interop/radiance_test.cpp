@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/dispatch.h"
 #include "tests/interop/peers.h"
 
 namespace lumivane::interop {
@@ -167,6 +168,15 @@ TEST(RadiancePeers, OurDecodingIsTheExactFormulaOfWhatEachPeerDecodes) {
                     PixelMaximum(scene, i / 3) * writer.Scale / 64 + step)
             << "value " << i;
       }
+
+      // Tone-mapped, the file gives the operator's bytes for those values.
+      const std::string mapped = dir.File("mapped.tif");
+      const Ran toneMap = RunCli(dir, {"tonemap", "-q", hdr, mapped});
+      ASSERT_EQ(toneMap.Status, 0) << toneMap.Err;
+      const Bytes mappedFile = testing::ReadBytes(mapped);
+      ASSERT_EQ(mappedFile.size(), 308 + pixels * 3);
+      ASSERT_TRUE(Bytes(mappedFile.begin() + 308, mappedFile.end()) ==
+                  ExpectedToneMap(*ours, 0.8f, PostGammaFromContrast(1.2f), false, true));
 
       // Rows of fewer than 8 pixels in run-length form (pfstools writes them)
       // are read as flat pixels by OpenImageIO and ImageMagick, as by
