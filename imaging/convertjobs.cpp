@@ -8,6 +8,7 @@
 #include "imaging/fastpaths.h"
 #include "imaging/floatjob.h"
 #include "imaging/parallel.h"
+#include "shell/iobuffer.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
 
@@ -71,13 +72,14 @@ bool ConvertHdrImage(Session& session) {
   const std::size_t rowBytes = std::size_t{width} * 12;
   const auto rowsPerBlock = static_cast<std::uint32_t>(
       std::clamp<std::size_t>(FloatRowReader::kBlockBytes / rowBytes, 1, height));
-  std::vector<std::uint8_t> block(rowBytes * rowsPerBlock);
+  IoBuffer block;
   RowWorkers workers;
   LogLine(session, "Converting RGBE to floats");
   SetProgressRange(session, 1, height);
   const std::int32_t start = ClockWholeSeconds(session);
   for (std::uint32_t done = 0; done < height;) {
     const std::uint32_t count = std::min(rowsPerBlock, height - done);
+    std::uint8_t* const out = block.Place(rowBytes * count, context.OutputFile.Position());
     workers.Run(count, [&](std::size_t begin, std::size_t end) {
       for (std::size_t i = begin; i < end; ++i) {
         const std::uint32_t written = done + static_cast<std::uint32_t>(i) + 1;
@@ -85,11 +87,11 @@ bool ConvertHdrImage(Session& session) {
         const std::uint32_t stored = bottomUp ? height - written : written - 1;
         const std::size_t first = std::size_t{stored} * width;
         RgbePixelsToFloats(&image.R[first], &image.G[first], &image.B[first], &image.E[first],
-                           width, block.data() + rowBytes * i);
+                           width, out + rowBytes * i);
       }
     });
     for (std::uint32_t y = done + 1; y < done + count; ++y) SetProgressPosition(session, y);
-    if (!context.OutputFile.Write(block.data(), rowBytes * count))
+    if (!context.OutputFile.Write(out, rowBytes * count))
       return AbortFloatJob(session, WriteFailureMessage(session));
     done += count;
     SetProgressPosition(session, done);
@@ -135,24 +137,24 @@ bool ConvertFloatImage(Session& session) {
     // A block's rows are gathered in output order, byte-swapped on all cores
     // when needed, and written at once.
     const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
-    std::vector<std::uint8_t> block(rowBytes * rowsPerBlock);
+    IoBuffer block;
     RowWorkers workers;
     rows.ShareReadsWith(workers);
     while (!rows.AllRowsRead()) {
       const std::uint32_t first = copied + rows.RowsRead();
       std::uint32_t count = 0;
+      std::uint8_t* const out = block.Place(rowBytes * rowsPerBlock, context.OutputFile.Position());
       while (count < rowsPerBlock && !rows.AllRowsRead()) {
         const std::uint8_t* stored = rows.NextRow();
         if (!stored) break;
-        std::copy(stored, stored + rowBytes, block.data() + rowBytes * count++);
+        std::copy(stored, stored + rowBytes, out + rowBytes * count++);
       }
       if (!context.SourceIntelOrder) {
         workers.Run(count, [&](std::size_t begin, std::size_t end) {
-          SwapBytes4(block.data() + rowBytes * begin, (end - begin) * rowBytes / 4);
+          SwapBytes4(out + rowBytes * begin, (end - begin) * rowBytes / 4);
         });
       }
-      if (!FinishRowBlock(session, rows, first, count, block.data(), rowBytes * count))
-        return false;
+      if (!FinishRowBlock(session, rows, first, count, out, rowBytes * count)) return false;
     }
   }
   context.InputFile.Close();

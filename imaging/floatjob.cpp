@@ -52,16 +52,15 @@ bool FloatRowReader::LoadBlock() {
   blockFirst_ = lastRowFirst_ ? remaining - blockRows_ : handed_;
   usedInBlock_ = 0;
   const std::size_t bytes = std::size_t{blockRows_} * rowBytes_;
-  block_.resize(bytes);
   const std::uint64_t offset = dataStart_ + std::uint64_t{blockFirst_} * rowBytes_;
-  if (!workers_ || workers_->Threads() == 1)
-    return file_.ReadAt(block_.data(), bytes, offset) == bytes;
+  std::uint8_t* const block = block_.Place(bytes, offset);
+  if (!workers_ || workers_->Threads() == 1) return file_.ReadAt(block, bytes, offset) == bytes;
   const unsigned pieces = workers_->Threads();
   std::atomic<bool> whole = true;
   workers_->Run(pieces, [&](std::size_t begin, std::size_t end) {
     for (std::size_t piece = begin; piece < end; ++piece) {
       const std::size_t from = bytes * piece / pieces, to = bytes * (piece + 1) / pieces;
-      if (file_.ReadAt(block_.data() + from, to - from, offset + from) != to - from) whole = false;
+      if (file_.ReadAt(block + from, to - from, offset + from) != to - from) whole = false;
     }
   });
   return whole;
@@ -73,7 +72,7 @@ const std::uint8_t* FloatRowReader::NextRow() {
   const std::uint32_t inBlock = lastRowFirst_ ? blockRows_ - 1 - usedInBlock_ : usedInBlock_;
   ++usedInBlock_;
   ++handed_;
-  return block_.data() + std::size_t{inBlock} * rowBytes_;
+  return block_.Data() + std::size_t{inBlock} * rowBytes_;
 }
 
 std::string ShortInputMessage(const Session& session) {
@@ -181,7 +180,7 @@ bool ToneMapFloatImage(Session& session) {
     const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
     std::vector<const std::uint8_t*> block(rowsPerBlock);
     const std::size_t outputRowBytes = std::size_t{width} * 3;
-    std::vector<std::uint8_t> output(outputRowBytes * rowsPerBlock);
+    IoBuffer output;
     RowWorkers workers;
     rows.ShareReadsWith(workers);
     while (rows.RowsRead() < height) {
@@ -192,13 +191,13 @@ bool ToneMapFloatImage(Session& session) {
         if (!row) break;
         block[count++] = row;
       }
+      std::uint8_t* const out = output.Place(outputRowBytes * count, context.OutputFile.Position());
       workers.Run(count, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
-          mapper.Map(block[i], width, intel, output.data() + outputRowBytes * i);
+          mapper.Map(block[i], width, intel, out + outputRowBytes * i);
         }
       });
-      if (!FinishRowBlock(session, rows, first, count, output.data(), outputRowBytes * count))
-        return false;
+      if (!FinishRowBlock(session, rows, first, count, out, outputRowBytes * count)) return false;
     }
   }
   context.InputFile.Close();

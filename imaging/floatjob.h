@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "shell/iobuffer.h"
+
 namespace lumivane {
 
 class BinaryFile;
@@ -58,7 +60,7 @@ class FloatRowReader {
   std::uint32_t rows_;
   bool lastRowFirst_;
   std::uint32_t rowsPerBlock_;
-  std::vector<std::uint8_t> block_;
+  IoBuffer block_;
   RowWorkers* workers_ = nullptr;
   // Stored row index of the block's first row, and rows in it.
   std::uint32_t blockFirst_ = 0;

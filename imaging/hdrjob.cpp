@@ -8,6 +8,7 @@
 #include "imaging/fastpaths.h"
 #include "imaging/parallel.h"
 #include "imaging/statistics.h"
+#include "shell/iobuffer.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
 
@@ -106,19 +107,20 @@ bool WriteImage(Session& session, const RgbeImage& image, RowWorkers& workers) {
 
   const std::size_t rowBytes = std::size_t{width} * 3;
   const std::size_t rowsPerBlock = std::max<std::size_t>(1, kWriteBlockBytes / rowBytes);
-  std::vector<std::uint8_t> block(rowBytes * std::min<std::size_t>(rowsPerBlock, height));
+  IoBuffer block;
   for (std::uint32_t first = 0; first < height;) {
     const auto rows =
-        static_cast<std::uint32_t>(std::min<std::size_t>(block.size() / rowBytes, height - first));
+        static_cast<std::uint32_t>(std::min<std::size_t>(rowsPerBlock, height - first));
+    std::uint8_t* const out = block.Place(rowBytes * rows, context.OutputFile.Position());
     workers.Run(rows, [&](std::size_t begin, std::size_t end) {
       const std::size_t from = std::size_t{width} * (first + begin);
       InterleaveRgb(&image.R[from], &image.G[from], &image.B[from],
-                    std::size_t{width} * (end - begin), block.data() + rowBytes * begin);
+                    std::size_t{width} * (end - begin), out + rowBytes * begin);
     });
     // Each row's position is set once it is in the block; the last one's
     // after the block is written.
     for (std::uint32_t y = first; y + 1 < first + rows; ++y) SetProgressPosition(session, y + 1);
-    if (!context.OutputFile.Write(block.data(), rowBytes * rows)) return FailWriting(session);
+    if (!context.OutputFile.Write(out, rowBytes * rows)) return FailWriting(session);
     first += rows;
     SetProgressPosition(session, first);
   }
