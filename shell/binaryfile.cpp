@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace lumivane {
@@ -173,11 +174,17 @@ std::string BinaryFile::ErrorText() const {
 }
 
 bool RemoveFile(const std::string& path) {
+  if (path.empty()) return false;
+  // An output named by a symbolic link was written through it: the partial
+  // output is the file the link leads to, not the link.
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::canonical(path, error);
+  const std::string target = error ? path : resolved.string();
   // Only a regular file can be a partial output; a device such as /dev/full
   // chosen as the output must survive a failed job.
   struct stat info {};
-  if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  return ::unlink(path.c_str()) == 0;
+  if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  return ::unlink(target.c_str()) == 0;
 }
 
 std::string AbsolutePath(const std::string& path) {

@@ -164,6 +164,25 @@ TEST(FaultInjection, DiskFillingUpDuringTheRows) {
   }
 }
 
+// An output name that is a symbolic link writes through it: a failure must
+// remove the partial file it points to, not only the link's name.
+TEST(FaultInjection, FailedOutputThroughASymbolicLinkLeavesNoPartialFile) {
+  for (const Verb& verb : Verbs()) {
+    SCOPED_TRACE(verb.Name);
+    TempDir dir;
+    const std::string input = dir.File(verb.InputName);
+    WriteBytes(input, verb.Input);
+    const std::string target = dir.File("target" + verb.OutputExtension);
+    WriteBytes(target, Bytes(100, 0x11));
+    const std::string link = dir.File("link" + verb.OutputExtension);
+    fs::create_symlink(target, link);
+    ExpectFailure(RunCli(dir, {verb.Verb, input, link}, "ulimit -f 8"),
+                  "Cannot write " + link + ": " + ErrorText(EFBIG));
+    EXPECT_FALSE(testing::FileExists(target)) << "a partial output is left";
+    EXPECT_EQ(ReadBytes(input), verb.Input);
+  }
+}
+
 // True when a file can be made in `folder`: then its permissions do not bite
 // (the tests run as root, say).
 bool CanCreateIn(const std::string& folder) {
