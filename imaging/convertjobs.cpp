@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "formats/rgbe.h"
+#include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
 #include "imaging/floatjob.h"
 #include "imaging/parallel.h"
@@ -72,14 +73,15 @@ bool ConvertHdrImage(Session& session) {
   const std::size_t rowBytes = std::size_t{width} * 12;
   const auto rowsPerBlock = static_cast<std::uint32_t>(
       std::clamp<std::size_t>(FloatRowReader::kBlockBytes / rowBytes, 1, height));
-  IoBuffer block;
   RowWorkers workers;
+  // A block is converted while the one before it is being written.
+  BlockWriter writer(context.OutputFile, workers.Threads() > 1);
   LogLine(session, "Converting RGBE to floats");
   SetProgressRange(session, 1, height);
   const std::int32_t start = ClockWholeSeconds(session);
   for (std::uint32_t done = 0; done < height;) {
     const std::uint32_t count = std::min(rowsPerBlock, height - done);
-    std::uint8_t* const out = block.Place(rowBytes * count, context.OutputFile.Position());
+    std::uint8_t* const out = writer.Next(rowBytes * count);
     workers.Run(count, [&](std::size_t begin, std::size_t end) {
       for (std::size_t i = begin; i < end; ++i) {
         const std::uint32_t written = done + static_cast<std::uint32_t>(i) + 1;
@@ -90,12 +92,14 @@ bool ConvertHdrImage(Session& session) {
                            width, out + rowBytes * i);
       }
     });
+    if (!writer.Finish()) return AbortFloatJob(session, WriteFailureMessage(session));
+    if (done > 0) SetProgressPosition(session, done);
     for (std::uint32_t y = done + 1; y < done + count; ++y) SetProgressPosition(session, y);
-    if (!context.OutputFile.Write(out, rowBytes * count))
-      return AbortFloatJob(session, WriteFailureMessage(session));
+    writer.Start();
     done += count;
-    SetProgressPosition(session, done);
   }
+  if (!writer.Finish()) return AbortFloatJob(session, WriteFailureMessage(session));
+  SetProgressPosition(session, height);
   image = RgbeImage();
   context.OutputFile.Close();
   LogLine(session, ElapsedLine("Converted in", start, ClockWholeSeconds(session)));

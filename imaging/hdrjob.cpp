@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "formats/rgbe.h"
+#include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
 #include "imaging/parallel.h"
 #include "imaging/statistics.h"
-#include "shell/iobuffer.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
 
@@ -107,23 +107,27 @@ bool WriteImage(Session& session, const RgbeImage& image, RowWorkers& workers) {
 
   const std::size_t rowBytes = std::size_t{width} * 3;
   const std::size_t rowsPerBlock = std::max<std::size_t>(1, kWriteBlockBytes / rowBytes);
-  IoBuffer block;
+  // A block is assembled while the one before it is being written.
+  BlockWriter writer(context.OutputFile, workers.Threads() > 1);
   for (std::uint32_t first = 0; first < height;) {
     const auto rows =
         static_cast<std::uint32_t>(std::min<std::size_t>(rowsPerBlock, height - first));
-    std::uint8_t* const out = block.Place(rowBytes * rows, context.OutputFile.Position());
+    std::uint8_t* const out = writer.Next(rowBytes * rows);
     workers.Run(rows, [&](std::size_t begin, std::size_t end) {
       const std::size_t from = std::size_t{width} * (first + begin);
       InterleaveRgb(&image.R[from], &image.G[from], &image.B[from],
                     std::size_t{width} * (end - begin), out + rowBytes * begin);
     });
-    // Each row's position is set once it is in the block; the last one's
-    // after the block is written.
+    // Each row's position is set once it is in a block; a block's last one
+    // once the block is written.
+    if (!writer.Finish()) return FailWriting(session);
+    if (first > 0) SetProgressPosition(session, first);
     for (std::uint32_t y = first; y + 1 < first + rows; ++y) SetProgressPosition(session, y + 1);
-    if (!context.OutputFile.Write(out, rowBytes * rows)) return FailWriting(session);
+    writer.Start();
     first += rows;
-    SetProgressPosition(session, first);
   }
+  if (!writer.Finish()) return FailWriting(session);
+  SetProgressPosition(session, height);
 
   context.OutputFile.Close();
   const std::int32_t end = ClockWholeSeconds(session);

@@ -1,0 +1,44 @@
+// Output blocks written on a thread of their own while the caller fills the
+// next one: two buffers take turns. With one worker thread (LUMIVANE_THREADS=1)
+// every write happens at once on the calling thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <future>
+
+#include "shell/iobuffer.h"
+
+namespace lumivane {
+
+class BinaryFile;
+
+class BlockWriter {
+ public:
+  // Writes go to `file` from its present position on.
+  BlockWriter(BinaryFile& file, bool overlap);
+  ~BlockWriter();
+  BlockWriter(const BlockWriter&) = delete;
+  BlockWriter& operator=(const BlockWriter&) = delete;
+
+  // The buffer to fill with the next block of `bytes` bytes; the one not in
+  // flight.
+  std::uint8_t* Next(std::size_t bytes);
+  // Waits for the block in flight: false when its write failed (the file's
+  // ErrorText() tells why). True when nothing is in flight.
+  bool Finish();
+  // Starts writing the block Next() handed out. Call Finish() first.
+  void Start();
+
+ private:
+  BinaryFile& file_;
+  bool overlap_;
+  IoBuffer buffers_[2];
+  int current_ = 0;
+  std::uint64_t offset_;
+  std::size_t bytes_ = 0;
+  std::future<bool> pending_;
+  bool written_ = true;
+};
+
+}  // namespace lumivane
