@@ -13,7 +13,6 @@ BlockWriter::~BlockWriter() {
 }
 
 std::uint8_t* BlockWriter::Next(std::size_t bytes) {
-  bytes_ = bytes;
   return buffers_[current_].Place(bytes, offset_);
 }
 
@@ -22,9 +21,9 @@ bool BlockWriter::Finish() {
   return written_;
 }
 
-void BlockWriter::Start() {
+void BlockWriter::Start(std::size_t bytes) {
   const std::uint8_t* data = buffers_[current_].Data();
-  const std::size_t bytes = bytes_;
+  started_ = true;
   offset_ += bytes;
   current_ ^= 1;
   if (overlap_) {

@@ -21,14 +21,17 @@ class BlockWriter {
   BlockWriter(const BlockWriter&) = delete;
   BlockWriter& operator=(const BlockWriter&) = delete;
 
-  // The buffer to fill with the next block of `bytes` bytes; the one not in
-  // flight.
+  // The buffer to fill with the next block, room for `bytes` bytes; the one
+  // not in flight.
   std::uint8_t* Next(std::size_t bytes);
   // Waits for the block in flight: false when its write failed (the file's
   // ErrorText() tells why). True when nothing is in flight.
   bool Finish();
-  // Starts writing the block Next() handed out. Call Finish() first.
-  void Start();
+  // Starts writing the first `bytes` bytes of the buffer Next() handed out.
+  // Call Finish() first.
+  void Start(std::size_t bytes);
+  // Whether any block was started.
+  bool Started() const { return started_; }
 
  private:
   BinaryFile& file_;
@@ -36,9 +39,9 @@ class BlockWriter {
   IoBuffer buffers_[2];
   int current_ = 0;
   std::uint64_t offset_;
-  std::size_t bytes_ = 0;
   std::future<bool> pending_;
   bool written_ = true;
+  bool started_ = false;
 };
 
 }  // namespace lumivane

@@ -9,7 +9,6 @@
 #include "imaging/fastpaths.h"
 #include "imaging/floatjob.h"
 #include "imaging/parallel.h"
-#include "shell/iobuffer.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
 
@@ -95,7 +94,7 @@ bool ConvertHdrImage(Session& session) {
     if (!writer.Finish()) return AbortFloatJob(session, WriteFailureMessage(session));
     if (done > 0) SetProgressPosition(session, done);
     for (std::uint32_t y = done + 1; y < done + count; ++y) SetProgressPosition(session, y);
-    writer.Start();
+    writer.Start(rowBytes * count);
     done += count;
   }
   if (!writer.Finish()) return AbortFloatJob(session, WriteFailureMessage(session));
@@ -141,13 +140,13 @@ bool ConvertFloatImage(Session& session) {
     // A block's rows are gathered in output order, byte-swapped on all cores
     // when needed, and written at once.
     const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
-    IoBuffer block;
     RowWorkers workers;
     rows.ShareReadsWith(workers);
+    BlockWriter writer(context.OutputFile, workers.Threads() > 1);
     while (!rows.AllRowsRead()) {
       const std::uint32_t first = copied + rows.RowsRead();
       std::uint32_t count = 0;
-      std::uint8_t* const out = block.Place(rowBytes * rowsPerBlock, context.OutputFile.Position());
+      std::uint8_t* const out = writer.Next(rowBytes * rowsPerBlock);
       while (count < rowsPerBlock && !rows.AllRowsRead()) {
         const std::uint8_t* stored = rows.NextRow();
         if (!stored) break;
@@ -158,8 +157,9 @@ bool ConvertFloatImage(Session& session) {
           SwapBytes4(out + rowBytes * begin, (end - begin) * rowBytes / 4);
         });
       }
-      if (!FinishRowBlock(session, rows, first, count, out, rowBytes * count)) return false;
+      if (!FinishRowBlock(session, rows, first, count, writer, rowBytes * count)) return false;
     }
+    if (!FinishLastRowBlock(session, writer, height)) return false;
   }
   context.InputFile.Close();
   context.OutputFile.Close();

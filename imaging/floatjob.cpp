@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
 #include "imaging/parallel.h"
 #include "imaging/statistics.h"
@@ -85,13 +86,23 @@ std::string WriteFailureMessage(const Session& session) {
 }
 
 bool FinishRowBlock(Session& session, const FloatRowReader& rows, std::uint32_t first,
-                    std::uint32_t count, const std::uint8_t* bytes, std::size_t byteCount) {
+                    std::uint32_t count, BlockWriter& writer, std::size_t byteCount) {
+  // The block before is written by now, or the job fails.
+  if (!writer.Finish()) return AbortFloatJob(session, WriteFailureMessage(session));
+  if (writer.Started()) SetProgressPosition(session, first);
   for (std::uint32_t y = first + 1; y < first + count; ++y) SetProgressPosition(session, y);
-  if (count > 0 && !session.Context.OutputFile.Write(bytes, byteCount))
-    return AbortFloatJob(session, WriteFailureMessage(session));
-  if (count > 0) SetProgressPosition(session, first + count);
-  if (!rows.AllRowsRead() && count < rows.RowsPerBlock())
+  if (count > 0) writer.Start(byteCount);
+  if (!rows.AllRowsRead() && count < rows.RowsPerBlock()) {
+    // The input ran out: what it held is written before the job fails.
+    if (count > 0 && !FinishLastRowBlock(session, writer, first + count)) return false;
     return AbortFloatJob(session, ShortInputMessage(session));
+  }
+  return true;
+}
+
+bool FinishLastRowBlock(Session& session, BlockWriter& writer, std::uint32_t rowsDone) {
+  if (!writer.Finish()) return AbortFloatJob(session, WriteFailureMessage(session));
+  if (writer.Started()) SetProgressPosition(session, rowsDone);
   return true;
 }
 
@@ -180,9 +191,9 @@ bool ToneMapFloatImage(Session& session) {
     const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
     std::vector<const std::uint8_t*> block(rowsPerBlock);
     const std::size_t outputRowBytes = std::size_t{width} * 3;
-    IoBuffer output;
     RowWorkers workers;
     rows.ShareReadsWith(workers);
+    BlockWriter writer(context.OutputFile, workers.Threads() > 1);
     while (rows.RowsRead() < height) {
       const std::uint32_t first = rows.RowsRead();
       std::uint32_t count = 0;
@@ -191,14 +202,16 @@ bool ToneMapFloatImage(Session& session) {
         if (!row) break;
         block[count++] = row;
       }
-      std::uint8_t* const out = output.Place(outputRowBytes * count, context.OutputFile.Position());
+      std::uint8_t* const out = writer.Next(outputRowBytes * count);
       workers.Run(count, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
           mapper.Map(block[i], width, intel, out + outputRowBytes * i);
         }
       });
-      if (!FinishRowBlock(session, rows, first, count, out, outputRowBytes * count)) return false;
+      if (!FinishRowBlock(session, rows, first, count, writer, outputRowBytes * count))
+        return false;
     }
+    if (!FinishLastRowBlock(session, writer, height)) return false;
   }
   context.InputFile.Close();
   context.OutputFile.Close();

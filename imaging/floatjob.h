@@ -12,6 +12,7 @@
 namespace lumivane {
 
 class BinaryFile;
+class BlockWriter;
 class RowWorkers;
 class Session;
 
@@ -79,11 +80,15 @@ std::string ShortInputMessage(const Session& session);
 // "Cannot write <output>: <reason>"
 std::string WriteFailureMessage(const Session& session);
 
-// Ends one block of `count` rows starting at row index `first`: moves the bar
-// through its rows, writing the block's `bytes` before the last one, and fails
-// the job on a write error or on input that ran out before the image did.
-// False after the job was aborted.
+// Ends one block of `count` rows starting at row index `first`, filled into
+// writer.Next(): once the block before is written, moves the bar to its end
+// and through this block's rows but the last, then starts writing
+// `byteCount` bytes of this one. Fails the job on a write error or on input
+// that ran out before the image did. False after the job was aborted.
 bool FinishRowBlock(Session& session, const FloatRowReader& rows, std::uint32_t first,
-                    std::uint32_t count, const std::uint8_t* bytes, std::size_t byteCount);
+                    std::uint32_t count, BlockWriter& writer, std::size_t byteCount);
+// After the last block: waits for its write and moves the bar to `rowsDone`.
+// False after the job was aborted.
+bool FinishLastRowBlock(Session& session, BlockWriter& writer, std::uint32_t rowsDone);
 
 }  // namespace lumivane

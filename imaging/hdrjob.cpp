@@ -123,7 +123,7 @@ bool WriteImage(Session& session, const RgbeImage& image, RowWorkers& workers) {
     if (!writer.Finish()) return FailWriting(session);
     if (first > 0) SetProgressPosition(session, first);
     for (std::uint32_t y = first; y + 1 < first + rows; ++y) SetProgressPosition(session, y + 1);
-    writer.Start();
+    writer.Start(rowBytes * rows);
     first += rows;
   }
   if (!writer.Finish()) return FailWriting(session);

@@ -33,7 +33,7 @@ TEST(BlockWriter, OverlappedAndDirectWritesGiveTheSameFileAndReportAFullDisk) {
           for (std::size_t i = 0; i < size; ++i) expected.push_back(block[i]);
         }
         ASSERT_TRUE(writer.Finish());
-        writer.Start();
+        writer.Start(size);
         seed += 31;
       }
       EXPECT_TRUE(writer.Finish());
@@ -49,7 +49,9 @@ TEST(BlockWriter, OverlappedAndDirectWritesGiveTheSameFileAndReportAFullDisk) {
     std::uint8_t* block = writer.Next(100);
     block[0] = 1;
     EXPECT_TRUE(writer.Finish());  // nothing in flight yet
-    writer.Start();
+    EXPECT_FALSE(writer.Started());
+    writer.Start(100);
+    EXPECT_TRUE(writer.Started());
     EXPECT_FALSE(writer.Finish()) << overlap;
     EXPECT_EQ(full.ErrorText(), "No space left on device");
   }
