@@ -188,6 +188,30 @@ void BM_FloatStatistics(benchmark::State& state) {
 }
 BENCHMARK(BM_FloatStatistics)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
+// The two halves of the statistics pass, which run side by side in the job.
+void BM_FloatSums(benchmark::State& state) {
+  const std::vector<std::uint8_t>& floats = SceneFloats();
+  for (auto _ : state) {
+    ChannelAccumulators acc;
+    AccumulateFloatSums(floats.data(), kPixels, true, acc);
+    benchmark::DoNotOptimize(acc);
+  }
+  SetPixels(state);
+}
+BENCHMARK(BM_FloatSums)->Unit(benchmark::kMillisecond);
+
+void BM_FloatExtremes(benchmark::State& state) {
+  const std::vector<std::uint8_t>& floats = SceneFloats();
+  const bool intel = state.range(0) != 0;
+  for (auto _ : state) {
+    ChannelAccumulators acc;
+    AccumulateFloatExtremes(floats.data(), kPixels, intel, acc);
+    benchmark::DoNotOptimize(acc);
+  }
+  SetPixels(state);
+}
+BENCHMARK(BM_FloatExtremes)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
 void BM_FloatToneMapReference(benchmark::State& state) {
   const std::vector<std::uint8_t>& floats = SceneFloats();
   const ImageStatistics s = SceneStatistics();

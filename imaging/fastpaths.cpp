@@ -4,6 +4,12 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "formats/rgbe.h"
 #include "imaging/tonemap.h"
@@ -215,19 +221,102 @@ void AccumulateFloatSums(const std::uint8_t* pixels, std::size_t count, bool int
   for (int c = 0; c < 3; ++c) accumulators[c].Sum = sums[c];
 }
 
+namespace {
+
+constexpr std::size_t kExtremeLanes = 12;  // four pixels: each lane keeps one channel
+
+// Per lane, the smallest and largest finite values: min and max are free of
+// order, so the lanes may run side by side (NaNs fail both comparisons, and
+// each infinity is turned into the other's neutral value).
+template <bool Swap>
+void FloatExtremeLanes(const std::uint8_t* words, std::size_t count, float* low, float* high) {
+#if defined(__SSE2__)
+  const __m128 minusInfinity = _mm_set1_ps(-std::numeric_limits<float>::infinity());
+  const __m128 plusInfinity = _mm_set1_ps(std::numeric_limits<float>::infinity());
+  __m128 lows[3], highs[3];
+  for (int k = 0; k < 3; ++k) {
+    lows[k] = _mm_loadu_ps(low + 4 * k);
+    highs[k] = _mm_loadu_ps(high + 4 * k);
+  }
+  for (std::size_t i = 0; i + kExtremeLanes <= count; i += kExtremeLanes) {
+    for (int k = 0; k < 3; ++k) {
+      __m128i word = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 4 * i + 16 * k));
+      if constexpr (Swap) {
+        word = _mm_shufflehi_epi16(_mm_shufflelo_epi16(word, 0xB1), 0xB1);
+        word = _mm_or_si128(_mm_slli_epi16(word, 8), _mm_srli_epi16(word, 8));
+      }
+      const __m128 v = _mm_castsi128_ps(word);
+      const __m128 isMinus = _mm_cmpeq_ps(v, minusInfinity);
+      const __m128 isPlus = _mm_cmpeq_ps(v, plusInfinity);
+      // minps and maxps keep their second operand when the first is NaN.
+      lows[k] = _mm_min_ps(_mm_or_ps(_mm_andnot_ps(isMinus, v), _mm_and_ps(isMinus, plusInfinity)),
+                           lows[k]);
+      highs[k] = _mm_max_ps(_mm_or_ps(_mm_andnot_ps(isPlus, v), _mm_and_ps(isPlus, minusInfinity)),
+                            highs[k]);
+    }
+  }
+  for (int k = 0; k < 3; ++k) {
+    _mm_storeu_ps(low + 4 * k, lows[k]);
+    _mm_storeu_ps(high + 4 * k, highs[k]);
+  }
+#else
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  for (std::size_t i = 0; i + kExtremeLanes <= count; i += kExtremeLanes) {
+    for (std::size_t j = 0; j < kExtremeLanes; ++j) {
+      std::uint32_t word;
+      std::memcpy(&word, words + 4 * (i + j), 4);
+      const float v = std::bit_cast<float>(Swap ? __builtin_bswap32(word) : word);
+      low[j] = (v > -kInfinity && v < low[j]) ? v : low[j];
+      high[j] = (v < kInfinity && v > high[j]) ? v : high[j];
+    }
+  }
+#endif
+}
+
+// The first zero of channel c among the pixels, as the sequential pass meets it.
+float FirstZero(const std::uint8_t* pixels, std::size_t count, bool intelOrder, int c) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const float value = std::bit_cast<float>(LoadWord(pixels + 12 * i + 4 * c, intelOrder));
+    if (value == 0.0f) return value;
+  }
+  return 0.0f;
+}
+
+}  // namespace
+
 void AccumulateFloatExtremes(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
                              ChannelAccumulators& accumulators) {
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  float low[kExtremeLanes], high[kExtremeLanes];
+  std::fill(std::begin(low), std::end(low), kInfinity);
+  std::fill(std::begin(high), std::end(high), -kInfinity);
+  const std::size_t words = 3 * count;
+  if (intelOrder == (std::endian::native == std::endian::little)) {
+    FloatExtremeLanes<false>(pixels, words, low, high);
+  } else {
+    FloatExtremeLanes<true>(pixels, words, low, high);
+  }
+  for (std::size_t i = words - words % kExtremeLanes; i < words; ++i) {
+    const float v = std::bit_cast<float>(LoadWord(pixels + 4 * i, intelOrder));
+    const std::size_t j = i % kExtremeLanes;
+    low[j] = (v > -kInfinity && v < low[j]) ? v : low[j];
+    high[j] = (v < kInfinity && v > high[j]) ? v : high[j];
+  }
   for (int c = 0; c < 3; ++c) {
-    double low = accumulators[c].Minimum, high = accumulators[c].Maximum;
-    for (std::size_t i = 0; i < count; ++i) {
-      const float value = std::bit_cast<float>(LoadWord(pixels + 12 * i + 4 * c, intelOrder));
-      if (!std::isfinite(value)) continue;
-      const double v = value;
-      if (v > high) high = v;
-      if (v < low) low = v;
+    float lowest = kInfinity, highest = -kInfinity;
+    for (std::size_t j = static_cast<std::size_t>(c); j < kExtremeLanes; j += 3) {
+      lowest = std::min(lowest, low[j]);
+      highest = std::max(highest, high[j]);
     }
-    accumulators[c].Minimum = low;
-    accumulators[c].Maximum = high;
+    // In pixel order the first of equal extremes is kept; only zeros can be
+    // equal and still differ, in their sign.
+    ChannelAccumulator& channel = accumulators[c];
+    if (static_cast<double>(lowest) < channel.Minimum) {
+      channel.Minimum = lowest == 0.0f ? FirstZero(pixels, count, intelOrder, c) : lowest;
+    }
+    if (static_cast<double>(highest) > channel.Maximum) {
+      channel.Maximum = highest == 0.0f ? FirstZero(pixels, count, intelOrder, c) : highest;
+    }
   }
 }
 

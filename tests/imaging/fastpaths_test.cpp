@@ -326,6 +326,53 @@ TEST(FloatFastPaths, SwappingAndStatisticsEqualTheReference) {
   }
 }
 
+// Whole rows, long enough for the side-by-side lanes: the extremes must be
+// the reference's to the bit, zero signs included, from any starting values.
+TEST(FloatFastPaths, ExtremesOfLongRowsEqualTheReference) {
+  std::mt19937 random(81);
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  std::vector<std::vector<float>> rows;
+  for (std::size_t pixels : {3u, 4u, 5u, 8u, 13u, 40u, 1000u, 1001u}) {
+    rows.push_back(MixedValues(3 * pixels, random, 2.0f));
+  }
+  // Zeros of both signs as the extremes, met first at every position of a lane.
+  for (std::size_t at = 0; at < 30; at += 7) {
+    for (float first : {-0.0f, 0.0f}) {
+      std::vector<float> positive(3 * 33, 0.5f), negative(3 * 33, -0.5f);
+      for (std::size_t i = at; i < positive.size(); i += 11) {
+        positive[i] = negative[i] = (i == at || i == at + 1 || i == at + 2) ? first : -first;
+      }
+      rows.push_back(positive);
+      rows.push_back(negative);
+    }
+  }
+  rows.push_back(std::vector<float>(3 * 9, nan));
+  rows.push_back(
+      {inf, -inf, nan, -inf, inf, 1.0f, nan, nan, nan, inf, inf, -inf, 2.0f, -2.0f, inf});
+
+  ChannelAccumulators starts[2];
+  for (int c = 0; c < 3; ++c) starts[1][c].Maximum = -1e30;  // lets zero become the maximum
+  for (const std::vector<float>& row : rows) {
+    const std::size_t pixels = row.size() / 3;
+    for (const ChannelAccumulators& start : starts) {
+      ChannelAccumulators expected = start;
+      for (std::size_t i = 0; i < row.size(); ++i) expected[i % 3].Add(row[i]);
+      for (bool intel : {true, false}) {
+        const std::vector<std::uint8_t> stored = StoreFloats(row, intel);
+        const std::size_t split = random() % (pixels + 1);
+        ChannelAccumulators whole = start, parts = start;
+        AccumulateFloatExtremes(stored.data(), pixels, intel, whole);
+        AccumulateFloatExtremes(stored.data(), split, intel, parts);
+        AccumulateFloatExtremes(stored.data() + 12 * split, pixels - split, intel, parts);
+        for (int c = 0; c < 3; ++c) whole[c].Sum = parts[c].Sum = expected[c].Sum;
+        ExpectSameAccumulators(expected, whole);
+        ExpectSameAccumulators(expected, parts);
+      }
+    }
+  }
+}
+
 struct ImageCase {
   const char* Name;
   std::vector<float> Values;
