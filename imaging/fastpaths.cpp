@@ -51,6 +51,13 @@ constexpr std::uint32_t kPlusInfinityKey = 0xFF800000u;
 // Neighbours of every threshold checked against the reference.
 constexpr std::uint32_t kCheckWindow = 48;
 
+// Thresholds 1 .. 255 at or below key.
+unsigned ThresholdsAtOrBelow(const std::array<std::uint32_t, 257>& threshold, std::uint32_t key) {
+  return static_cast<unsigned>(
+      std::upper_bound(threshold.begin() + 1, threshold.begin() + 256, key) -
+      (threshold.begin() + 1));
+}
+
 }  // namespace
 
 // ---- Radiance ----
@@ -326,7 +333,11 @@ FloatToneMapper::FloatToneMapper(const ImageStatistics& statistics, float bright
   for (int c = 0; c < 3; ++c) {
     channels_[c].Minimum = statistics.Minimum[c];
     channels_[c].Average = statistics.Average[c];
-    Prepare(channels_[c]);
+    FindThresholds(channels_[c]);
+  }
+  BuildTable();
+  for (Channel& channel : channels_) {
+    if (channel.Thresholds) channel.Thresholds = AgreesWithReference(channel);
   }
 }
 
@@ -338,15 +349,23 @@ std::uint8_t FloatToneMapper::Reference(const Channel& channel, float value) con
 [[gnu::always_inline]] inline std::uint8_t FloatToneMapper::Classify(const Channel& channel,
                                                                      std::uint32_t bits) const {
   const std::uint32_t key = KeyOf(bits);
-  if (key - channel.LowKey >= channel.Span) {
+  if (key - channel.LowKey >= channel.Span) [[unlikely]] {
     return Reference(channel, std::bit_cast<float>(bits));
   }
+  std::uint32_t offset = key < channel.TableBase ? 0 : key - channel.TableBase;
+  offset = std::min(offset, channel.TableLast);
+  const std::uint32_t entry = table_[channel.TableStart + (offset >> shift_)];
+  if (entry & kCrowded) [[unlikely]] {
+    return ClassifyInBuckets(channel, key);
+  }
+  const std::uint32_t inEntry = offset & ((std::uint32_t{1} << shift_) - 1);
+  return static_cast<std::uint8_t>((entry >> 24) + (inEntry >= (entry & (kCrowded - 1))));
+}
+
+std::uint8_t FloatToneMapper::ClassifyInBuckets(const Channel& channel, std::uint32_t key) const {
   const unsigned range = channel.Bucket[key >> 16];
   unsigned byte = range & 0xFFu;
   unsigned left = (range >> 8) - byte;
-  // Mostly a bucket spans at most two bytes: one comparison without a branch
-  // (when it spans one, the next threshold lies beyond the bucket).
-  if (left <= 1) return static_cast<std::uint8_t>(byte + (channel.Threshold[byte + 1] <= key));
   // The byte lies in [byte, byte + left]; halve that range.
   while (left > 0) {
     const unsigned half = (left + 1) / 2;
@@ -366,7 +385,7 @@ std::uint8_t FloatToneMapper::MapValue(int channel, float value) const {
   return Classify(ch, std::bit_cast<std::uint32_t>(value));
 }
 
-void FloatToneMapper::Prepare(Channel& channel) const {
+void FloatToneMapper::FindThresholds(Channel& channel) const {
   channel.Thresholds = false;
   const double c = static_cast<double>(channel.Average) / static_cast<double>(brightness_);
   const float k = postGamma_;
@@ -407,34 +426,65 @@ void FloatToneMapper::Prepare(Channel& channel) const {
 
   channel.Bucket.assign(65536, 0);
   const auto byteCount = [&](std::uint32_t key) {
-    // Thresholds 1 .. 255 at or below key.
-    return static_cast<std::uint8_t>(
-        std::upper_bound(channel.Threshold.begin() + 1, channel.Threshold.begin() + 256, key) -
-        (channel.Threshold.begin() + 1));
+    return ThresholdsAtOrBelow(channel.Threshold, key);
   };
   for (std::uint32_t bucket = 0; bucket < 65536; ++bucket) {
     const std::uint32_t first = std::max(bucket << 16, channel.LowKey);
     const std::uint32_t last = std::min(bucket << 16 | 0xFFFFu, kPlusInfinityKey - 1);
     if (first > last) continue;
-    channel.Bucket[bucket] =
-        static_cast<std::uint16_t>(byteCount(first) | unsigned{byteCount(last)} << 8);
+    channel.Bucket[bucket] = static_cast<std::uint16_t>(byteCount(first) | byteCount(last) << 8);
   }
 
-  // Every threshold's neighbourhood and both ends of the domain must agree
-  // with the reference, or the channel stays with the reference.
-  channel.Thresholds = true;
+  channel.TableBase = channel.Threshold[1] - 1;
+  channel.TableLast = std::min(channel.Threshold[255], kPlusInfinityKey - 1) - channel.TableBase;
+  channel.Thresholds = channel.LowKey < kPlusInfinityKey;
+}
+
+void FloatToneMapper::BuildTable() {
+  // One entry width for all channels, so that the lanes of a vector differ
+  // only in their channel's constants.
+  shift_ = 0;
+  for (const Channel& channel : channels_) {
+    if (!channel.Thresholds) continue;
+    while ((channel.TableLast >> shift_) >= kTableEntries) ++shift_;
+  }
+  const std::uint32_t entryKeys = std::uint32_t{1} << shift_;
+  table_.clear();
+  for (Channel& channel : channels_) {
+    channel.TableStart = static_cast<std::uint32_t>(table_.size());
+    if (!channel.Thresholds) continue;
+    const std::uint32_t entries = (channel.TableLast >> shift_) + 1;
+    for (std::uint32_t e = 0; e < entries; ++e) {
+      const std::uint32_t first = channel.TableBase + (e << shift_);
+      const std::uint32_t last =
+          channel.TableBase + std::min(channel.TableLast, (e << shift_) + (entryKeys - 1));
+      const unsigned low = ThresholdsAtOrBelow(channel.Threshold, first);
+      const unsigned high = ThresholdsAtOrBelow(channel.Threshold, last);
+      if (high == low) {
+        table_.push_back(low << 24 | entryKeys);
+      } else if (high == low + 1) {
+        table_.push_back(low << 24 | (channel.Threshold[low + 1] - first));
+      } else {
+        table_.push_back(kCrowded);
+      }
+    }
+  }
+}
+
+// Every threshold's neighbourhood and both ends of the domain must agree with
+// the reference, or the channel stays with the reference.
+bool FloatToneMapper::AgreesWithReference(const Channel& channel) const {
   const auto agrees = [&](std::uint32_t first, std::uint32_t last) {
     first = std::max(first, channel.LowKey);
     last = std::min(last, kPlusInfinityKey - 1);
     for (std::uint64_t key = first; key <= last; ++key) {
-      const auto k32 = static_cast<std::uint32_t>(key);
-      if (Classify(channel, std::bit_cast<std::uint32_t>(FloatOfKey(k32))) != byteAt(k32)) {
+      const float value = FloatOfKey(static_cast<std::uint32_t>(key));
+      if (Classify(channel, std::bit_cast<std::uint32_t>(value)) != Reference(channel, value)) {
         return false;
       }
     }
     return true;
   };
-  if (channel.LowKey >= kPlusInfinityKey) return;
   bool exact = agrees(channel.LowKey, channel.LowKey + kCheckWindow) &&
                agrees(kPlusInfinityKey - kCheckWindow, kPlusInfinityKey - 1);
   for (unsigned j = 1; j < 256 && exact; ++j) {
@@ -442,8 +492,98 @@ void FloatToneMapper::Prepare(Channel& channel) const {
     if (t >= kPlusInfinityKey || t == channel.Threshold[j - 1]) continue;
     exact = agrees(t - std::min(t, kCheckWindow), t + kCheckWindow);
   }
-  channel.Thresholds = exact;
+  return exact;
 }
+
+#if defined(__SSE2__)
+// Four pixels at a time: twelve lanes in three vectors, each lane with its
+// channel's constants; only the table entries are loaded one by one. A group
+// with a value outside the table's reach (non-finite, below the minimum, a
+// crowded entry) goes through Classify.
+template <bool Swap>
+void FloatToneMapper::MapInLanes(const std::uint8_t* pixels, std::size_t count,
+                                 std::uint8_t* out) const {
+  const __m128i bias = _mm_set1_epi32(std::numeric_limits<std::int32_t>::min());
+  __m128i lowKey[3], span[3], base[3], baseBiased[3], last[3], lastBiased[3], start[3];
+  for (int k = 0; k < 3; ++k) {
+    alignas(16) std::uint32_t lane[7][4];
+    for (int l = 0; l < 4; ++l) {
+      const Channel& channel = channels_[(4 * k + l) % 3];
+      lane[0][l] = channel.LowKey;
+      lane[1][l] = channel.Span ^ 0x80000000u;
+      lane[2][l] = channel.TableBase;
+      lane[3][l] = channel.TableBase ^ 0x80000000u;
+      lane[4][l] = channel.TableLast;
+      lane[5][l] = channel.TableLast ^ 0x80000000u;
+      lane[6][l] = channel.TableStart;
+    }
+    const auto load = [&](int row) {
+      return _mm_load_si128(reinterpret_cast<__m128i*>(lane[row]));
+    };
+    lowKey[k] = load(0);
+    span[k] = load(1);
+    base[k] = load(2);
+    baseBiased[k] = load(3);
+    last[k] = load(4);
+    lastBiased[k] = load(5);
+    start[k] = load(6);
+  }
+  const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(shift_));
+  const __m128i inEntryMask = _mm_set1_epi32(static_cast<int>((1u << shift_) - 1));
+  const __m128i positionMask = _mm_set1_epi32(static_cast<int>(kCrowded - 1));
+  const __m128i crowded = _mm_set1_epi32(static_cast<int>(kCrowded));
+  const __m128i one = _mm_set1_epi32(1);
+  const std::uint32_t* const table = table_.data();
+
+  std::size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const std::uint8_t* const group = pixels + 12 * i;
+    __m128i bytes[3];
+    __m128i unusual = _mm_setzero_si128();
+    for (int k = 0; k < 3; ++k) {
+      __m128i word = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + 16 * k));
+      if constexpr (Swap) {
+        word = _mm_shufflehi_epi16(_mm_shufflelo_epi16(word, 0xB1), 0xB1);
+        word = _mm_or_si128(_mm_slli_epi16(word, 8), _mm_srli_epi16(word, 8));
+      }
+      const __m128i key = _mm_xor_si128(word, _mm_or_si128(_mm_srai_epi32(word, 31), bias));
+      // Unsigned comparisons as signed ones of biased values.
+      const __m128i inDomain =
+          _mm_cmplt_epi32(_mm_xor_si128(_mm_sub_epi32(key, lowKey[k]), bias), span[k]);
+      const __m128i below = _mm_cmplt_epi32(_mm_xor_si128(key, bias), baseBiased[k]);
+      __m128i offset = _mm_andnot_si128(below, _mm_sub_epi32(key, base[k]));
+      const __m128i above = _mm_cmpgt_epi32(_mm_xor_si128(offset, bias), lastBiased[k]);
+      offset = _mm_or_si128(_mm_and_si128(above, last[k]), _mm_andnot_si128(above, offset));
+      alignas(16) std::uint32_t index[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(index),
+                      _mm_add_epi32(_mm_srl_epi32(offset, shift), start[k]));
+      const __m128i entry =
+          _mm_set_epi32(static_cast<int>(table[index[3]]), static_cast<int>(table[index[2]]),
+                        static_cast<int>(table[index[1]]), static_cast<int>(table[index[0]]));
+      unusual = _mm_or_si128(unusual, _mm_andnot_si128(inDomain, one));
+      unusual = _mm_or_si128(unusual, _mm_and_si128(entry, crowded));
+      // byte + (offset in entry >= position), as byte + 1 - (position > offset in entry).
+      const __m128i later =
+          _mm_cmpgt_epi32(_mm_and_si128(entry, positionMask), _mm_and_si128(offset, inEntryMask));
+      bytes[k] = _mm_add_epi32(_mm_add_epi32(_mm_srli_epi32(entry, 24), one), later);
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(unusual, _mm_setzero_si128())) != 0xFFFF) [[unlikely]] {
+      for (std::size_t v = 0; v < 12; ++v) {
+        out[3 * i + v] = Classify(channels_[v % 3], LoadWord(group + 4 * v, !Swap));
+      }
+      continue;
+    }
+    const __m128i packed =
+        _mm_packus_epi16(_mm_packs_epi32(bytes[0], bytes[1]), _mm_packs_epi32(bytes[2], bytes[2]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 3 * i), packed);
+    const auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(packed, 8)));
+    std::memcpy(out + 3 * i + 8, &high, 4);
+  }
+  for (std::size_t v = 3 * i; v < 3 * count; ++v) {
+    out[v] = Classify(channels_[v % 3], LoadWord(pixels + 4 * v, !Swap));
+  }
+}
+#endif
 
 void FloatToneMapper::Map(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
                           std::uint8_t* out) const {
@@ -451,11 +591,20 @@ void FloatToneMapper::Map(const std::uint8_t* pixels, std::size_t count, bool in
   const Channel& green = channels_[1];
   const Channel& blue = channels_[2];
   if (red.Thresholds && green.Thresholds && blue.Thresholds) {
+#if defined(__SSE2__)
+    static_assert(std::endian::native == std::endian::little);
+    if (intelOrder) {
+      MapInLanes<false>(pixels, count, out);
+    } else {
+      MapInLanes<true>(pixels, count, out);
+    }
+#else
     for (std::size_t i = 0; i < count; ++i) {
       out[3 * i] = Classify(red, LoadWord(pixels + 12 * i, intelOrder));
       out[3 * i + 1] = Classify(green, LoadWord(pixels + 12 * i + 4, intelOrder));
       out[3 * i + 2] = Classify(blue, LoadWord(pixels + 12 * i + 8, intelOrder));
     }
+#endif
     return;
   }
   for (std::size_t i = 0; i < 3 * count; ++i) {

@@ -114,15 +114,34 @@ class FloatToneMapper {
     // Per top 16 key bits: the byte range of the bucket's classified keys,
     // lowest byte | highest byte << 8.
     std::vector<std::uint16_t> Bucket;
+    // One load per value for keys from just below Threshold[1] to Threshold[255]
+    // (lower keys read offset 0, byte 0; higher ones the last offset, byte 255):
+    // the channel's entries start at Table[TableStart].
+    std::uint32_t TableBase = 0;
+    std::uint32_t TableLast = 0;
+    std::uint32_t TableStart = 0;
   };
+  // An entry covers 2^shift_ keys: its lowest byte << 24 | the offset in the
+  // entry where the next byte starts (2^shift_: none), or kCrowded when the
+  // entry holds more than one threshold.
+  static constexpr std::uint32_t kCrowded = 1u << 23;
+  static constexpr std::size_t kTableEntries = 1u << 14;
 
-  void Prepare(Channel& channel) const;
+  std::uint8_t ClassifyInBuckets(const Channel& channel, std::uint32_t key) const;
+
+  void FindThresholds(Channel& channel) const;
+  void BuildTable();
+  bool AgreesWithReference(const Channel& channel) const;
+  template <bool Swap>
+  void MapInLanes(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out) const;
   std::uint8_t Reference(const Channel& channel, float value) const;
   std::uint8_t Classify(const Channel& channel, std::uint32_t bits) const;
 
   float brightness_;
   float postGamma_;
   std::array<Channel, 3> channels_;
+  unsigned shift_ = 0;
+  std::vector<std::uint32_t> table_;
 };
 
 }  // namespace lumivane

@@ -413,6 +413,8 @@ TEST(FloatFastPaths, ThresholdsEqualTheReferenceOperator) {
       const std::string where = std::string(image.Name) +
                                 " B=" + std::to_string(setting.Brightness) +
                                 " k=" + std::to_string(setting.PostGamma);
+      // Per channel, the probes that lie in the classified domain, for whole rows below.
+      std::vector<float> inDomain[3];
       for (int c = 0; c < 3; ++c) {
         if (std::isfinite(statistics.Minimum[c]) && std::string(image.Name) != "no finite values") {
           EXPECT_TRUE(mapper.UsesThresholds(c)) << where << " channel " << c;
@@ -439,6 +441,26 @@ TEST(FloatFastPaths, ThresholdsEqualTheReferenceOperator) {
           ASSERT_EQ(mapper.MapValue(c, v), reference(c, v))
               << where << " channel " << c << " value " << v << " bits "
               << std::bit_cast<std::uint32_t>(v);
+          if (std::isfinite(v) && static_cast<double>(v) >= m) inDomain[c].push_back(v);
+        }
+      }
+
+      // The probes as rows, so that whole groups of pixels take the vector
+      // path; every 97th pixel gets a NaN, which sends its group the slow way.
+      const std::size_t rowPixels =
+          std::min({inDomain[0].size(), inDomain[1].size(), inDomain[2].size()});
+      std::vector<float> probeRow(3 * rowPixels);
+      for (std::size_t i = 0; i < probeRow.size(); ++i) {
+        probeRow[i] =
+            i % (3 * 97) == 4 ? std::numeric_limits<float>::quiet_NaN() : inDomain[i % 3][i / 3];
+      }
+      for (bool intel : {true, false}) {
+        const std::vector<std::uint8_t> stored = StoreFloats(probeRow, intel);
+        std::vector<std::uint8_t> out(probeRow.size(), 0xEE);
+        mapper.Map(stored.data(), rowPixels, intel, out.data());
+        for (std::size_t i = 0; i < probeRow.size(); ++i) {
+          ASSERT_EQ(out[i], reference(static_cast<int>(i % 3), probeRow[i]))
+              << where << " probe row value " << i << ": " << probeRow[i];
         }
       }
 
