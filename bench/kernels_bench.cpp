@@ -235,7 +235,8 @@ BENCHMARK(BM_FloatToneMapReference)->Arg(1000)->Arg(833)->Unit(benchmark::kMilli
 void BM_FloatToneMapThresholds(benchmark::State& state) {
   const std::vector<std::uint8_t>& floats = SceneFloats();
   const float k = static_cast<float>(state.range(0)) / 1000.0f;
-  const FloatToneMapper mapper(SceneStatistics(), 0.8f, k);
+  FloatToneMapper mapper(SceneStatistics(), 0.8f, k);
+  mapper.LimitLanes(static_cast<unsigned>(state.range(1)));
   std::vector<std::uint8_t> out(3 * kPixels);
   for (auto _ : state) {
     mapper.Map(floats.data(), kPixels, true, out.data());
@@ -243,7 +244,13 @@ void BM_FloatToneMapThresholds(benchmark::State& state) {
   }
   SetPixels(state);
 }
-BENCHMARK(BM_FloatToneMapThresholds)->Arg(1000)->Arg(833)->Unit(benchmark::kMillisecond);
+// Arguments: 1000 k, then the lanes side by side (1, 4 or 8).
+BENCHMARK(BM_FloatToneMapThresholds)
+    ->Args({1000, 8})
+    ->Args({833, 1})
+    ->Args({833, 4})
+    ->Args({833, 8})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_FloatToneMapperPrepare(benchmark::State& state) {
   const ImageStatistics s = SceneStatistics();

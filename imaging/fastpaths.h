@@ -100,6 +100,11 @@ class FloatToneMapper {
   // True when channel c is classified by thresholds (false: reference per value).
   bool UsesThresholds(int channel) const { return channels_[channel].Thresholds; }
 
+  // Values classified side by side by Map: 8 (AVX2), 4 (SSE2) or 1. The widest
+  // the processor has is the default; tests and benchmarks may ask for fewer.
+  unsigned Lanes() const { return lanes_; }
+  void LimitLanes(unsigned lanes);
+
  private:
   struct Channel {
     double Minimum = 0.0;
@@ -134,6 +139,8 @@ class FloatToneMapper {
   bool AgreesWithReference(const Channel& channel) const;
   template <bool Swap>
   void MapInLanes(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out) const;
+  template <bool Swap>
+  void MapInWideLanes(const std::uint8_t* pixels, std::size_t count, std::uint8_t* out) const;
   std::uint8_t Reference(const Channel& channel, float value) const;
   std::uint8_t Classify(const Channel& channel, std::uint32_t bits) const;
 
@@ -141,6 +148,7 @@ class FloatToneMapper {
   float postGamma_;
   std::array<Channel, 3> channels_;
   unsigned shift_ = 0;
+  unsigned lanes_ = 1;
   std::vector<std::uint32_t> table_;
 };
 

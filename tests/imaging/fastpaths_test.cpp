@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/rgbe.h"
@@ -454,23 +455,21 @@ TEST(FloatFastPaths, ThresholdsEqualTheReferenceOperator) {
         probeRow[i] =
             i % (3 * 97) == 4 ? std::numeric_limits<float>::quiet_NaN() : inDomain[i % 3][i / 3];
       }
-      for (bool intel : {true, false}) {
-        const std::vector<std::uint8_t> stored = StoreFloats(probeRow, intel);
-        std::vector<std::uint8_t> out(probeRow.size(), 0xEE);
-        mapper.Map(stored.data(), rowPixels, intel, out.data());
-        for (std::size_t i = 0; i < probeRow.size(); ++i) {
-          ASSERT_EQ(out[i], reference(static_cast<int>(i % 3), probeRow[i]))
-              << where << " probe row value " << i << ": " << probeRow[i];
-        }
-      }
-
-      // Whole rows in both byte orders.
-      for (bool intel : {true, false}) {
-        const std::vector<std::uint8_t> stored = StoreFloats(image.Values, intel);
-        std::vector<std::uint8_t> out(3 * pixels, 0xEE);
-        mapper.Map(stored.data(), pixels, intel, out.data());
-        for (std::size_t i = 0; i < 3 * pixels; ++i) {
-          ASSERT_EQ(out[i], reference(static_cast<int>(i % 3), image.Values[i])) << where << i;
+      // Each width of lanes the processor has, and the image's rows too.
+      for (unsigned lanes : {1u, 4u, 8u}) {
+        FloatToneMapper narrowed = mapper;
+        narrowed.LimitLanes(lanes);
+        const std::string how = where + " lanes " + std::to_string(narrowed.Lanes());
+        for (bool intel : {true, false}) {
+          for (const std::vector<float>* row : {&std::as_const(probeRow), &image.Values}) {
+            const std::vector<std::uint8_t> stored = StoreFloats(*row, intel);
+            std::vector<std::uint8_t> out(row->size(), 0xEE);
+            narrowed.Map(stored.data(), row->size() / 3, intel, out.data());
+            for (std::size_t i = 0; i < row->size(); ++i) {
+              ASSERT_EQ(out[i], reference(static_cast<int>(i % 3), (*row)[i]))
+                  << how << (intel ? " II" : " MM") << " value " << i << ": " << (*row)[i];
+            }
+          }
         }
       }
     }
