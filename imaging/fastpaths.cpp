@@ -217,6 +217,37 @@ void AccumulateFloatPixels(const std::uint8_t* pixels, std::size_t count, bool i
 
 void AccumulateFloatSums(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
                          ChannelAccumulators& accumulators) {
+#if defined(__SSE2__)
+  static_assert(std::endian::native == std::endian::little);
+  if (intelOrder) {
+    // Red and green in the two halves of one register, blue in another: the
+    // same additions in the same order, with fewer instructions around them.
+    const __m128i exponent = _mm_set1_epi32(0x7F800000);
+    __m128d redGreen = _mm_set_pd(accumulators[1].Sum, accumulators[0].Sum);
+    __m128d blue = _mm_set_sd(accumulators[2].Sum);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint8_t* const pixel = pixels + 12 * i;
+      std::int32_t blueWord;
+      std::memcpy(&blueWord, pixel + 8, 4);
+      const __m128i words[2] = {_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixel)),
+                                _mm_cvtsi32_si128(blueWord)};
+      __m128 values[2];
+      for (int k = 0; k < 2; ++k) {
+        // A non-finite value adds +0, as in the sequential pass.
+        const __m128i special = _mm_cmpeq_epi32(_mm_and_si128(words[k], exponent), exponent);
+        values[k] = _mm_castsi128_ps(_mm_andnot_si128(special, words[k]));
+      }
+      redGreen = _mm_add_pd(redGreen, _mm_cvtps_pd(values[0]));
+      blue = _mm_add_sd(blue, _mm_cvtss_sd(_mm_setzero_pd(), values[1]));
+    }
+    double sums[2];
+    _mm_storeu_pd(sums, redGreen);
+    accumulators[0].Sum = sums[0];
+    accumulators[1].Sum = sums[1];
+    accumulators[2].Sum = _mm_cvtsd_f64(blue);
+    return;
+  }
+#endif
   double sums[3] = {accumulators[0].Sum, accumulators[1].Sum, accumulators[2].Sum};
   for (std::size_t i = 0; i < count; ++i) {
     for (int c = 0; c < 3; ++c) {
