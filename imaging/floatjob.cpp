@@ -55,20 +55,25 @@ bool FloatRowReader::LoadBlock() {
   const std::size_t bytes = std::size_t{blockRows_} * rowBytes_;
   const std::uint64_t offset = dataStart_ + std::uint64_t{blockFirst_} * rowBytes_;
   std::uint8_t* const block = block_.Place(bytes, offset);
-  if (!workers_ || workers_->Threads() == 1) return file_.ReadAt(block, bytes, offset) == bytes;
-  const unsigned pieces = workers_->Threads();
   std::atomic<bool> whole = true;
-  workers_->Run(pieces, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t piece = begin; piece < end; ++piece) {
-      const std::size_t from = bytes * piece / pieces, to = bytes * (piece + 1) / pieces;
-      if (file_.ReadAt(block + from, to - from, offset + from) != to - from) whole = false;
-    }
-  });
+  if (!workers_ || workers_->Threads() == 1) {
+    whole = file_.ReadAt(block, bytes, offset) == bytes;
+  } else {
+    const unsigned pieces = workers_->Threads();
+    workers_->Run(pieces, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t piece = begin; piece < end; ++piece) {
+        const std::size_t from = bytes * piece / pieces, to = bytes * (piece + 1) / pieces;
+        if (file_.ReadAt(block + from, to - from, offset + from) != to - from) whole = false;
+      }
+    });
+  }
+  // A short block ends the rows for good.
+  if (!whole) failed_ = true;
   return whole;
 }
 
 const std::uint8_t* FloatRowReader::NextRow() {
-  if (handed_ >= rows_) return nullptr;
+  if (handed_ >= rows_ || failed_) return nullptr;
   if (usedInBlock_ == blockRows_ && !LoadBlock()) return nullptr;
   const std::uint32_t inBlock = lastRowFirst_ ? blockRows_ - 1 - usedInBlock_ : usedInBlock_;
   ++usedInBlock_;

@@ -68,6 +68,7 @@ class FloatRowReader {
   std::uint32_t blockRows_ = 0;
   std::uint32_t usedInBlock_ = 0;
   std::uint32_t handed_ = 0;
+  bool failed_ = false;
 };
 
 // The failure of a float job: logs `message` as the FailureMessage, closes the

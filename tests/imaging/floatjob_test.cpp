@@ -92,6 +92,9 @@ TEST(FloatJob, RowReaderReadsBlocksForwardsAndBackwards) {
   int handed = 0;
   while (rows.NextRow()) ++handed;
   EXPECT_EQ(handed, 4);  // the block of rows 4 and 5 is incomplete
+  // and asking again never hands out the rows of the failed block.
+  EXPECT_EQ(rows.NextRow(), nullptr);
+  EXPECT_EQ(rows.RowsRead(), 4u);
 }
 
 // The 2 x 1 image (0, 0, 0), (1, 2, 4) in all four stored forms.
