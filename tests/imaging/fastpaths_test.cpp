@@ -111,6 +111,51 @@ ChannelAccumulators ReferenceRgbeAccumulators(const RgbePlanes& planes) {
   return accumulators;
 }
 
+// Extremes over long stretches (where pixels go eight at a time), with the
+// smallest and the largest value of each channel planted at every lane and in
+// the tail, and values that differ by pair but equal in value.
+TEST(RgbeFastPaths, ExtremesOfLongStretchesEqualTheReference) {
+  std::mt19937 random(61);
+  std::uniform_int_distribution<int> mantissa(100, 200), exponent(125, 131);
+  for (std::size_t count : {8u, 9u, 15u, 16u, 17u, 64u, 1003u}) {
+    for (std::size_t at = 0; at < count; at += 1 + count / 9) {
+      RgbePlanes planes{std::vector<std::uint8_t>(count), std::vector<std::uint8_t>(count),
+                        std::vector<std::uint8_t>(count), std::vector<std::uint8_t>(count)};
+      for (std::size_t i = 0; i < count; ++i) {
+        planes.R[i] = static_cast<std::uint8_t>(mantissa(random));
+        planes.G[i] = static_cast<std::uint8_t>(mantissa(random));
+        planes.B[i] = static_cast<std::uint8_t>(mantissa(random));
+        planes.E[i] = static_cast<std::uint8_t>(exponent(random));
+      }
+      // A low red and green, a high blue at `at`; (64, 140) and (128, 139) are equal.
+      planes.E[at] = 122;
+      planes.R[at] = 3;
+      planes.G[at] = 1;
+      planes.B[at] = 255;
+      planes.E[count - 1 - at] = 140;
+      planes.R[count - 1 - at] = 64;
+      for (const bool fromStart : {true, false}) {
+        ChannelAccumulators expected, actual;
+        if (!fromStart) {
+          for (int c = 0; c < 3; ++c) {
+            expected[c].Minimum = actual[c].Minimum = 1e-3;
+            expected[c].Maximum = actual[c].Maximum = 1e3;
+          }
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+          expected[0].Add(RgbeToFloat(planes.R[i], planes.E[i]));
+          expected[1].Add(RgbeToFloat(planes.G[i], planes.E[i]));
+          expected[2].Add(RgbeToFloat(planes.B[i], planes.E[i]));
+        }
+        AccumulateRgbeExtremes(planes.R.data(), planes.G.data(), planes.B.data(), planes.E.data(),
+                               count, actual);
+        for (int c = 0; c < 3; ++c) actual[c].Sum = expected[c].Sum;
+        ExpectSameAccumulators(expected, actual);
+      }
+    }
+  }
+}
+
 TEST(RgbeFastPaths, ValuesStatisticsAndFloatsEqualTheReference) {
   const std::vector<float>& table = RgbeFloatTable();
   ASSERT_EQ(table.size(), 65536u);
