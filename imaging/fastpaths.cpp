@@ -350,6 +350,14 @@ void AccumulateFloatSums(const std::uint8_t* pixels, std::size_t count, bool int
 
 namespace {
 
+#if defined(__SSE2__)
+// The four bytes of each 32-bit lane reversed, without SSSE3's byte shuffle.
+__m128i SwapWordBytes(__m128i word) {
+  word = _mm_shufflehi_epi16(_mm_shufflelo_epi16(word, 0xB1), 0xB1);
+  return _mm_or_si128(_mm_slli_epi16(word, 8), _mm_srli_epi16(word, 8));
+}
+#endif
+
 constexpr std::size_t kExtremeLanes = 12;  // four pixels: each lane keeps one channel
 
 // Per lane, the smallest and largest finite values: min and max are free of
@@ -369,8 +377,7 @@ void FloatExtremeLanes(const std::uint8_t* words, std::size_t count, float* low,
     for (int k = 0; k < 3; ++k) {
       __m128i word = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 4 * i + 16 * k));
       if constexpr (Swap) {
-        word = _mm_shufflehi_epi16(_mm_shufflelo_epi16(word, 0xB1), 0xB1);
-        word = _mm_or_si128(_mm_slli_epi16(word, 8), _mm_srli_epi16(word, 8));
+        word = SwapWordBytes(word);
       }
       const __m128 v = _mm_castsi128_ps(word);
       const __m128 isMinus = _mm_cmpeq_ps(v, minusInfinity);
@@ -664,8 +671,7 @@ void FloatToneMapper::MapInLanes(const std::uint8_t* pixels, std::size_t count,
     for (int k = 0; k < 3; ++k) {
       __m128i word = _mm_loadu_si128(reinterpret_cast<const __m128i*>(group + 16 * k));
       if constexpr (Swap) {
-        word = _mm_shufflehi_epi16(_mm_shufflelo_epi16(word, 0xB1), 0xB1);
-        word = _mm_or_si128(_mm_slli_epi16(word, 8), _mm_srli_epi16(word, 8));
+        word = SwapWordBytes(word);
       }
       const __m128i key = _mm_xor_si128(word, _mm_or_si128(_mm_srai_epi32(word, 31), bias));
       // Unsigned comparisons as signed ones of biased values.
