@@ -15,7 +15,7 @@
 # resident memory (/usr/bin/time -v).
 #
 # --install-peers offers to apt-get install the missing peers (luminance-hdr,
-# pfstools, openimageio-tools, imagemagick, time); never used in CI.
+# pfstools, pfstmo, openimageio-tools, imagemagick, time); never used in CI.
 # DIR is the CMake build folder (default: build-perf, else build).
 set -euo pipefail
 
@@ -66,7 +66,9 @@ done
 if [[ $install_peers == 1 ]]; then
   missing=()
   have luminance-hdr-cli || missing+=(luminance-hdr)
-  have pfstmo_reinhard02 || missing+=(pfstools)
+  have pfsin || missing+=(pfstools)
+  # pfstmo_reinhard02 comes in a package of its own.
+  have pfstmo_reinhard02 || missing+=(pfstmo)
   have oiiotool || missing+=(openimageio-tools)
   have convert || missing+=(imagemagick)
   [[ -x /usr/bin/time ]] || missing+=(time)

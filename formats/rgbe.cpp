@@ -7,8 +7,11 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <thread>
+#include <vector>
 
-#include "shell/hugepages.h"
+#include "imaging/parallel.h"
+#include "shell/pages.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
 
@@ -163,19 +166,38 @@ bool LoadRgbeImage(Session& session, RgbeImage& image) {
   std::unique_ptr<std::uint8_t[]> encoded(new (std::nothrow)
                                               std::uint8_t[static_cast<std::size_t>(wanted)]);
   if (!encoded && wanted > 0) return AbortRadianceJob(session, "Not enough memory for the image.");
-  PreferHugePages(encoded.get(), static_cast<std::size_t>(wanted));
+  const auto planeSize = static_cast<std::size_t>(pixels);
+  image.Width = width;
+  image.Height = height;
+  const auto assignPlanes = [planeSize](std::initializer_list<std::vector<std::uint8_t>*> list) {
+    try {
+      for (auto* plane : list) AssignZeroed(*plane, planeSize);
+      return true;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  };
+  // Faulting in the planes costs about as much as reading the file, so with a
+  // second core three of them are set up while the file is read.
+  bool helperAssigned = true;
+  std::thread helper;
+  if (WorkerThreadCount() > 1) {
+    helper = std::thread([&] { helperAssigned = assignPlanes({&image.R, &image.G, &image.B}); });
+  }
+  PopulatePages(encoded.get(), static_cast<std::size_t>(wanted));
   const std::size_t got = context.InputFile.Read(encoded.get(), static_cast<std::size_t>(wanted));
+  bool assigned = helper.joinable() ? assignPlanes({&image.E})
+                                    : assignPlanes({&image.R, &image.G, &image.B, &image.E});
+  if (helper.joinable()) {
+    helper.join();
+    assigned = assigned && helperAssigned;
+  }
 
   context.InputFile.Close();
   LogLine(session, "Got all data, closed source file.");
   LogLine(session, context.InputFileName);
 
-  const auto planeSize = static_cast<std::size_t>(pixels);
-  try {
-    image.Width = width;
-    image.Height = height;
-    for (auto* plane : {&image.R, &image.G, &image.B, &image.E}) AssignZeroed(*plane, planeSize);
-  } catch (const std::bad_alloc&) {
+  if (!assigned) {
     image = RgbeImage();
     return AbortRadianceJob(session, "Not enough memory for the image.");
   }

@@ -1,4 +1,4 @@
-#include "shell/hugepages.h"
+#include "shell/pages.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 namespace lumivane {
 namespace {
 
-TEST(HugePages, AssignZeroedGivesZerosWhateverThePlaneHeldAndAdviceKeepsContents) {
-  // Larger than two huge pages, so that the advice covers at least one.
+TEST(Pages, AssignZeroedGivesZerosWhateverThePlaneHeldAndPopulatingKeepsContents) {
+  // Several pages and a ragged end, so that whole and partial pages are both met.
   constexpr std::size_t kSize = (std::size_t{5} << 20) + 3;
   std::vector<std::uint8_t> plane(kSize / 2, 0xAB);
   AssignZeroed(plane, kSize);
@@ -21,11 +21,12 @@ TEST(HugePages, AssignZeroedGivesZerosWhateverThePlaneHeldAndAdviceKeepsContents
   AssignZeroed(plane, 7);
   EXPECT_EQ(plane, std::vector<std::uint8_t>(7, 0));
 
+  // Already written pages: populating must not zero them.
   std::vector<std::uint8_t> filled(kSize);
   for (std::size_t i = 0; i < kSize; ++i) filled[i] = static_cast<std::uint8_t>(i * 31);
   const std::vector<std::uint8_t> copy = filled;
-  PreferHugePages(filled.data() + 1, kSize - 1);
-  PreferHugePages(filled.data(), 0);
+  PopulatePages(filled.data() + 1, kSize - 1);
+  PopulatePages(filled.data(), 0);
   EXPECT_EQ(filled, copy);
 }
 
