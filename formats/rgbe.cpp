@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -182,7 +183,11 @@ bool LoadRgbeImage(Session& session, RgbeImage& image) {
   bool helperAssigned = true;
   std::thread helper;
   if (WorkerThreadCount() > 1) {
-    helper = std::thread([&] { helperAssigned = assignPlanes({&image.R, &image.G, &image.B}); });
+    try {
+      helper = std::thread([&] { helperAssigned = assignPlanes({&image.R, &image.G, &image.B}); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the calling thread sets up all four.
+    }
   }
   PopulatePages(encoded.get(), static_cast<std::size_t>(wanted));
   const std::size_t got = context.InputFile.Read(encoded.get(), static_cast<std::size_t>(wanted));
