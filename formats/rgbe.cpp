@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "imaging/parallel.h"
+#include "shell/binaryfile.h"
 #include "shell/pages.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
@@ -24,29 +25,93 @@ float RgbeToFloat(std::uint8_t mantissa, std::uint8_t exponent) {
   return std::ldexp(static_cast<float>(2 * mantissa + 1), exponent - 137);
 }
 
-namespace {
-
 // The encoded bytes and a read position that never passes their end: a byte
-// beyond it is absent and writes nothing.
+// beyond it is absent and writes nothing. Bytes still in the file are read in
+// when a look ahead needs them, so the end is the end of the data.
 class RgbeData {
  public:
   RgbeData(const std::uint8_t* bytes, std::size_t size) : bytes_(bytes), size_(size) {}
+  explicit RgbeData(RgbeStream* stream) : stream_(stream) {}
 
   std::size_t Remaining() const { return size_ - position_; }
-  bool Has(std::size_t offset) const { return offset < Remaining(); }
+  bool Has(std::size_t offset) {
+    return offset < Remaining() || (stream_ != nullptr && Fill(offset));
+  }
   std::uint8_t Peek(std::size_t offset) const { return bytes_[position_ + offset]; }
   const std::uint8_t* Here() const { return bytes_ + position_; }
-  void Skip(std::size_t count) { position_ += std::min(count, Remaining()); }
+  void Skip(std::size_t count) {
+    if (count > Remaining()) Has(count - 1);
+    position_ += std::min(count, Remaining());
+  }
+  // Bytes taken so far, counted from the start of the data.
+  std::uint64_t Consumed() const { return consumed_ + position_; }
 
  private:
-  const std::uint8_t* bytes_;
-  std::size_t size_;
+  bool Fill(std::size_t offset);
+
+  const std::uint8_t* bytes_ = nullptr;
+  std::size_t size_ = 0;
   std::size_t position_ = 0;
+  std::uint64_t consumed_ = 0;  // bytes dropped before bytes_
+  RgbeStream* stream_ = nullptr;
 };
+
+RgbeStream::RgbeStream(BinaryFile& file, std::uint64_t offset, std::uint64_t bytes, bool keep)
+    : file_(file), offset_(offset), left_(bytes), keep_(keep) {
+  if (keep_) {
+    if (bytes > std::numeric_limits<std::size_t>::max()) return;
+    kept_.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(bytes)]);
+    allocated_ = kept_ != nullptr || bytes == 0;
+  } else {
+    window_.resize(kChunkBytes + kLookAhead);
+    allocated_ = true;
+  }
+}
+
+RgbeStream::~RgbeStream() = default;
+
+std::size_t RgbeStream::Read(std::uint8_t* into, std::size_t count) {
+  count = static_cast<std::size_t>(std::min<std::uint64_t>(count, left_));
+  const std::size_t got = file_.ReadAt(into, count, offset_);
+  offset_ += got;
+  // A short read is the end of the data, as it is for a whole-file read.
+  left_ = got < count ? 0 : left_ - got;
+  return got;
+}
+
+bool RgbeData::Fill(std::size_t offset) {
+  RgbeStream& stream = *stream_;
+  while (offset >= Remaining() && stream.left_ > 0) {
+    if (stream.keep_) {
+      // Everything read stays where it is, for a second pass over it.
+      std::uint8_t* base = stream.kept_.get();
+      const auto chunk =
+          static_cast<std::size_t>(std::min<std::uint64_t>(RgbeStream::kChunkBytes, stream.left_));
+      PopulatePages(base + size_, chunk);
+      size_ += stream.Read(base + size_, chunk);
+      bytes_ = base;
+      stream.size_ = size_;
+    } else {
+      std::uint8_t* base = stream.window_.data();
+      const std::size_t rest = Remaining();
+      std::memmove(base, bytes_ + position_, rest);
+      consumed_ += position_;
+      position_ = 0;
+      size_ = rest + stream.Read(base + rest, stream.window_.size() - rest);
+      bytes_ = base;
+    }
+  }
+  return offset < Remaining();
+}
+
+namespace {
 
 struct Planes {
   std::uint8_t* Component[4];
   std::size_t Size;  // bytes per plane
+  // Whether the byte before each plane's first holds the pixel before it
+  // (the last of the row above), as in a block after the image's first.
+  bool HasPrevious = false;
 };
 
 // Writes `count` bytes at `at` of one plane, dropping what falls past its end.
@@ -81,6 +146,7 @@ void DecodeComponentRunLine(RgbeData& data, const Planes& planes, std::size_t ro
         data.Skip(1);
       } else {
         count = code;
+        if (count > 0) data.Has(count - 1);
         CopyToPlane(plane, planes.Size, at, std::min(count, data.Remaining()), data.Here());
         data.Skip(count);
       }
@@ -117,7 +183,7 @@ void DecodeOldRunLine(RgbeData& data, const Planes& planes, std::size_t rowStart
     count = std::min<std::uint64_t>(count, room);
     const std::size_t at = rowStart + x;
     for (std::uint8_t* plane : planes.Component) {
-      const std::uint8_t previous = at > 0 ? plane[at - 1] : 0;
+      const std::uint8_t previous = at > 0 || planes.HasPrevious ? plane[at - 1] : 0;
       std::memset(plane + at, previous, static_cast<std::size_t>(count));
     }
     x += static_cast<std::uint32_t>(count);
@@ -143,31 +209,90 @@ void DecodeOldRunLine(RgbeData& data, const Planes& planes, std::size_t rowStart
   }
 }
 
+// Decodes the row at `rowStart` of the planes: its kind (0 flat, 1 the older
+// runs, 2 runs per component), or -1 for a refused row head.
+int DecodeRow(RgbeData& data, const Planes& planes, std::size_t rowStart, std::uint32_t width) {
+  // A head cut short by the end of the data is taken for the kind that its
+  // bytes begin, so that no byte of a run head is stored as a pixel.
+  const auto headIs = [&](std::initializer_list<std::uint8_t> start) {
+    std::size_t i = 0;
+    for (const std::uint8_t value : start) {
+      if (data.Has(i) && data.Peek(i) != value) return false;
+      ++i;
+    }
+    return data.Has(0);
+  };
+  if (headIs({2, 2})) {
+    // Every Radiance writer stores rows of 8 to 32767 pixels this way, so a
+    // zero high byte is sound when the low byte is the width.
+    if (data.Has(3) && data.Peek(2) == 0 && data.Peek(3) != width) return -1;
+    data.Skip(4);
+    DecodeComponentRunLine(data, planes, rowStart, width);
+    return 2;
+  }
+  if (headIs({1, 1, 1})) {
+    DecodeOldRunLine(data, planes, rowStart, width);
+    return 1;
+  }
+  DecodeFlatLine(data, planes, rowStart, width);
+  return 0;
+}
+
 constexpr const char* kRowCountLabels[] = {"RLE-0 Lines:", "RLE-1 Lines:", "RLE-2 Lines:"};
+constexpr const char* kRowHeadError = "RLE type 2 header error.";
 
 }  // namespace
+
+bool StartRgbeDecoding(Session& session, std::uint64_t& offset, std::uint64_t& bytes) {
+  JobContext& context = session.Context;
+  const std::uint64_t pixels = std::uint64_t{context.ImageWidth} * context.ImageHeight;
+  if (pixels == 0 || pixels > std::numeric_limits<std::uint32_t>::max()) {
+    return AbortRadianceJob(session, "The image size cannot be handled.");
+  }
+  // Everything from the first pixel byte to the end of the file; a data start
+  // beyond the end leaves nothing to read.
+  offset = context.InputFile.Position();
+  const std::uint64_t fileSize = context.InputFile.Size().value_or(0);
+  bytes = fileSize > offset ? fileSize - offset : 0;
+  return true;
+}
+
+void LogRgbeDataRead(Session& session) {
+  LogLine(session, "Got all data, closed source file.");
+  LogLine(session, session.Context.InputFileName);
+}
+
+void LogRgbeDecodingStart(Session& session) {
+  SetProgressRange(session, 1, session.Context.ImageHeight);
+  LogLine(session, "Decompressing RGBE data");
+}
+
+void LogRgbeDecodingEnd(Session& session, const std::uint32_t (&rowCounts)[3],
+                        std::int32_t startSeconds) {
+  for (int kind = 0; kind < 3; ++kind) {
+    LogLine(session, kRowCountLabels[kind] + FormatNumber(rowCounts[kind], 15));
+  }
+  LogLine(session, ElapsedLine("Decompressed RGBE data and RGBE image created in", startSeconds,
+                               ClockWholeSeconds(session)));
+}
+
+bool AbortRgbeRowHead(Session& session) {
+  return AbortRadianceJob(session, kRowHeadError);
+}
 
 bool LoadRgbeImage(Session& session, RgbeImage& image) {
   JobContext& context = session.Context;
   const std::uint32_t width = context.ImageWidth;
   const std::uint32_t height = context.ImageHeight;
-  const std::uint64_t pixels = std::uint64_t{width} * height;
-  if (pixels == 0 || pixels > std::numeric_limits<std::uint32_t>::max()) {
-    return AbortRadianceJob(session, "The image size cannot be handled.");
-  }
-
-  // Everything from the first pixel byte to the end of the file; a data start
-  // beyond the end leaves nothing to read.
-  const std::uint64_t position = context.InputFile.Position();
-  const std::uint64_t fileSize = context.InputFile.Size().value_or(0);
-  const std::uint64_t wanted = fileSize > position ? fileSize - position : 0;
+  std::uint64_t position = 0, wanted = 0;
+  if (!StartRgbeDecoding(session, position, wanted)) return false;
   if (wanted > std::numeric_limits<std::size_t>::max()) {
     return AbortRadianceJob(session, "Not enough memory for the image.");
   }
   std::unique_ptr<std::uint8_t[]> encoded(new (std::nothrow)
                                               std::uint8_t[static_cast<std::size_t>(wanted)]);
   if (!encoded && wanted > 0) return AbortRadianceJob(session, "Not enough memory for the image.");
-  const auto planeSize = static_cast<std::size_t>(pixels);
+  const auto planeSize = std::size_t{width} * height;
   image.Width = width;
   image.Height = height;
   const auto assignPlanes = [planeSize](std::initializer_list<std::vector<std::uint8_t>*> list) {
@@ -199,58 +324,93 @@ bool LoadRgbeImage(Session& session, RgbeImage& image) {
   }
 
   context.InputFile.Close();
-  LogLine(session, "Got all data, closed source file.");
-  LogLine(session, context.InputFileName);
+  LogRgbeDataRead(session);
 
   if (!assigned) {
     image = RgbeImage();
     return AbortRadianceJob(session, "Not enough memory for the image.");
   }
   const Planes planes{{image.R.data(), image.G.data(), image.B.data(), image.E.data()}, planeSize};
-
-  SetProgressRange(session, 1, height);
-  LogLine(session, "Decompressing RGBE data");
+  LogRgbeDecodingStart(session);
   const std::int32_t start = ClockWholeSeconds(session);
 
   RgbeData data(encoded.get(), got);
   std::uint32_t rowCounts[3] = {0, 0, 0};
   for (std::uint32_t y = 0; y < height; ++y) {
-    const std::size_t rowStart = std::size_t{width} * y;
-    // A head cut short by the end of the data is taken for the kind that its
-    // bytes begin, so that no byte of a run head is stored as a pixel.
-    const auto headIs = [&](std::initializer_list<std::uint8_t> start) {
-      std::size_t i = 0;
-      for (const std::uint8_t value : start) {
-        if (data.Has(i) && data.Peek(i) != value) return false;
-        ++i;
-      }
-      return data.Has(0);
-    };
-    if (headIs({2, 2})) {
-      // Every Radiance writer stores rows of 8 to 32767 pixels this way, so a
-      // zero high byte is sound when the low byte is the width.
-      if (data.Has(3) && data.Peek(2) == 0 && data.Peek(3) != width) {
-        image = RgbeImage();
-        return AbortRadianceJob(session, "RLE type 2 header error.");
-      }
-      ++rowCounts[2];
-      data.Skip(4);
-      DecodeComponentRunLine(data, planes, rowStart, width);
-    } else if (headIs({1, 1, 1})) {
-      ++rowCounts[1];
-      DecodeOldRunLine(data, planes, rowStart, width);
-    } else {
-      ++rowCounts[0];
-      DecodeFlatLine(data, planes, rowStart, width);
+    const int kind = DecodeRow(data, planes, std::size_t{width} * y, width);
+    if (kind < 0) {
+      image = RgbeImage();
+      return AbortRadianceJob(session, kRowHeadError);
     }
+    ++rowCounts[kind];
     SetProgressPosition(session, y);
   }
 
-  for (int kind = 0; kind < 3; ++kind) {
-    LogLine(session, kRowCountLabels[kind] + FormatNumber(rowCounts[kind], 15));
+  LogRgbeDecodingEnd(session, rowCounts, start);
+  return true;
+}
+
+namespace {
+// The furthest a run or literal reaches past its row's end.
+constexpr std::size_t kMaxSpill = 127;
+}  // namespace
+
+RgbeBlockDecoder::RgbeBlockDecoder(RgbeStream& stream, std::uint32_t width, std::uint32_t height,
+                                   std::uint32_t rowsPerBlock)
+    : RgbeBlockDecoder(nullptr, 0, width, height, rowsPerBlock) {
+  data_ = std::make_unique<RgbeData>(&stream);
+}
+
+RgbeBlockDecoder::RgbeBlockDecoder(const std::uint8_t* bytes, std::size_t size, std::uint32_t width,
+                                   std::uint32_t height, std::uint32_t rowsPerBlock)
+    : data_(std::make_unique<RgbeData>(bytes, size)),
+      width_(width),
+      height_(height),
+      rowsPerBlock_(std::clamp<std::uint32_t>(rowsPerBlock, 1, std::max(height, 1u))),
+      marginRows_(width == 0 ? 0 : static_cast<std::uint32_t>((kMaxSpill + width - 1) / width)),
+      // The byte before each plane holds the pixel before its first.
+      stride_(1 + (std::size_t{rowsPerBlock_} + marginRows_) * width) {
+  for (auto& slot : slots_) slot.resize(4 * stride_);
+}
+
+RgbeBlockDecoder::~RgbeBlockDecoder() = default;
+
+std::uint8_t* RgbeBlockDecoder::Plane(int slot, int component) {
+  return slots_[slot].data() + stride_ * static_cast<std::size_t>(component) + 1;
+}
+
+bool RgbeBlockDecoder::DecodeNext() {
+  if (Finished()) return true;
+  const int slot = next_;
+  next_ ^= 1;
+  const std::uint32_t first = rowsDone_;
+  const std::uint32_t rows = std::min(rowsPerBlock_, height_ - first);
+  // The rows runs may spill into, clipped at the image's end as the whole
+  // image's planes are.
+  const std::size_t size =
+      std::size_t{std::min<std::uint32_t>(rowsPerBlock_ + marginRows_, height_ - first)} * width_;
+  Planes planes{{Plane(slot, 0), Plane(slot, 1), Plane(slot, 2), Plane(slot, 3)}, size, first > 0};
+  for (int c = 0; c < 4; ++c) {
+    std::uint8_t* plane = planes.Component[c];
+    std::memset(plane, 0, size);
+    std::memcpy(plane, spill_[c], spillSize_);
+    plane[-1] = previous_[c];
   }
-  const std::int32_t end = ClockWholeSeconds(session);
-  LogLine(session, ElapsedLine("Decompressed RGBE data and RGBE image created in", start, end));
+  last_ = {
+      planes.Component[0], planes.Component[1], planes.Component[2], planes.Component[3], first, 0};
+  for (std::uint32_t y = 0; y < rows; ++y) {
+    const int kind = DecodeRow(*data_, planes, std::size_t{width_} * y, width_);
+    if (kind < 0) return false;
+    ++rowCounts_[kind];
+    ++last_.Rows;
+  }
+  const std::size_t end = std::size_t{width_} * rows;
+  spillSize_ = std::min(kMaxSpill, size - end);
+  for (int c = 0; c < 4; ++c) {
+    std::memcpy(spill_[c], planes.Component[c] + end, spillSize_);
+    previous_[c] = planes.Component[c][end - 1];
+  }
+  rowsDone_ += rows;
   return true;
 }
 

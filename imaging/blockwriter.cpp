@@ -13,7 +13,14 @@ BlockWriter::~BlockWriter() {
 }
 
 std::uint8_t* BlockWriter::Next(std::size_t bytes) {
+  positioned_ = false;
   return buffers_[current_].Place(bytes, offset_);
+}
+
+std::uint8_t* BlockWriter::NextAt(std::size_t bytes, std::uint64_t offset) {
+  positioned_ = true;
+  at_ = offset;
+  return buffers_[current_].Place(bytes, offset);
 }
 
 bool BlockWriter::Finish() {
@@ -24,13 +31,17 @@ bool BlockWriter::Finish() {
 void BlockWriter::Start(std::size_t bytes) {
   const std::uint8_t* data = buffers_[current_].Data();
   started_ = true;
-  offset_ += bytes;
   current_ ^= 1;
+  const bool positioned = positioned_;
+  const std::uint64_t at = at_;
+  if (!positioned) offset_ += bytes;
+  const auto write = [this, data, bytes, positioned, at] {
+    return positioned ? file_.WriteAt(data, bytes, at) : file_.Write(data, bytes);
+  };
   if (overlap_) {
-    pending_ =
-        std::async(std::launch::async, [this, data, bytes] { return file_.Write(data, bytes); });
+    pending_ = std::async(std::launch::async, write);
   } else {
-    written_ = file_.Write(data, bytes);
+    written_ = write();
   }
 }
 

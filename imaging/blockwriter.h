@@ -24,6 +24,9 @@ class BlockWriter {
   // The buffer to fill with the next block, room for `bytes` bytes; the one
   // not in flight.
   std::uint8_t* Next(std::size_t bytes);
+  // The same for a block that goes to `offset` of the file instead, written
+  // there by the next Start().
+  std::uint8_t* NextAt(std::size_t bytes, std::uint64_t offset);
   // Waits for the block in flight: false when its write failed (the file's
   // ErrorText() tells why). True when nothing is in flight.
   bool Finish();
@@ -39,6 +42,8 @@ class BlockWriter {
   IoBuffer buffers_[2];
   int current_ = 0;
   std::uint64_t offset_;
+  bool positioned_ = false;
+  std::uint64_t at_ = 0;
   std::future<bool> pending_;
   bool written_ = true;
   bool started_ = false;

@@ -18,6 +18,10 @@ namespace {
 
 constexpr std::size_t kPageBytes = 4096;
 
+// Pixels decoded per block: the decoded rows stay in the processor's caches
+// until they are converted.
+constexpr std::size_t kPixelsPerBlock = std::size_t{1} << 18;
+
 // The output's row order is consumed by the job it was set for.
 bool TakeOutputRowsBottomUp(JobContext& context) {
   const bool bottomUp = context.OutputRowsBottomUp;
@@ -64,42 +68,73 @@ bool ConvertHdrImage(Session& session) {
   const std::uint32_t width = context.ImageWidth;
   const std::uint32_t height = context.ImageHeight;
   if (!FloatImageBytes(width, height)) return AbortFloatJob(session, SizeMessage(session));
+  std::uint64_t offset = 0, bytes = 0;
+  if (!StartRgbeDecoding(session, offset, bytes)) return false;
 
-  RgbeImage image;
-  if (!LoadRgbeImage(session, image)) return false;
-
-  // Rows are converted on all cores into blocks of about 4 MB, each written at once.
-  const std::size_t rowBytes = std::size_t{width} * 12;
-  const auto rowsPerBlock = static_cast<std::uint32_t>(
-      std::clamp<std::size_t>(FloatRowReader::kBlockBytes / rowBytes, 1, height));
+  // Each block of rows is converted and written while the next is decoded,
+  // so neither the image nor the encoded file is ever whole in memory.
+  RgbeStream stream(context.InputFile, offset, bytes, false);
+  RgbeBlockDecoder decoder(stream, width, height, RowsPerWave(width, kPixelsPerBlock));
   RowWorkers workers;
-  // A block is converted while the one before it is being written.
+  // Converters beside the decoding thread.
+  const unsigned converters = std::max(1u, workers.Threads() - 1);
+  const std::size_t rowBytes = std::size_t{width} * 12;
+  const std::uint64_t dataStart = context.OutputFile.Position();
   BlockWriter writer(context.OutputFile, workers.Threads() > 1);
+  // After a failed write the rows are still decoded: a refused row further on
+  // is the failure to report, as it would be had the whole image been decoded
+  // before anything was written.
+  bool writing = true;
+
+  LogRgbeDataRead(session);
+  LogRgbeDecodingStart(session);
+  const std::int32_t decodeStart = ClockWholeSeconds(session);
+  bool decoded = decoder.DecodeNext();
+  for (std::uint32_t y = 0; y < decoder.Last().Rows; ++y) SetProgressPosition(session, y);
+  while (decoded) {
+    const RgbeBlockDecoder::Block block = decoder.Last();
+    const bool more = !decoder.Finished();
+    // A PFM gets its bottom row first: a block goes where its rows end up,
+    // its last row first.
+    const std::uint32_t firstOut = bottomUp ? height - block.FirstRow - block.Rows : block.FirstRow;
+    std::uint8_t* const out =
+        writing ? writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * firstOut) : nullptr;
+    workers.Run(1 + converters, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t part = begin; part < end; ++part) {
+        if (part == 0) {
+          if (more) decoded = decoder.DecodeNext();
+          continue;
+        }
+        if (!out) continue;
+        for (std::size_t i = (part - 1) * block.Rows / converters;
+             i < part * block.Rows / converters; ++i) {
+          const std::size_t from = std::size_t{width} * i;
+          const std::size_t to = bottomUp ? block.Rows - 1 - i : i;
+          RgbePixelsToFloats(&block.R[from], &block.G[from], &block.B[from], &block.E[from], width,
+                             out + rowBytes * to);
+        }
+      }
+    });
+    if (writing) {
+      writing = writer.Finish();
+      if (writing) writer.Start(rowBytes * block.Rows);
+    }
+    if (!more) break;
+    const RgbeBlockDecoder::Block next = decoder.Last();
+    for (std::uint32_t y = next.FirstRow; y < next.FirstRow + next.Rows; ++y) {
+      SetProgressPosition(session, y);
+    }
+  }
+  writing = writer.Finish() && writing;
+  if (!decoded) return AbortRgbeRowHead(session);
+  LogRgbeDecodingEnd(session, decoder.RowCounts(), decodeStart);
+  context.InputFile.Close();
+
   LogLine(session, "Converting RGBE to floats");
   SetProgressRange(session, 1, height);
   const std::int32_t start = ClockWholeSeconds(session);
-  for (std::uint32_t done = 0; done < height;) {
-    const std::uint32_t count = std::min(rowsPerBlock, height - done);
-    std::uint8_t* const out = writer.Next(rowBytes * count);
-    workers.Run(count, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t i = begin; i < end; ++i) {
-        const std::uint32_t written = done + static_cast<std::uint32_t>(i) + 1;
-        // A PFM gets its bottom row first.
-        const std::uint32_t stored = bottomUp ? height - written : written - 1;
-        const std::size_t first = std::size_t{stored} * width;
-        RgbePixelsToFloats(&image.R[first], &image.G[first], &image.B[first], &image.E[first],
-                           width, out + rowBytes * i);
-      }
-    });
-    if (!writer.Finish()) return AbortFloatJob(session, WriteFailureMessage(session));
-    if (done > 0) SetProgressPosition(session, done);
-    for (std::uint32_t y = done + 1; y < done + count; ++y) SetProgressPosition(session, y);
-    writer.Start(rowBytes * count);
-    done += count;
-  }
-  if (!writer.Finish()) return AbortFloatJob(session, WriteFailureMessage(session));
-  SetProgressPosition(session, height);
-  image = RgbeImage();
+  if (!writing) return AbortFloatJob(session, WriteFailureMessage(session));
+  for (std::uint32_t y = 1; y <= height; ++y) SetProgressPosition(session, y);
   context.OutputFile.Close();
   LogLine(session, ElapsedLine("Converted in", start, ClockWholeSeconds(session)));
   LogLine(session, "Closed Source file " + context.InputFileName);

@@ -109,6 +109,30 @@ bool BinaryFile::Write(const void* source, std::size_t count) {
   return true;
 }
 
+bool BinaryFile::WriteAt(const void* source, std::size_t count, std::uint64_t offset) {
+  if (descriptor_ < 0) {
+    error_ = EBADF;
+    return false;
+  }
+  const auto* in = static_cast<const unsigned char*>(source);
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t put =
+        ::pwrite(descriptor_, in + done, count - done, static_cast<off_t>(offset + done));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return false;
+    }
+    if (put == 0) {
+      error_ = ENOSPC;
+      return false;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
 bool BinaryFile::Seek(std::uint64_t offset) {
   if (descriptor_ < 0) return false;
   if (::lseek(descriptor_, static_cast<off_t>(offset), SEEK_SET) < 0) {

@@ -33,6 +33,8 @@ class BinaryFile {
   std::size_t ReadAt(void* destination, std::size_t count, std::uint64_t offset);
   // Writes all `count` bytes or returns false (see ErrorNumber()).
   bool Write(const void* source, std::size_t count);
+  // The same at `offset`, leaving the position where it was.
+  bool WriteAt(const void* source, std::size_t count, std::uint64_t offset);
   bool Seek(std::uint64_t offset);
   std::uint64_t Position() const;
   std::optional<std::uint64_t> Size() const;

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "shell/binaryfile.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
 #include "tests/support/hdrfiles.h"
@@ -309,6 +311,82 @@ TEST(LoadRgbeImage, SizesWithoutRowsAreRefusedBeforeReading) {
     EXPECT_FALSE(testing::FileExists(load.Session_.Context.OutputFileName));
     EXPECT_TRUE(load.Image.R.empty());
   }
+}
+
+// Random bytes behind row heads of every kind: runs and literals that spill
+// into later rows (many of them when rows are narrow), old runs that repeat the
+// row above's last pixel, data that ends mid-row. The block decoder, streaming
+// from the file or over bytes in memory, must give the whole-image planes for
+// every block height, and the same row counts.
+TEST(RgbeBlockDecoder, GivesTheWholeImageDecodingForEveryBlockHeight) {
+  std::uint32_t seed = 12345;
+  const auto next = [&] {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<std::uint8_t>(seed >> 24);
+  };
+  const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{1, 1},   {1, 300}, {3, 40},  {8, 17},
+                                                           {127, 5}, {128, 4}, {129, 6}, {700, 3}};
+  int checked = 0;
+  for (const auto& [width, height] : sizes) {
+    for (int variant = 0; variant < 6; ++variant) {
+      std::vector<std::uint8_t> data;
+      const std::size_t target = std::size_t{width} * height * (variant == 5 ? 2 : 5);
+      while (data.size() < target) {
+        const std::uint8_t kind = next() % 4;
+        if (kind == 0) data.insert(data.end(), {2, 2, 0, static_cast<std::uint8_t>(width)});
+        if (kind == 1) data.insert(data.end(), {1, 1, 1, next()});
+        for (int i = 0, n = next() % 200; i < n; ++i) data.push_back(next());
+      }
+      // The row head's low byte must be the width; others are refused.
+      Load whole(data, width, height);
+      if (!whole.Result) continue;
+      const RgbePlanes expected = whole.Planes();
+      for (const std::uint32_t rows : {1u, 2u, 7u, height}) {
+        BinaryFile file = BinaryFile::OpenForReading(whole.Session_.Context.InputFileName);
+        const std::uint64_t start = 22;  // the header of Load
+        const std::uint64_t bytes = data.size();
+        for (const bool streamed : {true, false}) {
+          RgbeStream stream(file, start, bytes, !streamed);
+          ASSERT_TRUE(stream.Allocated());
+          std::vector<std::uint8_t> inMemory(data);
+          std::unique_ptr<RgbeBlockDecoder> decoder =
+              streamed ? std::make_unique<RgbeBlockDecoder>(stream, width, height, rows)
+                       : std::make_unique<RgbeBlockDecoder>(inMemory.data(), inMemory.size(), width,
+                                                            height, rows);
+          RgbePlanes got;
+          std::uint32_t nextRow = 0;
+          while (!decoder->Finished()) {
+            ASSERT_TRUE(decoder->DecodeNext());
+            const RgbeBlockDecoder::Block block = decoder->Last();
+            ASSERT_EQ(block.FirstRow, nextRow);
+            const std::size_t n = std::size_t{width} * block.Rows;
+            got.R.insert(got.R.end(), block.R, block.R + n);
+            got.G.insert(got.G.end(), block.G, block.G + n);
+            got.B.insert(got.B.end(), block.B, block.B + n);
+            got.E.insert(got.E.end(), block.E, block.E + n);
+            nextRow += block.Rows;
+          }
+          ASSERT_EQ(got, expected) << width << "x" << height << " rows " << rows << " variant "
+                                   << variant << (streamed ? " streamed" : " in memory");
+          const auto& counts = decoder->RowCounts();
+          EXPECT_EQ(Slice(whole.Window.Log, whole.Window.Log.size() - 4, 3),
+                    RowCountLines(counts[0], counts[1], counts[2]));
+          ++checked;
+        }
+      }
+    }
+  }
+  EXPECT_GT(checked, 100);
+}
+
+// A refused row head stops the block decoder at that row, as it stops the job.
+TEST(RgbeBlockDecoder, StopsAtARefusedRowHead) {
+  std::vector<std::uint8_t> data = {10, 20, 30, 140, 10, 20, 30, 140};  // one flat row
+  data.insert(data.end(), {2, 2, 0, 5});                                // width 5 in a 2-wide image
+  RgbeBlockDecoder decoder(data.data(), data.size(), 2, 3, 8);
+  EXPECT_FALSE(decoder.DecodeNext());
+  EXPECT_EQ(decoder.Last().Rows, 1u);
+  EXPECT_EQ(decoder.RowCounts()[0], 1u);
 }
 
 }  // namespace
