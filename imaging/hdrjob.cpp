@@ -1,6 +1,7 @@
 #include "imaging/hdrjob.h"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,71 +17,54 @@ namespace lumivane {
 
 namespace {
 
-// Rows are gathered into blocks of about this size before they are written.
-constexpr std::size_t kWriteBlockBytes = std::size_t{4} << 20;
+// Pixels decoded per block: the decoded rows stay in the processor's caches
+// while they are summed, and again while they are tone-mapped.
+constexpr std::size_t kPixelsPerBlock = std::size_t{1} << 18;
 
-// Pixels handed to the worker threads at a time; progress follows each wave.
-constexpr std::size_t kPixelsPerWave = std::size_t{1} << 20;
+// Both passes decode a block on the calling thread while a worker uses the
+// block decoded before it. Returns false on a refused row head.
+bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers& workers,
+                         bool rowIndexes,
+                         const std::function<void(const RgbeBlockDecoder::Block&)>& use) {
+  const auto progress = [&](const RgbeBlockDecoder::Block& block) {
+    for (std::uint32_t y = block.FirstRow; y < block.FirstRow + block.Rows; ++y) {
+      SetProgressPosition(session, rowIndexes ? y : y + 1);
+    }
+  };
+  bool decoded = decoder.DecodeNext();
+  if (rowIndexes) progress(decoder.Last());
+  while (decoded) {
+    const RgbeBlockDecoder::Block block = decoder.Last();
+    const bool more = !decoder.Finished();
+    workers.Run(2, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t part = begin; part < end; ++part) {
+        if (part == 1) {
+          use(block);
+        } else if (more) {
+          decoded = decoder.DecodeNext();
+        }
+      }
+    });
+    if (!rowIndexes) progress(block);
+    if (!more) break;
+    if (rowIndexes) progress(decoder.Last());
+  }
+  return decoded;
+}
 
-ImageStatistics GatherStatistics(Session& session, const RgbeImage& image, RowWorkers& workers) {
-  const std::uint32_t width = image.Width;
-  const std::uint32_t height = image.Height;
+// The statistics lines, after a decoding pass that summed every row in order.
+ImageStatistics ReportStatistics(Session& session, const ChannelAccumulators& channels) {
+  const std::uint32_t height = session.Context.ImageHeight;
   LogLine(session, "Converting RGBE to float to find extreme values");
   SetProgressRange(session, 1, height);
   const std::int32_t start = ClockWholeSeconds(session);
-  // The sums stay one sequential chain per channel; the extremes, which do
-  // not depend on the order, are found beside them.
-  ChannelAccumulators channels, extremes;
-  const std::uint32_t rowsPerWave = RowsPerWave(width, 4 * kPixelsPerWave);
-  for (std::uint32_t first = 0; first < height;) {
-    const std::uint32_t last = first + std::min(rowsPerWave, height - first);
-    const std::size_t from = std::size_t{width} * first;
-    const std::size_t pixels = std::size_t{width} * (last - first);
-    workers.Run(2, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t part = begin; part < end; ++part) {
-        (part == 0 ? AccumulateRgbeSums : AccumulateRgbeExtremes)(
-            &image.R[from], &image.G[from], &image.B[from], &image.E[from], pixels,
-            part == 0 ? channels : extremes);
-      }
-    });
-    for (std::uint32_t y = first; y < last; ++y) SetProgressPosition(session, y + 1);
-    first = last;
-  }
-  for (int c = 0; c < 3; ++c) {
-    channels[c].Minimum = extremes[c].Minimum;
-    channels[c].Maximum = extremes[c].Maximum;
-  }
-  const ImageStatistics statistics =
-      ComputeImageStatistics(channels, width * height, session.Settings.WarmColours != 0);
+  for (std::uint32_t y = 1; y <= height; ++y) SetProgressPosition(session, y);
+  const ImageStatistics statistics = ComputeImageStatistics(
+      channels, session.Context.ImageWidth * height, session.Settings.WarmColours != 0);
   const std::int32_t end = ClockWholeSeconds(session);
   LogImageStatistics(session, statistics);
   LogLine(session, ElapsedLine("Established min and max values in image in", start, end));
   return statistics;
-}
-
-void ToneMapImage(Session& session, RgbeImage& image, const ImageStatistics& statistics,
-                  RowWorkers& workers) {
-  const std::uint32_t width = image.Width;
-  const std::uint32_t height = image.Height;
-  LogLine(session, "Starting tonemapping...");
-  LogLine(session, "Decoding RGBE and converting to integer values");
-  SetProgressRange(session, 1, height);
-  const std::int32_t start = ClockWholeSeconds(session);
-  // The output byte depends only on the channel, mantissa and exponent.
-  const RgbeToneTables tables = BuildRgbeToneTables(statistics, session.Settings.Brightness,
-                                                    session.Settings.PostGamma, workers);
-  ForEachRowWave(
-      workers, height, RowsPerWave(width, kPixelsPerWave),
-      [&](std::size_t begin, std::size_t end) {
-        const std::size_t from = std::size_t{width} * begin;
-        ToneMapRgbePixels(&image.R[from], &image.G[from], &image.B[from], &image.E[from],
-                          std::size_t{width} * (end - begin), tables);
-      },
-      [&](std::uint32_t begin, std::uint32_t end) {
-        for (std::uint32_t y = begin; y < end; ++y) SetProgressPosition(session, y + 1);
-      });
-  const std::int32_t end = ClockWholeSeconds(session);
-  LogLine(session, ElapsedLine("Tonemapping in", start, end));
 }
 
 // A failed write leaves a file that no reader should take for the image.
@@ -97,54 +81,78 @@ bool FailWriting(Session& session) {
   return false;
 }
 
-bool WriteImage(Session& session, const RgbeImage& image, RowWorkers& workers) {
-  JobContext& context = session.Context;
-  const std::uint32_t width = image.Width;
-  const std::uint32_t height = image.Height;
-  LogLine(session, "Writing to destination file.");
-  SetProgressRange(session, 1, height);
-  const std::int32_t start = ClockWholeSeconds(session);
-
-  const std::size_t rowBytes = std::size_t{width} * 3;
-  const std::size_t rowsPerBlock = std::max<std::size_t>(1, kWriteBlockBytes / rowBytes);
-  // A block is assembled while the one before it is being written.
-  BlockWriter writer(context.OutputFile, workers.Threads() > 1);
-  for (std::uint32_t first = 0; first < height;) {
-    const auto rows =
-        static_cast<std::uint32_t>(std::min<std::size_t>(rowsPerBlock, height - first));
-    std::uint8_t* const out = writer.Next(rowBytes * rows);
-    workers.Run(rows, [&](std::size_t begin, std::size_t end) {
-      const std::size_t from = std::size_t{width} * (first + begin);
-      InterleaveRgb(&image.R[from], &image.G[from], &image.B[from],
-                    std::size_t{width} * (end - begin), out + rowBytes * begin);
-    });
-    // Each row's position is set once it is in a block; a block's last one
-    // once the block is written.
-    if (!writer.Finish()) return FailWriting(session);
-    if (first > 0) SetProgressPosition(session, first);
-    for (std::uint32_t y = first; y + 1 < first + rows; ++y) SetProgressPosition(session, y + 1);
-    writer.Start(rowBytes * rows);
-    first += rows;
-  }
-  if (!writer.Finish()) return FailWriting(session);
-  SetProgressPosition(session, height);
-
-  context.OutputFile.Close();
-  const std::int32_t end = ClockWholeSeconds(session);
-  LogLine(session, ElapsedLine("Assembling and writing file in", start, end));
-  LogLine(session, "Closed destination file " + context.OutputFileName);
-  return true;
-}
-
 }  // namespace
 
 bool ToneMapHdrImage(Session& session) {
-  RgbeImage image;
-  if (!LoadRgbeImage(session, image)) return false;
+  JobContext& context = session.Context;
+  const std::uint32_t width = context.ImageWidth;
+  const std::uint32_t height = context.ImageHeight;
+  std::uint64_t offset = 0, bytes = 0;
+  if (!StartRgbeDecoding(session, offset, bytes)) return false;
+  // The encoded bytes are kept for the second pass, which must see what the
+  // first one did; the decoded image never is whole in memory.
+  RgbeStream stream(context.InputFile, offset, bytes, true);
+  if (!stream.Allocated()) return AbortRadianceJob(session, "Not enough memory for the image.");
   RowWorkers workers;
-  const ImageStatistics statistics = GatherStatistics(session, image, workers);
-  ToneMapImage(session, image, statistics, workers);
-  return WriteImage(session, image, workers);
+  const std::uint32_t rowsPerBlock = RowsPerWave(width, kPixelsPerBlock);
+
+  // First pass: decoding, and the sums in row order beside it.
+  LogRgbeDataRead(session);
+  LogRgbeDecodingStart(session);
+  std::int32_t start = ClockWholeSeconds(session);
+  RgbeBlockDecoder decoder(stream, width, height, rowsPerBlock);
+  ChannelAccumulators channels;
+  if (!ForEachDecodedBlock(session, decoder, workers, true,
+                           [&](const RgbeBlockDecoder::Block& block) {
+                             AccumulateRgbePixels(block.R, block.G, block.B, block.E,
+                                                  std::size_t{width} * block.Rows, channels);
+                           })) {
+    return AbortRgbeRowHead(session);
+  }
+  LogRgbeDecodingEnd(session, decoder.RowCounts(), start);
+  context.InputFile.Close();
+  const ImageStatistics statistics = ReportStatistics(session, channels);
+
+  // Second pass: decoding again, tone-mapping, writing.
+  LogLine(session, "Starting tonemapping...");
+  LogLine(session, "Decoding RGBE and converting to integer values");
+  SetProgressRange(session, 1, height);
+  start = ClockWholeSeconds(session);
+  // The output byte depends only on the channel, mantissa and exponent.
+  const RgbeToneTables tables = BuildRgbeToneTables(statistics, session.Settings.Brightness,
+                                                    session.Settings.PostGamma, workers);
+  RgbeBlockDecoder again(stream.KeptBytes(), stream.KeptSize(), width, height, rowsPerBlock);
+  const std::size_t rowBytes = std::size_t{width} * 3;
+  const std::uint64_t dataStart = context.OutputFile.Position();
+  // A block is written while the next one is tone-mapped.
+  BlockWriter writer(context.OutputFile, workers.Threads() > 1);
+  bool writing = true;
+  const bool decoded = ForEachDecodedBlock(
+      session, again, workers, false, [&](const RgbeBlockDecoder::Block& block) {
+        const std::size_t pixels = std::size_t{width} * block.Rows;
+        ToneMapRgbePixels(block.R, block.G, block.B, block.E, pixels, tables);
+        if (!writing) return;
+        std::uint8_t* out =
+            writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * block.FirstRow);
+        InterleaveRgb(block.R, block.G, block.B, pixels, out);
+        writing = writer.Finish();
+        if (writing) writer.Start(rowBytes * block.Rows);
+      });
+  writing = writer.Finish() && writing;
+  // The same bytes decode the same way twice.
+  if (!decoded) return AbortRgbeRowHead(session);
+  LogLine(session, ElapsedLine("Tonemapping in", start, ClockWholeSeconds(session)));
+
+  LogLine(session, "Writing to destination file.");
+  SetProgressRange(session, 1, height);
+  start = ClockWholeSeconds(session);
+  if (!writing) return FailWriting(session);
+  for (std::uint32_t y = 1; y <= height; ++y) SetProgressPosition(session, y);
+  context.OutputFile.Close();
+  LogLine(session,
+          ElapsedLine("Assembling and writing file in", start, ClockWholeSeconds(session)));
+  LogLine(session, "Closed destination file " + context.OutputFileName);
+  return true;
 }
 
 }  // namespace lumivane
