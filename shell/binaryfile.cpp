@@ -86,7 +86,8 @@ std::size_t BinaryFile::ReadAt(void* destination, std::size_t count, std::uint64
   return done;
 }
 
-bool BinaryFile::Write(const void* source, std::size_t count) {
+template <typename Put>
+bool BinaryFile::WriteAll(const void* source, std::size_t count, Put put) {
   if (descriptor_ < 0) {
     error_ = EBADF;
     return false;
@@ -94,43 +95,32 @@ bool BinaryFile::Write(const void* source, std::size_t count) {
   const auto* in = static_cast<const unsigned char*>(source);
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t put = ::write(descriptor_, in + done, count - done);
-    if (put < 0) {
+    const ssize_t written = put(in + done, count - done, done);
+    if (written < 0) {
       if (errno == EINTR) continue;
       error_ = errno;
       return false;
     }
-    if (put == 0) {
+    if (written == 0) {
       error_ = ENOSPC;
       return false;
     }
-    done += static_cast<std::size_t>(put);
+    done += static_cast<std::size_t>(written);
   }
   return true;
 }
 
+bool BinaryFile::Write(const void* source, std::size_t count) {
+  return WriteAll(source, count, [this](const void* from, std::size_t bytes, std::size_t) {
+    return ::write(descriptor_, from, bytes);
+  });
+}
+
 bool BinaryFile::WriteAt(const void* source, std::size_t count, std::uint64_t offset) {
-  if (descriptor_ < 0) {
-    error_ = EBADF;
-    return false;
-  }
-  const auto* in = static_cast<const unsigned char*>(source);
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t put =
-        ::pwrite(descriptor_, in + done, count - done, static_cast<off_t>(offset + done));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      error_ = errno;
-      return false;
-    }
-    if (put == 0) {
-      error_ = ENOSPC;
-      return false;
-    }
-    done += static_cast<std::size_t>(put);
-  }
-  return true;
+  return WriteAll(source, count,
+                  [this, offset](const void* from, std::size_t bytes, std::size_t done) {
+                    return ::pwrite(descriptor_, from, bytes, static_cast<off_t>(offset + done));
+                  });
 }
 
 bool BinaryFile::Seek(std::uint64_t offset) {

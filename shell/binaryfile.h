@@ -56,6 +56,10 @@ class BinaryFile {
 
  private:
   explicit BinaryFile(int descriptor, int error) : descriptor_(descriptor), error_(error) {}
+  // Writes all `count` bytes through put(data, bytes, done), retrying after
+  // signals and partial writes.
+  template <typename Put>
+  bool WriteAll(const void* source, std::size_t count, Put put);
   int descriptor_ = -1;
   int error_ = 0;
 };
