@@ -94,7 +94,7 @@ bool RgbeData::Fill(std::size_t offset) {
     } else {
       std::uint8_t* base = stream.window_.data();
       const std::size_t rest = Remaining();
-      std::memmove(base, bytes_ + position_, rest);
+      if (rest > 0) std::memmove(base, bytes_ + position_, rest);
       consumed_ += position_;
       position_ = 0;
       size_ = rest + stream.Read(base + rest, stream.window_.size() - rest);
