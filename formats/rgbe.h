@@ -41,21 +41,21 @@ void LogRgbeDecodingEnd(Session& session, const std::uint32_t (&rowCounts)[3],
 // The abort for a row head that no row kind allows.
 bool AbortRgbeRowHead(Session& session);
 
-// A Radiance file's encoded bytes, read as the decoding reaches them: through
-// a window of about a megabyte, or kept whole for a second pass.
+// A Radiance file's encoded bytes, read as the decoding reaches them through
+// a window of about a megabyte. A checksum of every byte read lets a second
+// pass over the file tell whether it read what the first one did.
 class RgbeStream {
  public:
   // `bytes` bytes of `file` from `offset`; a short read ends the data.
-  RgbeStream(BinaryFile& file, std::uint64_t offset, std::uint64_t bytes, bool keep);
+  RgbeStream(BinaryFile& file, std::uint64_t offset, std::uint64_t bytes);
   ~RgbeStream();
   RgbeStream(const RgbeStream&) = delete;
   RgbeStream& operator=(const RgbeStream&) = delete;
 
-  // False when there was no memory to keep the bytes.
-  bool Allocated() const { return allocated_; }
-  // Kept streams: the bytes read so far.
-  const std::uint8_t* KeptBytes() const { return kept_.get(); }
-  std::size_t KeptSize() const { return size_; }
+  // Of the bytes read so far. The same bytes decoded the same way are read in
+  // the same pieces, so they give the same checksum.
+  std::uint64_t BytesRead() const { return read_; }
+  std::uint64_t Checksum() const { return checksum_; }
 
  private:
   friend class RgbeData;
@@ -68,10 +68,8 @@ class RgbeStream {
   BinaryFile& file_;
   std::uint64_t offset_;
   std::uint64_t left_;
-  bool keep_;
-  bool allocated_ = false;
-  std::unique_ptr<std::uint8_t[]> kept_;
-  std::size_t size_ = 0;
+  std::uint64_t read_ = 0;
+  std::uint64_t checksum_ = 0;
   std::vector<std::uint8_t> window_;
 };
 

@@ -73,7 +73,7 @@ bool ConvertHdrImage(Session& session) {
 
   // Each block of rows is converted and written while the next is decoded,
   // so neither the image nor the encoded file is ever whole in memory.
-  RgbeStream stream(context.InputFile, offset, bytes, false);
+  RgbeStream stream(context.InputFile, offset, bytes);
   RgbeBlockDecoder decoder(stream, width, height, RowsPerWave(width, kPixelsPerBlock));
   RowWorkers workers;
   // Converters beside the decoding thread.

@@ -89,10 +89,9 @@ bool ToneMapHdrImage(Session& session) {
   const std::uint32_t height = context.ImageHeight;
   std::uint64_t offset = 0, bytes = 0;
   if (!StartRgbeDecoding(session, offset, bytes)) return false;
-  // The encoded bytes are kept for the second pass, which must see what the
-  // first one did; the decoded image never is whole in memory.
-  RgbeStream stream(context.InputFile, offset, bytes, true);
-  if (!stream.Allocated()) return AbortRadianceJob(session, "Not enough memory for the image.");
+  // The file is read twice, through a small window each time, rather than
+  // kept: neither the encoded nor the decoded image is ever whole in memory.
+  RgbeStream stream(context.InputFile, offset, bytes);
   RowWorkers workers;
   const std::uint32_t rowsPerBlock = RowsPerWave(width, kPixelsPerBlock);
 
@@ -110,7 +109,6 @@ bool ToneMapHdrImage(Session& session) {
     return AbortRgbeRowHead(session);
   }
   LogRgbeDecodingEnd(session, decoder.RowCounts(), start);
-  context.InputFile.Close();
   const ImageStatistics statistics = ReportStatistics(session, channels);
 
   // Second pass: decoding again, tone-mapping, writing.
@@ -121,7 +119,8 @@ bool ToneMapHdrImage(Session& session) {
   // The output byte depends only on the channel, mantissa and exponent.
   const RgbeToneTables tables = BuildRgbeToneTables(statistics, session.Settings.Brightness,
                                                     session.Settings.PostGamma, workers);
-  RgbeBlockDecoder again(stream.KeptBytes(), stream.KeptSize(), width, height, rowsPerBlock);
+  RgbeStream reread(context.InputFile, offset, bytes);
+  RgbeBlockDecoder again(reread, width, height, rowsPerBlock);
   const std::size_t rowBytes = std::size_t{width} * 3;
   const std::uint64_t dataStart = context.OutputFile.Position();
   // A block is written while the next one is tone-mapped.
@@ -139,8 +138,14 @@ bool ToneMapHdrImage(Session& session) {
         if (writing) writer.Start(rowBytes * block.Rows);
       });
   writing = writer.Finish() && writing;
-  // The same bytes decode the same way twice.
-  if (!decoded) return AbortRgbeRowHead(session);
+  // The statistics hold only for the bytes the first pass read. The same
+  // bytes decode the same way twice, so a refused row now means a change too.
+  if (!decoded || reread.BytesRead() != stream.BytesRead() ||
+      reread.Checksum() != stream.Checksum()) {
+    return AbortRadianceJob(session, "Cannot read " + context.InputFileName +
+                                         " again: it changed while it was tone-mapped.");
+  }
+  context.InputFile.Close();
   LogLine(session, ElapsedLine("Tonemapping in", start, ClockWholeSeconds(session)));
 
   LogLine(session, "Writing to destination file.");

@@ -1,10 +1,13 @@
 #include "imaging/hdrjob.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -215,6 +218,83 @@ TEST(ToneMapHdrImage, FailedWriteFailsTheJobAndRemovesTheOutput) {
   EXPECT_FALSE(testing::FileExists(out));
   EXPECT_FALSE(session.Context.OutputFile.IsOpen());
   EXPECT_TRUE(testing::FileExists("/dev/full"));
+}
+
+// A window that lets a test change the input while the job is between its
+// two passes over the file.
+class ChangingWindow : public RecordingWindow {
+ public:
+  std::function<void()> BetweenPasses;
+  void InsertLogLine(std::size_t position, const std::string& text) override {
+    RecordingWindow::InsertLogLine(position, text);
+    if (text == "Starting tonemapping..." && BetweenPasses) BetweenPasses();
+  }
+};
+
+// The second pass reads the file again: it must be what the first pass read,
+// or the job fails rather than write pixels that its statistics do not fit.
+TEST(ToneMapHdrImage, InputChangedBetweenThePassesFailsTheJob) {
+  TempDir dir;
+  const std::string in = dir.File("in.hdr"), out = dir.File("out.tif");
+  // Over two megabytes of flat rows, so that the file is read in pieces.
+  const std::vector<std::uint8_t> file =
+      testing::HdrFile(testing::PatternImage(1024, 520), RgbeRowForm::Flat);
+  ASSERT_GT(file.size(), std::size_t{2} << 20);
+  testing::WriteBytes(in, file);
+  const std::vector<std::uint8_t> expected = ToneMapFile(file);
+  ASSERT_FALSE(expected.empty());
+
+  struct Change {
+    const char* What;
+    std::function<void(std::vector<std::uint8_t>&)> Apply;
+    bool Fails;
+  };
+  const Change changes[] = {
+      {"one byte in the last piece", [](auto& bytes) { bytes[bytes.size() - 3] ^= 0x40; }, true},
+      {"one byte in the first piece", [](auto& bytes) { bytes[200] ^= 0x01; }, true},
+      {"cut short", [](auto& bytes) { bytes.resize(bytes.size() - 5000); }, true},
+      // Bytes past the end that the first pass saw are no part of the image.
+      {"grown", [](auto& bytes) { bytes.insert(bytes.end(), 300, 7); }, false},
+      {"rewritten as it was", [](auto&) {}, false},
+  };
+  for (const Change& change : changes) {
+    testing::WriteBytes(in, file);
+    ChangingWindow window;
+    window.DialogAnswers = {in, out};
+    window.BetweenPasses = [&] {
+      // In place, as an editor saving over the file would: the job's open
+      // descriptor sees the new bytes.
+      std::vector<std::uint8_t> bytes = file;
+      change.Apply(bytes);
+      std::FILE* f = std::fopen(in.c_str(), "r+b");
+      ASSERT_NE(f, nullptr);
+      ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+      std::fclose(f);
+      if (bytes.size() < file.size()) {
+        ASSERT_EQ(::truncate(in.c_str(), static_cast<off_t>(bytes.size())), 0);
+      }
+    };
+    Session session(window);
+    session.Clock = [] { return 100.0L; };
+    HandleCommand(session, kOpenHdrCommand);
+    if (change.Fails) {
+      const std::string text = "Cannot read " + in + " again: it changed while it was tone-mapped.";
+      EXPECT_EQ(window.Boxes, (std::vector<RecordedBox>{
+                                  {"Cannot handle data.", "LUMIVANE - Radiance", BoxKind::Warning},
+                                  {text, "LUMIVANE - Abort.", BoxKind::Error}}))
+          << change.What;
+      EXPECT_FALSE(testing::FileExists(out)) << change.What;
+      ASSERT_FALSE(window.Log.empty());
+      EXPECT_EQ(window.Log.back(), SeparatorLine());
+    } else {
+      EXPECT_EQ(window.Boxes.size(), 1u) << change.What;
+      ASSERT_TRUE(testing::FileExists(out)) << change.What;
+      const std::vector<std::uint8_t> got = testing::ReadBytes(out);
+      EXPECT_EQ(std::vector<std::uint8_t>(got.begin() + kTiffHeaderSize, got.end()), expected)
+          << change.What;
+    }
+    std::remove(out.c_str());
+  }
 }
 
 // --- Peer tools ---
