@@ -242,31 +242,17 @@ void AccumulateRgbeExtremes(const std::uint8_t* r, const std::uint8_t* g, const 
   }
 }
 
-void ToneMapRgbePixels(std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, const std::uint8_t* e,
-                       std::size_t count, const RgbeToneTables& tables) {
-  // The planes lie whole pages apart, so a store to one plane and a load from
-  // the same pixel of the next look alike to the processor (4K aliasing):
-  // one channel at a time over a short stretch keeps them apart.
-  constexpr std::size_t kStretch = 2048;
-  std::uint8_t* planes[3] = {r, g, b};
-  for (std::size_t first = 0; first < count; first += kStretch) {
-    const std::size_t last = std::min(count, first + kStretch);
-    for (int c = 0; c < 3; ++c) {
-      const std::uint8_t* table = tables.Channel[c].data();
-      std::uint8_t* plane = planes[c];
-      for (std::size_t i = first; i < last; ++i) {
-        plane[i] = table[static_cast<std::size_t>(e[i]) << 8 | plane[i]];
-      }
-    }
-  }
-}
-
-void InterleaveRgb(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
-                   std::size_t count, std::uint8_t* out) {
+void ToneMapRgbeToRgb(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
+                      const std::uint8_t* e, std::size_t count, const RgbeToneTables& tables,
+                      std::uint8_t* out) {
+  const std::uint8_t* red = tables.Channel[0].data();
+  const std::uint8_t* green = tables.Channel[1].data();
+  const std::uint8_t* blue = tables.Channel[2].data();
   for (std::size_t i = 0; i < count; ++i) {
-    out[3 * i] = r[i];
-    out[3 * i + 1] = g[i];
-    out[3 * i + 2] = b[i];
+    const std::size_t high = static_cast<std::size_t>(e[i]) << 8;
+    out[3 * i] = red[high | r[i]];
+    out[3 * i + 1] = green[high | g[i]];
+    out[3 * i + 2] = blue[high | b[i]];
   }
 }
 

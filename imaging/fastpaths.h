@@ -46,13 +46,10 @@ void AccumulateRgbeExtremes(const std::uint8_t* r, const std::uint8_t* g, const 
                             const std::uint8_t* e, std::size_t count,
                             ChannelAccumulators& accumulators);
 
-// Replaces the mantissas of `count` pixels by their output bytes.
-void ToneMapRgbePixels(std::uint8_t* r, std::uint8_t* g, std::uint8_t* b, const std::uint8_t* e,
-                       std::size_t count, const RgbeToneTables& tables);
-
-// R, G, B planes to `count` pixels of three bytes.
-void InterleaveRgb(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
-                   std::size_t count, std::uint8_t* out);
+// The output bytes of `count` pixels, three per pixel in the order R, G, B.
+void ToneMapRgbeToRgb(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
+                      const std::uint8_t* e, std::size_t count, const RgbeToneTables& tables,
+                      std::uint8_t* out);
 
 // `count` pixels to three 32-bit floats each, least significant byte first.
 void RgbePixelsToFloats(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,

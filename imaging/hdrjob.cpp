@@ -129,11 +129,10 @@ bool ToneMapHdrImage(Session& session) {
   const bool decoded = ForEachDecodedBlock(
       session, again, workers, false, [&](const RgbeBlockDecoder::Block& block) {
         const std::size_t pixels = std::size_t{width} * block.Rows;
-        ToneMapRgbePixels(block.R, block.G, block.B, block.E, pixels, tables);
         if (!writing) return;
         std::uint8_t* out =
             writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * block.FirstRow);
-        InterleaveRgb(block.R, block.G, block.B, pixels, out);
+        ToneMapRgbeToRgb(block.R, block.G, block.B, block.E, pixels, tables, out);
         writing = writer.Finish();
         if (writing) writer.Start(rowBytes * block.Rows);
       });
