@@ -9,6 +9,7 @@
 #include "imaging/fastpaths.h"
 #include "imaging/floatjob.h"
 #include "imaging/parallel.h"
+#include "imaging/rgbeblocks.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
 
@@ -17,10 +18,6 @@ namespace lumivane {
 namespace {
 
 constexpr std::size_t kPageBytes = 4096;
-
-// Pixels decoded per block: the decoded rows stay in the processor's caches
-// until they are converted.
-constexpr std::size_t kPixelsPerBlock = std::size_t{1} << 18;
 
 // The output's row order is consumed by the job it was set for.
 bool TakeOutputRowsBottomUp(JobContext& context) {
@@ -74,10 +71,8 @@ bool ConvertHdrImage(Session& session) {
   // Each block of rows is converted and written while the next is decoded,
   // so neither the image nor the encoded file is ever whole in memory.
   RgbeStream stream(context.InputFile, offset, bytes);
-  RgbeBlockDecoder decoder(stream, width, height, RowsPerWave(width, kPixelsPerBlock));
+  RgbeBlockDecoder decoder(stream, width, height, RowsPerWave(width, kRgbePixelsPerBlock));
   RowWorkers workers;
-  // Converters beside the decoding thread.
-  const unsigned converters = std::max(1u, workers.Threads() - 1);
   const std::size_t rowBytes = std::size_t{width} * 12;
   const std::uint64_t dataStart = context.OutputFile.Position();
   BlockWriter writer(context.OutputFile, workers.Threads() > 1);
@@ -85,46 +80,35 @@ bool ConvertHdrImage(Session& session) {
   // is the failure to report, as it would be had the whole image been decoded
   // before anything was written.
   bool writing = true;
+  std::uint8_t* out = nullptr;
+  RgbeBlockWork conversion;
+  conversion.Before = [&](const RgbeBlockDecoder::Block& block) {
+    // A PFM gets its bottom row first: a block goes where its rows end up,
+    // its last row first.
+    const std::uint32_t firstOut = bottomUp ? height - block.FirstRow - block.Rows : block.FirstRow;
+    out = writing ? writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * firstOut) : nullptr;
+  };
+  conversion.Parts = std::max(1u, workers.Threads() - 1);
+  conversion.Use = [&](const RgbeBlockDecoder::Block& block, std::uint32_t begin,
+                       std::uint32_t end) {
+    if (!out) return;
+    for (std::uint32_t i = begin; i < end; ++i) {
+      const std::size_t from = std::size_t{width} * i;
+      const std::size_t to = bottomUp ? block.Rows - 1 - i : i;
+      RgbePixelsToFloats(&block.R[from], &block.G[from], &block.B[from], &block.E[from], width,
+                         out + rowBytes * to);
+    }
+  };
+  conversion.After = [&](const RgbeBlockDecoder::Block& block) {
+    if (!writing) return;
+    writing = writer.Finish();
+    if (writing) writer.Start(rowBytes * block.Rows);
+  };
 
   LogRgbeDataRead(session);
   LogRgbeDecodingStart(session);
   const std::int32_t decodeStart = ClockWholeSeconds(session);
-  bool decoded = decoder.DecodeNext();
-  for (std::uint32_t y = 0; y < decoder.Last().Rows; ++y) SetProgressPosition(session, y);
-  while (decoded) {
-    const RgbeBlockDecoder::Block block = decoder.Last();
-    const bool more = !decoder.Finished();
-    // A PFM gets its bottom row first: a block goes where its rows end up,
-    // its last row first.
-    const std::uint32_t firstOut = bottomUp ? height - block.FirstRow - block.Rows : block.FirstRow;
-    std::uint8_t* const out =
-        writing ? writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * firstOut) : nullptr;
-    workers.Run(1 + converters, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t part = begin; part < end; ++part) {
-        if (part == 0) {
-          if (more) decoded = decoder.DecodeNext();
-          continue;
-        }
-        if (!out) continue;
-        for (std::size_t i = (part - 1) * block.Rows / converters;
-             i < part * block.Rows / converters; ++i) {
-          const std::size_t from = std::size_t{width} * i;
-          const std::size_t to = bottomUp ? block.Rows - 1 - i : i;
-          RgbePixelsToFloats(&block.R[from], &block.G[from], &block.B[from], &block.E[from], width,
-                             out + rowBytes * to);
-        }
-      }
-    });
-    if (writing) {
-      writing = writer.Finish();
-      if (writing) writer.Start(rowBytes * block.Rows);
-    }
-    if (!more) break;
-    const RgbeBlockDecoder::Block next = decoder.Last();
-    for (std::uint32_t y = next.FirstRow; y < next.FirstRow + next.Rows; ++y) {
-      SetProgressPosition(session, y);
-    }
-  }
+  const bool decoded = ForEachDecodedBlock(session, decoder, workers, true, conversion);
   writing = writer.Finish() && writing;
   if (!decoded) return AbortRgbeRowHead(session);
   LogRgbeDecodingEnd(session, decoder.RowCounts(), decodeStart);

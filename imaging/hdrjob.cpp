@@ -1,7 +1,6 @@
 #include "imaging/hdrjob.h"
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,6 +8,7 @@
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
 #include "imaging/parallel.h"
+#include "imaging/rgbeblocks.h"
 #include "imaging/statistics.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
@@ -16,41 +16,6 @@
 namespace lumivane {
 
 namespace {
-
-// Pixels decoded per block: the decoded rows stay in the processor's caches
-// while they are summed, and again while they are tone-mapped.
-constexpr std::size_t kPixelsPerBlock = std::size_t{1} << 18;
-
-// Both passes decode a block on the calling thread while a worker uses the
-// block decoded before it. Returns false on a refused row head.
-bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers& workers,
-                         bool rowIndexes,
-                         const std::function<void(const RgbeBlockDecoder::Block&)>& use) {
-  const auto progress = [&](const RgbeBlockDecoder::Block& block) {
-    for (std::uint32_t y = block.FirstRow; y < block.FirstRow + block.Rows; ++y) {
-      SetProgressPosition(session, rowIndexes ? y : y + 1);
-    }
-  };
-  bool decoded = decoder.DecodeNext();
-  if (rowIndexes) progress(decoder.Last());
-  while (decoded) {
-    const RgbeBlockDecoder::Block block = decoder.Last();
-    const bool more = !decoder.Finished();
-    workers.Run(2, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t part = begin; part < end; ++part) {
-        if (part == 1) {
-          use(block);
-        } else if (more) {
-          decoded = decoder.DecodeNext();
-        }
-      }
-    });
-    if (!rowIndexes) progress(block);
-    if (!more) break;
-    if (rowIndexes) progress(decoder.Last());
-  }
-  return decoded;
-}
 
 // The statistics lines, after a decoding pass that summed every row in order.
 ImageStatistics ReportStatistics(Session& session, const ChannelAccumulators& channels) {
@@ -93,7 +58,7 @@ bool ToneMapHdrImage(Session& session) {
   // kept: neither the encoded nor the decoded image is ever whole in memory.
   RgbeStream stream(context.InputFile, offset, bytes);
   RowWorkers workers;
-  const std::uint32_t rowsPerBlock = RowsPerWave(width, kPixelsPerBlock);
+  const std::uint32_t rowsPerBlock = RowsPerWave(width, kRgbePixelsPerBlock);
 
   // First pass: decoding, and the sums in row order beside it.
   LogRgbeDataRead(session);
@@ -101,11 +66,13 @@ bool ToneMapHdrImage(Session& session) {
   std::int32_t start = ClockWholeSeconds(session);
   RgbeBlockDecoder decoder(stream, width, height, rowsPerBlock);
   ChannelAccumulators channels;
-  if (!ForEachDecodedBlock(session, decoder, workers, true,
-                           [&](const RgbeBlockDecoder::Block& block) {
-                             AccumulateRgbePixels(block.R, block.G, block.B, block.E,
-                                                  std::size_t{width} * block.Rows, channels);
-                           })) {
+  RgbeBlockWork sums;
+  // One part: the sums are chains in row order.
+  sums.Use = [&](const RgbeBlockDecoder::Block& block, std::uint32_t, std::uint32_t) {
+    AccumulateRgbePixels(block.R, block.G, block.B, block.E, std::size_t{width} * block.Rows,
+                         channels);
+  };
+  if (!ForEachDecodedBlock(session, decoder, workers, true, sums)) {
     return AbortRgbeRowHead(session);
   }
   LogRgbeDecodingEnd(session, decoder.RowCounts(), start);
@@ -126,16 +93,25 @@ bool ToneMapHdrImage(Session& session) {
   // A block is written while the next one is tone-mapped.
   BlockWriter writer(context.OutputFile, workers.Threads() > 1);
   bool writing = true;
-  const bool decoded = ForEachDecodedBlock(
-      session, again, workers, false, [&](const RgbeBlockDecoder::Block& block) {
-        const std::size_t pixels = std::size_t{width} * block.Rows;
-        if (!writing) return;
-        std::uint8_t* out =
-            writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * block.FirstRow);
-        ToneMapRgbeToRgb(block.R, block.G, block.B, block.E, pixels, tables, out);
-        writing = writer.Finish();
-        if (writing) writer.Start(rowBytes * block.Rows);
-      });
+  std::uint8_t* out = nullptr;
+  RgbeBlockWork mapping;
+  mapping.Before = [&](const RgbeBlockDecoder::Block& block) {
+    out = writing ? writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * block.FirstRow)
+                  : nullptr;
+  };
+  mapping.Parts = std::max(1u, workers.Threads() - 1);
+  mapping.Use = [&](const RgbeBlockDecoder::Block& block, std::uint32_t begin, std::uint32_t end) {
+    if (!out) return;
+    const std::size_t from = std::size_t{width} * begin;
+    ToneMapRgbeToRgb(block.R + from, block.G + from, block.B + from, block.E + from,
+                     std::size_t{width} * (end - begin), tables, out + rowBytes * begin);
+  };
+  mapping.After = [&](const RgbeBlockDecoder::Block& block) {
+    if (!writing) return;
+    writing = writer.Finish();
+    if (writing) writer.Start(rowBytes * block.Rows);
+  };
+  const bool decoded = ForEachDecodedBlock(session, again, workers, false, mapping);
   writing = writer.Finish() && writing;
   // The statistics hold only for the bytes the first pass read. The same
   // bytes decode the same way twice, so a refused row now means a change too.

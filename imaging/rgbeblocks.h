@@ -1,0 +1,40 @@
+// The decoding passes of the jobs with Radiance input: each block of rows is
+// decoded on the calling thread while the other threads use the block decoded
+// before it, so decoding and the work on the pixels overlap.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "formats/rgbe.h"
+
+namespace lumivane {
+
+class RowWorkers;
+class Session;
+
+// Pixels decoded per block: the decoded rows stay in the processor's caches
+// while they are used.
+constexpr std::size_t kRgbePixelsPerBlock = std::size_t{1} << 18;
+
+struct RgbeBlockWork {
+  using Block = RgbeBlockDecoder::Block;
+  // On the calling thread, before the parts start; may be empty.
+  std::function<void(const Block&)> Before;
+  // Rows [begin, end) of the block, counted from its first; the rows are split
+  // into `Parts` such ranges, which run at the same time. Parts that would
+  // get no row are not called.
+  unsigned Parts = 1;
+  std::function<void(const Block&, std::uint32_t begin, std::uint32_t end)> Use;
+  // On the calling thread, once every part is done; may be empty.
+  std::function<void(const Block&)> After;
+};
+
+// Runs `work` on every block, in row order. The progress positions are the row
+// indexes of each block as it is decoded (rowIndexes), or else the row numbers
+// from 1 of each block once it has been used. False on a refused row head.
+bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers& workers,
+                         bool rowIndexes, const RgbeBlockWork& work);
+
+}  // namespace lumivane
