@@ -1,4 +1,4 @@
-// Decoding per row kind through the real loader, and writing in blocks of
+// Decoding per row kind through the real loader and from memory, and writing in blocks of
 // different sizes.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -58,6 +58,37 @@ void BM_LoadRgbeImage(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
 }
 BENCHMARK(BM_LoadRgbeImage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// Decoding alone, from memory into the reused blocks of the jobs.
+// state.range(0): the row form as above; state.range(1): 1 for plain steps.
+void BM_RgbeBlockDecoding(benchmark::State& state) {
+  const auto form = static_cast<RowForm>(state.range(0));
+  std::vector<std::uint8_t> data, pixels(4 * kWidth);
+  for (std::uint32_t y = 0; y < kRows; ++y) {
+    SyntheticRgbeRow(kWidth, kRows * 16, y * 16, pixels.data());
+    EncodeRgbeRow(pixels.data(), kWidth, form, data);
+  }
+  UsePlainRgbeSteps(state.range(1) != 0);
+  for (auto _ : state) {
+    RgbeBlockDecoder decoder(data.data(), data.size(), kWidth, kRows, 64);
+    while (!decoder.Finished()) {
+      if (!decoder.DecodeNext()) {
+        state.SkipWithError("the decoder refused the data");
+        break;
+      }
+    }
+    benchmark::DoNotOptimize(decoder.Last().E);
+  }
+  UsePlainRgbeSteps(false);
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kRows);
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+}
+BENCHMARK(BM_RgbeBlockDecoding)
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->Args({2, 0})
+    ->Unit(benchmark::kMillisecond);
 
 // 64 MB written in blocks of state.range(0) bytes.
 void BM_WriteBlocks(benchmark::State& state) {

@@ -1,6 +1,7 @@
 #include "formats/rgbe.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -141,15 +142,65 @@ void CopyToPlane(std::uint8_t* plane, std::size_t planeSize, std::size_t at, std
   std::memcpy(plane + at, source, std::min(count, planeSize - at));
 }
 
+std::atomic<bool> plainSteps{false};
+
+// The longest step of a run line: a literal's code and its 128 bytes.
+constexpr std::size_t kLongestStep = 129;
+constexpr std::size_t kChunk = 16;
+
+// Steps of a run line taken with whole 16-byte copies, for as long as the
+// longest step is at hand in `bytes` and lands inside the plane with a chunk
+// to spare. A copy's last chunk runs past the step; the bytes it covers are
+// put back, so the plane ends up as the plain steps leave it. Returns the
+// bytes consumed.
+std::size_t ChunkedRunSteps(const std::uint8_t* bytes, std::size_t available, std::uint8_t* plane,
+                            std::size_t planeSize, std::size_t& at, std::uint64_t& x,
+                            std::uint32_t width) {
+  if (available < kLongestStep || planeSize < 128 + kChunk) return 0;
+  const std::uint8_t* const first = bytes;
+  const std::uint8_t* const last = bytes + (available - kLongestStep);
+  const std::size_t lastAt = planeSize - 128 - kChunk;
+  while (x < width && bytes <= last && at <= lastAt) {
+    const unsigned code = bytes[0];
+    std::uint8_t* const to = plane + at;
+    std::size_t count;
+    std::uint8_t kept[kChunk];
+    if (code > 128) {
+      count = code - 128;
+      std::memcpy(kept, to + count, kChunk);
+      std::uint8_t value[kChunk];
+      std::memset(value, bytes[1], kChunk);
+      for (std::size_t i = 0; i < count; i += kChunk) std::memcpy(to + i, value, kChunk);
+      bytes += 2;
+    } else {
+      count = code;
+      std::memcpy(kept, to + count, kChunk);
+      for (std::size_t i = 0; i < count; i += kChunk) std::memcpy(to + i, bytes + 1 + i, kChunk);
+      bytes += 1 + count;
+    }
+    std::memcpy(to + count, kept, kChunk);
+    at += count;
+    x += count;
+  }
+  return static_cast<std::size_t>(bytes - first);
+}
+
 // Per component, runs (code above 128) and literals (code 0 to 128). A run or
 // literal that passes the row's end spills into the next row of the same
 // plane, which that row's decoding overwrites.
 void DecodeComponentRunLine(RgbeData& data, const Planes& planes, std::size_t rowStart,
                             std::uint32_t width) {
+  const bool chunked = !plainSteps.load(std::memory_order_relaxed);
   for (std::uint8_t* plane : planes.Component) {
     std::size_t at = rowStart;
     std::uint64_t x = 0;
     while (x < width && data.Has(0)) {
+      if (chunked) {
+        const std::size_t taken =
+            ChunkedRunSteps(data.Here(), data.Remaining(), plane, planes.Size, at, x, width);
+        data.Skip(taken);
+        if (x >= width || !data.Has(0)) break;
+      }
       const std::uint8_t code = data.Peek(0);
       data.Skip(1);
       std::size_t count;
@@ -172,6 +223,23 @@ void DecodeComponentRunLine(RgbeData& data, const Planes& planes, std::size_t ro
 
 void DecodeFlatLine(RgbeData& data, const Planes& planes, std::size_t rowStart,
                     std::uint32_t width) {
+  // A whole row already in memory: every pixel is stored, with no look ahead
+  // per byte.
+  if (!plainSteps.load(std::memory_order_relaxed) && data.Remaining() >= 4 * std::size_t{width}) {
+    const std::uint8_t* bytes = data.Here();
+    std::uint8_t* const r = planes.Component[0] + rowStart;
+    std::uint8_t* const g = planes.Component[1] + rowStart;
+    std::uint8_t* const b = planes.Component[2] + rowStart;
+    std::uint8_t* const e = planes.Component[3] + rowStart;
+    for (std::uint32_t x = 0; x < width; ++x) {
+      r[x] = bytes[4 * x];
+      g[x] = bytes[4 * x + 1];
+      b[x] = bytes[4 * x + 2];
+      e[x] = bytes[4 * x + 3];
+    }
+    data.Skip(4 * std::size_t{width});
+    return;
+  }
   for (std::uint32_t x = 0; x < width; ++x) {
     const bool whole = data.Has(3);
     for (std::size_t c = 0; c < 4 && data.Has(c); ++c) {
@@ -256,6 +324,10 @@ constexpr const char* kRowCountLabels[] = {"RLE-0 Lines:", "RLE-1 Lines:", "RLE-
 constexpr const char* kRowHeadError = "RLE type 2 header error.";
 
 }  // namespace
+
+void UsePlainRgbeSteps(bool plain) {
+  plainSteps.store(plain, std::memory_order_relaxed);
+}
 
 bool StartRgbeDecoding(Session& session, std::uint64_t& offset, std::uint64_t& bytes) {
   JobContext& context = session.Context;

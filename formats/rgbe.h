@@ -28,6 +28,10 @@ float RgbeToFloat(std::uint8_t mantissa, std::uint8_t exponent);
 // AbortRadianceJob ran.
 bool LoadRgbeImage(Session& session, RgbeImage& image);
 
+// For tests: true decodes run lines one plain step at a time, the reference
+// for the chunked copies used otherwise.
+void UsePlainRgbeSteps(bool plain);
+
 // The streaming form of LoadRgbeImage's steps, for jobs that take the rows a
 // block at a time. StartRgbeDecoding checks the image size (aborting as
 // LoadRgbeImage does) and gives where the encoded bytes lie in InputFile;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -376,6 +377,107 @@ TEST(RgbeBlockDecoder, GivesTheWholeImageDecodingForEveryBlockHeight) {
     }
   }
   EXPECT_GT(checked, 100);
+}
+
+// Whole-chunk copies of runs and literals, and whole flat rows, must leave
+// every plane as the plain steps do: at the end of the data, where a copy's
+// spare bytes would show, beside spills into the next row, and where the
+// stream's window is refilled mid-row.
+TEST(RgbeBlockDecoder, ChunkedStepsDecodeAsThePlainSteps) {
+  std::uint32_t seed = 777;
+  const auto next = [&] {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<std::uint8_t>(seed >> 24);
+  };
+  struct Case {
+    std::uint32_t Width, Height;
+    std::size_t Bytes;  // of data, cut wherever that falls
+  };
+  const Case cases[] = {{150, 40, 9000},  {150, 40, 30000},  {300, 25, 12345},
+                        {700, 12, 40000}, {1000, 13, 40001}, {1024, 700, 2600000}};
+  std::uint64_t seen[3] = {};
+  for (const Case& sized : cases) {
+    for (int variant = 0; variant < 3; ++variant) {
+      // Row heads of each kind with bytes behind them, mostly of the row's
+      // length, so that rows of every kind follow each other.
+      std::vector<std::uint8_t> data;
+      while (data.size() < sized.Bytes) {
+        const std::uint8_t kind = next() % 3;
+        if (kind == 0) {
+          data.insert(data.end(), {2, 2, static_cast<std::uint8_t>(sized.Width >> 8),
+                                   static_cast<std::uint8_t>(sized.Width)});
+        }
+        if (kind == 1) data.insert(data.end(), {1, 1, 1, next()});
+        const std::size_t length = 4 * std::size_t{sized.Width} * (next() % 4 + 1) / 4;
+        for (std::size_t i = 0; i < length; ++i) {
+          // Flat pixels must not start like a row head.
+          const std::uint8_t byte = next();
+          data.push_back(kind == 2 && i == 0 && byte < 3 ? 3 : byte);
+        }
+      }
+      data.resize(sized.Bytes);
+      const std::string what = std::to_string(sized.Width) + "x" + std::to_string(sized.Height) +
+                               " " + std::to_string(sized.Bytes) + " variant " +
+                               std::to_string(variant);
+      Load whole(data, sized.Width, sized.Height);
+      ASSERT_TRUE(whole.Result) << what;
+      RgbePlanes decoded[2];
+      std::uint32_t counts[2][3] = {};
+      for (const bool plain : {true, false}) {
+        UsePlainRgbeSteps(plain);
+        BinaryFile file = BinaryFile::OpenForReading(whole.Session_.Context.InputFileName);
+        RgbeStream stream(file, 22, data.size());
+        RgbeBlockDecoder decoder(stream, sized.Width, sized.Height, 7);
+        RgbePlanes& got = decoded[plain ? 0 : 1];
+        while (!decoder.Finished()) {
+          ASSERT_TRUE(decoder.DecodeNext()) << what;
+          const RgbeBlockDecoder::Block block = decoder.Last();
+          const std::size_t n = std::size_t{sized.Width} * block.Rows;
+          got.R.insert(got.R.end(), block.R, block.R + n);
+          got.G.insert(got.G.end(), block.G, block.G + n);
+          got.B.insert(got.B.end(), block.B, block.B + n);
+          got.E.insert(got.E.end(), block.E, block.E + n);
+        }
+        std::copy(std::begin(decoder.RowCounts()), std::end(decoder.RowCounts()),
+                  counts[plain ? 0 : 1]);
+      }
+      UsePlainRgbeSteps(false);
+      ASSERT_EQ(decoded[0], decoded[1]) << what;
+      EXPECT_TRUE(std::equal(std::begin(counts[0]), std::end(counts[0]), counts[1])) << what;
+      // The whole-image loader takes the chunked steps too.
+      EXPECT_EQ(whole.Planes(), decoded[0]) << what;
+      for (int kind = 0; kind < 3; ++kind) seen[kind] += counts[0][kind];
+    }
+  }
+  // Every kind of row came up.
+  EXPECT_GT(seen[0] * seen[1] * seen[2], 0u);
+
+  // The data ends a few bytes into the row after a whole run row: the bytes a
+  // copy covered past the first row's end must be those the plain steps leave.
+  for (const std::uint32_t width : {300u, 1000u}) {
+    // Changing pixels: literals, so that plenty of bytes follow the red plane.
+    testing::RgbePixels image{width, 2, {}};
+    for (std::uint32_t i = 0; i < 2 * width; ++i) {
+      image.Pixels.push_back({next(), next(), next(), static_cast<std::uint8_t>(next() | 3)});
+    }
+    image.Pixels[width].R |= 4;  // the flat row must not start like a row head
+    std::vector<std::uint8_t> full = testing::EncodeComponentRunRow(image.Pixels.data(), width);
+    const std::size_t firstRow = full.size();
+    std::vector<std::uint8_t> flat = testing::EncodeFlatRow(image.Pixels.data() + width, width);
+    full.insert(full.end(), flat.begin(), flat.end());
+    for (std::size_t cut = 0; cut <= 70; ++cut) {
+      const std::vector<std::uint8_t> data(full.begin(), full.begin() + firstRow + cut);
+      RgbePlanes decoded[2];
+      for (const bool plain : {true, false}) {
+        UsePlainRgbeSteps(plain);
+        Load load(data, width, 2);
+        ASSERT_TRUE(load.Result);
+        decoded[plain ? 0 : 1] = load.Planes();
+      }
+      UsePlainRgbeSteps(false);
+      ASSERT_EQ(decoded[0], decoded[1]) << width << " cut " << cut;
+    }
+  }
 }
 
 // A refused row head stops the block decoder at that row, as it stops the job.
