@@ -66,16 +66,26 @@ bool ToneMapHdrImage(Session& session) {
   std::int32_t start = ClockWholeSeconds(session);
   RgbeBlockDecoder decoder(stream, width, height, rowsPerBlock);
   ChannelAccumulators channels;
+  ChannelAccumulators extremes;
   RgbeBlockWork sums;
-  // One part: the sums are chains in row order.
+  // The extremes, which no order changes, beside the decoding; the sums on
+  // the other thread, in one part: they are chains in row order.
+  sums.Decoded = [&](const RgbeBlockDecoder::Block& block) {
+    AccumulateRgbeExtremes(block.R, block.G, block.B, block.E, std::size_t{width} * block.Rows,
+                           extremes);
+  };
   sums.Use = [&](const RgbeBlockDecoder::Block& block, std::uint32_t, std::uint32_t) {
-    AccumulateRgbePixels(block.R, block.G, block.B, block.E, std::size_t{width} * block.Rows,
-                         channels);
+    AccumulateRgbeSums(block.R, block.G, block.B, block.E, std::size_t{width} * block.Rows,
+                       channels);
   };
   if (!ForEachDecodedBlock(session, decoder, workers, true, sums)) {
     return AbortRgbeRowHead(session);
   }
   LogRgbeDecodingEnd(session, decoder.RowCounts(), start);
+  for (int c = 0; c < 3; ++c) {
+    channels[c].Minimum = extremes[c].Minimum;
+    channels[c].Maximum = extremes[c].Maximum;
+  }
   const ImageStatistics statistics = ReportStatistics(session, channels);
 
   // Second pass: decoding again, tone-mapping, writing.

@@ -13,7 +13,12 @@ bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers
     }
   };
   const unsigned parts = work.Parts == 0 ? 1 : work.Parts;
-  bool decoded = decoder.DecodeNext();
+  const auto decodeNext = [&] {
+    const bool done = decoder.DecodeNext();
+    if (done && work.Decoded) work.Decoded(decoder.Last());
+    return done;
+  };
+  bool decoded = decodeNext();
   if (rowIndexes) progress(decoder.Last());
   while (decoded) {
     const RgbeBlockDecoder::Block block = decoder.Last();
@@ -23,7 +28,7 @@ bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers
     workers.Run(1 + parts, [&](std::size_t begin, std::size_t end) {
       for (std::size_t part = begin; part < end; ++part) {
         if (part == 0) {
-          if (more) decoded = decoder.DecodeNext();
+          if (more) decoded = decodeNext();
           continue;
         }
         const auto first = static_cast<std::uint32_t>((part - 1) * block.Rows / parts);

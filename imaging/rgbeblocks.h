@@ -20,6 +20,8 @@ constexpr std::size_t kRgbePixelsPerBlock = std::size_t{1} << 18;
 
 struct RgbeBlockWork {
   using Block = RgbeBlockDecoder::Block;
+  // On the decoding thread, as soon as a block is decoded; may be empty.
+  std::function<void(const Block&)> Decoded;
   // On the calling thread, before the parts start; may be empty.
   std::function<void(const Block&)> Before;
   // Rows [begin, end) of the block, counted from its first; the rows are split
