@@ -88,16 +88,23 @@ void BM_RgbeStatisticsReference(benchmark::State& state) {
 }
 BENCHMARK(BM_RgbeStatisticsReference)->Unit(benchmark::kMillisecond);
 
+// state.range(0): 0 the sums (one thread of the job), 1 the extremes (the
+// other), 2 both.
 void BM_RgbeStatisticsTable(benchmark::State& state) {
   const Planes& p = ScenePlanes();
   for (auto _ : state) {
     ChannelAccumulators acc;
-    AccumulateRgbePixels(p.R.data(), p.G.data(), p.B.data(), p.E.data(), kPixels, acc);
+    if (state.range(0) != 1) {
+      AccumulateRgbeSums(p.R.data(), p.G.data(), p.B.data(), p.E.data(), kPixels, acc);
+    }
+    if (state.range(0) != 0) {
+      AccumulateRgbeExtremes(p.R.data(), p.G.data(), p.B.data(), p.E.data(), kPixels, acc);
+    }
     benchmark::DoNotOptimize(acc);
   }
   SetPixels(state);
 }
-BENCHMARK(BM_RgbeStatisticsTable)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RgbeStatisticsTable)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // state.range(0): PostGamma x 1000 (1000: k = 1).
 void BM_RgbeToneMapReference(benchmark::State& state) {

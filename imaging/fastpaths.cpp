@@ -96,21 +96,6 @@ RgbeToneTables BuildRgbeToneTables(const ImageStatistics& statistics, float brig
   return tables;
 }
 
-void AccumulateRgbePixels(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
-                          const std::uint8_t* e, std::size_t count,
-                          ChannelAccumulators& accumulators) {
-  const float* values = RgbeFloatTable().data();
-  // Three independent chains, each in pixel order.
-  ChannelAccumulator red = accumulators[0], green = accumulators[1], blue = accumulators[2];
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t high = static_cast<std::size_t>(e[i]) << 8;
-    red.Add(values[high | r[i]]);
-    green.Add(values[high | g[i]]);
-    blue.Add(values[high | b[i]]);
-  }
-  accumulators = {red, green, blue};
-}
-
 void AccumulateRgbeSums(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
                         const std::uint8_t* e, std::size_t count,
                         ChannelAccumulators& accumulators) {

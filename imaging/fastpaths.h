@@ -30,15 +30,11 @@ struct RgbeToneTables {
 RgbeToneTables BuildRgbeToneTables(const ImageStatistics& statistics, float brightness,
                                    float postGamma, RowWorkers& workers);
 
-// Accumulates `count` pixels of the planes into the accumulators, in pixel
-// order, channel order R, G, B: the sums are the sequential sums.
-void AccumulateRgbePixels(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
-                          const std::uint8_t* e, std::size_t count,
-                          ChannelAccumulators& accumulators);
-
-// The two halves of AccumulateRgbePixels, to run side by side: the sums alone
-// (the sequential chains) and the minima and maxima alone (every RGBE value is
-// finite and positive, so which equal value comes first cannot matter).
+// The statistics of `count` pixels of the planes, carried on in the
+// accumulators, in two halves to run side by side: the sums alone (the
+// sequential chains, in pixel order, channel order R, G, B) and the minima and
+// maxima alone (every RGBE value is finite and positive, so which equal value
+// comes first cannot matter).
 void AccumulateRgbeSums(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
                         const std::uint8_t* e, std::size_t count,
                         ChannelAccumulators& accumulators);

@@ -171,31 +171,20 @@ TEST(RgbeFastPaths, ValuesStatisticsAndFloatsEqualTheReference) {
   std::mt19937 random(6);
   for (std::size_t count : {1u, 7u, 33u, 4099u}) {
     const RgbePlanes planes = RandomPlanes(count, random);
-    ChannelAccumulators whole;
-    AccumulateRgbePixels(planes.R.data(), planes.G.data(), planes.B.data(), planes.E.data(), count,
-                         whole);
-    ExpectSameAccumulators(ReferenceRgbeAccumulators(planes), whole);
-
-    // Carried on over row boundaries, the chains stay the same.
-    ChannelAccumulators pieces;
-    for (std::size_t begin = 0; begin < count; begin += 5) {
-      const std::size_t n = std::min<std::size_t>(5, count - begin);
-      AccumulateRgbePixels(planes.R.data() + begin, planes.G.data() + begin,
-                           planes.B.data() + begin, planes.E.data() + begin, n, pieces);
+    // Sums and extremes gathered apart and put together, over the whole
+    // stretch and carried on over pieces as rows and blocks are.
+    for (const std::size_t piece : {count, std::size_t{5}, std::size_t{7}}) {
+      ChannelAccumulators sums, extremes;
+      for (std::size_t begin = 0; begin < count; begin += piece) {
+        const std::size_t n = std::min(piece, count - begin);
+        AccumulateRgbeSums(planes.R.data() + begin, planes.G.data() + begin,
+                           planes.B.data() + begin, planes.E.data() + begin, n, sums);
+        AccumulateRgbeExtremes(planes.R.data() + begin, planes.G.data() + begin,
+                               planes.B.data() + begin, planes.E.data() + begin, n, extremes);
+      }
+      for (int c = 0; c < 3; ++c) extremes[c].Sum = sums[c].Sum;
+      ExpectSameAccumulators(ReferenceRgbeAccumulators(planes), extremes);
     }
-    ExpectSameAccumulators(whole, pieces);
-
-    // Sums and extremes gathered apart, in pieces, and put together.
-    ChannelAccumulators sums, extremes;
-    for (std::size_t begin = 0; begin < count; begin += 7) {
-      const std::size_t n = std::min<std::size_t>(7, count - begin);
-      AccumulateRgbeSums(planes.R.data() + begin, planes.G.data() + begin, planes.B.data() + begin,
-                         planes.E.data() + begin, n, sums);
-      AccumulateRgbeExtremes(planes.R.data() + begin, planes.G.data() + begin,
-                             planes.B.data() + begin, planes.E.data() + begin, n, extremes);
-    }
-    for (int c = 0; c < 3; ++c) extremes[c].Sum = sums[c].Sum;
-    ExpectSameAccumulators(whole, extremes);
 
     std::vector<std::uint8_t> floats(12 * count);
     RgbePixelsToFloats(planes.R.data(), planes.G.data(), planes.B.data(), planes.E.data(), count,
