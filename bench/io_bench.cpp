@@ -1,5 +1,5 @@
-// Decoding per row kind through the real loader and from memory, and writing in blocks of
-// different sizes.
+// Decoding per row kind through the real loader and from memory, and
+// writing in blocks of different sizes.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -23,14 +23,19 @@ std::string ScratchPath(const std::string& name) {
          "_" + name;
 }
 
-// state.range(0): 0 flat rows, 1 per-component runs, 2 old runs.
-void BM_LoadRgbeImage(benchmark::State& state) {
-  const auto form = static_cast<RowForm>(state.range(0));
+// The synthetic scene's rows, all stored in one form.
+std::vector<std::uint8_t> EncodedScene(RowForm form) {
   std::vector<std::uint8_t> data, pixels(4 * kWidth);
   for (std::uint32_t y = 0; y < kRows; ++y) {
     SyntheticRgbeRow(kWidth, kRows * 16, y * 16, pixels.data());
     EncodeRgbeRow(pixels.data(), kWidth, form, data);
   }
+  return data;
+}
+
+// state.range(0): 0 flat rows, 1 per-component runs, 2 old runs.
+void BM_LoadRgbeImage(benchmark::State& state) {
+  const std::vector<std::uint8_t> data = EncodedScene(static_cast<RowForm>(state.range(0)));
   const std::string input = ScratchPath("rows.rgbe"), output = ScratchPath("rows.out");
   {
     BinaryFile file = BinaryFile::CreateForWriting(input);
@@ -62,12 +67,7 @@ BENCHMARK(BM_LoadRgbeImage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecon
 // Decoding alone, from memory into the reused blocks of the jobs.
 // state.range(0): the row form as above; state.range(1): 1 for plain steps.
 void BM_RgbeBlockDecoding(benchmark::State& state) {
-  const auto form = static_cast<RowForm>(state.range(0));
-  std::vector<std::uint8_t> data, pixels(4 * kWidth);
-  for (std::uint32_t y = 0; y < kRows; ++y) {
-    SyntheticRgbeRow(kWidth, kRows * 16, y * 16, pixels.data());
-    EncodeRgbeRow(pixels.data(), kWidth, form, data);
-  }
+  const std::vector<std::uint8_t> data = EncodedScene(static_cast<RowForm>(state.range(0)));
   UsePlainRgbeSteps(state.range(1) != 0);
   for (auto _ : state) {
     RgbeBlockDecoder decoder(data.data(), data.size(), kWidth, kRows, 64);
