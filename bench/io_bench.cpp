@@ -1,4 +1,4 @@
-// Decoding per row kind through the real loader and from memory, and
+// Decoding per row kind from the file and from memory, and
 // writing in blocks of different sizes.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -8,8 +8,7 @@
 
 #include "bench/synthetic.h"
 #include "formats/rgbe.h"
-#include "shell/binaryfile.h"
-#include "shell/session.h"
+#include "io/binaryfile.h"
 
 namespace lumivane::bench {
 namespace {
@@ -33,36 +32,32 @@ std::vector<std::uint8_t> EncodedScene(RowForm form) {
   return data;
 }
 
+// Decoding from the file through the jobs' read window, in blocks of 64 rows.
 // state.range(0): 0 flat rows, 1 per-component runs, 2 old runs.
-void BM_LoadRgbeImage(benchmark::State& state) {
+void BM_RgbeStreamDecoding(benchmark::State& state) {
   const std::vector<std::uint8_t> data = EncodedScene(static_cast<RowForm>(state.range(0)));
-  const std::string input = ScratchPath("rows.rgbe"), output = ScratchPath("rows.out");
+  const std::string input = ScratchPath("rows.rgbe");
   {
     BinaryFile file = BinaryFile::CreateForWriting(input);
     if (!file.Write(data.data(), data.size())) state.SkipWithError("cannot write input");
   }
-  SilentWindow window;
   for (auto _ : state) {
-    Session session(window);
-    session.Context.InputFile = BinaryFile::OpenForReading(input);
-    session.Context.InputFileName = input;
-    session.Context.OutputFile = BinaryFile::CreateForWriting(output);
-    session.Context.OutputFileName = output;
-    session.Context.ImageWidth = kWidth;
-    session.Context.ImageHeight = kRows;
-    RgbeImage image;
-    if (!LoadRgbeImage(session, image)) {
-      state.SkipWithError("LoadRgbeImage refused the data");
-      break;
+    BinaryFile file = BinaryFile::OpenForReading(input);
+    RgbeStream stream(file, 0, data.size());
+    RgbeBlockDecoder decoder(stream, kWidth, kRows, 64);
+    while (!decoder.Finished()) {
+      if (!decoder.DecodeNext()) {
+        state.SkipWithError("the decoder refused the data");
+        break;
+      }
     }
-    benchmark::DoNotOptimize(image.E.data());
+    benchmark::DoNotOptimize(decoder.Last().E);
   }
   RemoveFile(input);
-  RemoveFile(output);
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kRows);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
 }
-BENCHMARK(BM_LoadRgbeImage)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RgbeStreamDecoding)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // Decoding alone, from memory into the reused blocks of the jobs.
 // state.range(0): the row form as above; state.range(1): 1 for plain steps.

@@ -10,9 +10,9 @@
 #include "bench/synthetic.h"
 #include "formats/rgbe.h"
 #include "imaging/fastpaths.h"
-#include "imaging/parallel.h"
 #include "imaging/statistics.h"
 #include "imaging/tonemap.h"
+#include "io/parallel.h"
 
 namespace lumivane::bench {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/windowsystem.h"
+#include "steps/windowsystem.h"
 
 namespace lumivane::bench {
 

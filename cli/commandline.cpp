@@ -11,10 +11,10 @@
 #include "cli/consolewindow.h"
 #include "cli/escape.h"
 #include "cli/inputformat.h"
-#include "shell/binaryfile.h"
+#include "io/binaryfile.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
-#include "shell/session.h"
+#include "steps/session.h"
 
 namespace lumivane {
 

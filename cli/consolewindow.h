@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/windowsystem.h"
+#include "steps/windowsystem.h"
 
 namespace lumivane {
 

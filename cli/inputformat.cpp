@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "shell/binaryfile.h"
+#include "io/binaryfile.h"
 #include "shell/controlids.h"
 
 namespace lumivane {

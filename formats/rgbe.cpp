@@ -6,18 +6,10 @@
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
-#include <limits>
 #include <memory>
-#include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
-#include "imaging/parallel.h"
-#include "shell/binaryfile.h"
-#include "shell/pages.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "io/binaryfile.h"
 
 namespace lumivane {
 
@@ -320,120 +312,10 @@ int DecodeRow(RgbeData& data, const Planes& planes, std::size_t rowStart, std::u
   return 0;
 }
 
-constexpr const char* kRowCountLabels[] = {"RLE-0 Lines:", "RLE-1 Lines:", "RLE-2 Lines:"};
-constexpr const char* kRowHeadError = "RLE type 2 header error.";
-
 }  // namespace
 
 void UsePlainRgbeSteps(bool plain) {
   plainSteps.store(plain, std::memory_order_relaxed);
-}
-
-bool StartRgbeDecoding(Session& session, std::uint64_t& offset, std::uint64_t& bytes) {
-  JobContext& context = session.Context;
-  const std::uint64_t pixels = std::uint64_t{context.ImageWidth} * context.ImageHeight;
-  if (pixels == 0 || pixels > std::numeric_limits<std::uint32_t>::max()) {
-    return AbortRadianceJob(session, "The image size cannot be handled.");
-  }
-  // Everything from the first pixel byte to the end of the file; a data start
-  // beyond the end leaves nothing to read.
-  offset = context.InputFile.Position();
-  const std::uint64_t fileSize = context.InputFile.Size().value_or(0);
-  bytes = fileSize > offset ? fileSize - offset : 0;
-  return true;
-}
-
-void LogRgbeDataRead(Session& session) {
-  LogLine(session, "Got all data, closed source file.");
-  LogLine(session, session.Context.InputFileName);
-}
-
-void LogRgbeDecodingStart(Session& session) {
-  SetProgressRange(session, 1, session.Context.ImageHeight);
-  LogLine(session, "Decompressing RGBE data");
-}
-
-void LogRgbeDecodingEnd(Session& session, const std::uint32_t (&rowCounts)[3],
-                        std::int32_t startSeconds) {
-  for (int kind = 0; kind < 3; ++kind) {
-    LogLine(session, kRowCountLabels[kind] + FormatNumber(rowCounts[kind], 15));
-  }
-  LogLine(session, ElapsedLine("Decompressed RGBE data and RGBE image created in", startSeconds,
-                               ClockWholeSeconds(session)));
-}
-
-bool AbortRgbeRowHead(Session& session) {
-  return AbortRadianceJob(session, kRowHeadError);
-}
-
-bool LoadRgbeImage(Session& session, RgbeImage& image) {
-  JobContext& context = session.Context;
-  const std::uint32_t width = context.ImageWidth;
-  const std::uint32_t height = context.ImageHeight;
-  std::uint64_t position = 0, wanted = 0;
-  if (!StartRgbeDecoding(session, position, wanted)) return false;
-  if (wanted > std::numeric_limits<std::size_t>::max()) {
-    return AbortRadianceJob(session, "Not enough memory for the image.");
-  }
-  std::unique_ptr<std::uint8_t[]> encoded(new (std::nothrow)
-                                              std::uint8_t[static_cast<std::size_t>(wanted)]);
-  if (!encoded && wanted > 0) return AbortRadianceJob(session, "Not enough memory for the image.");
-  const auto planeSize = std::size_t{width} * height;
-  image.Width = width;
-  image.Height = height;
-  const auto assignPlanes = [planeSize](std::initializer_list<std::vector<std::uint8_t>*> list) {
-    try {
-      for (auto* plane : list) AssignZeroed(*plane, planeSize);
-      return true;
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-  };
-  // Faulting in the planes costs about as much as reading the file, so with a
-  // second core three of them are set up while the file is read.
-  bool helperAssigned = true;
-  std::thread helper;
-  if (WorkerThreadCount() > 1) {
-    try {
-      helper = std::thread([&] { helperAssigned = assignPlanes({&image.R, &image.G, &image.B}); });
-    } catch (const std::system_error&) {
-      // No thread to be had: the calling thread sets up all four.
-    }
-  }
-  PopulatePages(encoded.get(), static_cast<std::size_t>(wanted));
-  const std::size_t got = context.InputFile.Read(encoded.get(), static_cast<std::size_t>(wanted));
-  bool assigned = helper.joinable() ? assignPlanes({&image.E})
-                                    : assignPlanes({&image.R, &image.G, &image.B, &image.E});
-  if (helper.joinable()) {
-    helper.join();
-    assigned = assigned && helperAssigned;
-  }
-
-  context.InputFile.Close();
-  LogRgbeDataRead(session);
-
-  if (!assigned) {
-    image = RgbeImage();
-    return AbortRadianceJob(session, "Not enough memory for the image.");
-  }
-  const Planes planes{{image.R.data(), image.G.data(), image.B.data(), image.E.data()}, planeSize};
-  LogRgbeDecodingStart(session);
-  const std::int32_t start = ClockWholeSeconds(session);
-
-  RgbeData data(encoded.get(), got);
-  std::uint32_t rowCounts[3] = {0, 0, 0};
-  for (std::uint32_t y = 0; y < height; ++y) {
-    const int kind = DecodeRow(data, planes, std::size_t{width} * y, width);
-    if (kind < 0) {
-      image = RgbeImage();
-      return AbortRadianceJob(session, kRowHeadError);
-    }
-    ++rowCounts[kind];
-    SetProgressPosition(session, y);
-  }
-
-  LogRgbeDecodingEnd(session, rowCounts, start);
-  return true;
 }
 
 namespace {
@@ -498,22 +380,6 @@ bool RgbeBlockDecoder::DecodeNext() {
   }
   rowsDone_ += rows;
   return true;
-}
-
-bool AbortRadianceJob(Session& session, const std::string& cause) {
-  JobContext& context = session.Context;
-  session.Window.ShowMessageBox("Cannot handle data.", "LUMIVANE - Radiance", BoxKind::Warning);
-  context.FailureMessage = cause;
-  LogLine(session, cause);
-  context.InputFile.Close();
-  LogLine(session, "Closed file:");
-  LogLine(session, context.InputFileName);
-  context.OutputFile.Close();
-  RemoveFile(context.OutputFileName);
-  LogLine(session, "Closed and deleted file:");
-  LogLine(session, context.OutputFileName);
-  LogLine(session, SeparatorLine());
-  return false;
 }
 
 }  // namespace lumivane

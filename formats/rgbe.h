@@ -4,46 +4,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace lumivane {
 
 class BinaryFile;
 class RgbeData;
-class Session;
-
-struct RgbeImage {
-  std::uint32_t Width = 0;
-  std::uint32_t Height = 0;
-  // R, G, B mantissas and the shared exponent E; Width x Height bytes each,
-  // rows in stored order.
-  std::vector<std::uint8_t> R, G, B, E;
-};
 
 // (M + 0.5) / 256 x 2^(E - 128), exact in 32-bit float; no special case for E = 0.
 float RgbeToFloat(std::uint8_t mantissa, std::uint8_t exponent);
 
-// Reads the rest of InputFile, closes it and decodes every row. False after
-// AbortRadianceJob ran.
-bool LoadRgbeImage(Session& session, RgbeImage& image);
-
 // For tests: true decodes run lines one plain step at a time, the reference
 // for the chunked copies used otherwise.
 void UsePlainRgbeSteps(bool plain);
-
-// The streaming form of LoadRgbeImage's steps, for jobs that take the rows a
-// block at a time. StartRgbeDecoding checks the image size (aborting as
-// LoadRgbeImage does) and gives where the encoded bytes lie in InputFile;
-// LogRgbeDataRead, LogRgbeDecodingStart and LogRgbeDecodingEnd write the lines
-// around the decoding pass, the second also setting the progress range.
-bool StartRgbeDecoding(Session& session, std::uint64_t& offset, std::uint64_t& bytes);
-void LogRgbeDataRead(Session& session);
-void LogRgbeDecodingStart(Session& session);
-void LogRgbeDecodingEnd(Session& session, const std::uint32_t (&rowCounts)[3],
-                        std::int32_t startSeconds);
-// The abort for a row head that no row kind allows.
-bool AbortRgbeRowHead(Session& session);
 
 // A Radiance file's encoded bytes, read as the decoding reaches them through
 // a window of about a megabyte. A checksum of every byte read lets a second
@@ -78,7 +51,7 @@ class RgbeStream {
 };
 
 // An image's rows decoded in order, a block of rows at a time, to exactly the
-// pixels LoadRgbeImage gives them, without the whole image in memory. Two
+// pixels a decoding of the whole image at once gives them, without the whole image in memory. Two
 // blocks take turns: the one decoded last is not touched while the next one is
 // decoded, so another thread may use it (and overwrite it) meanwhile.
 class RgbeBlockDecoder {
@@ -124,9 +97,5 @@ class RgbeBlockDecoder {
   std::uint8_t previous_[4] = {};
   Block last_{};
 };
-
-// The failure routine of the jobs with Radiance input; deletes the output file.
-// Returns false.
-bool AbortRadianceJob(Session& session, const std::string& cause);
 
 }  // namespace lumivane

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/session.h"
-#include "shell/windowsystem.h"
+#include "steps/session.h"
+#include "steps/windowsystem.h"
 
 namespace lumivane::fuzzing {
 

@@ -10,10 +10,11 @@
 #include "fuzz/fuzzharness.h"
 #include "imaging/statistics.h"
 #include "imaging/tonemap.h"
-#include "shell/binaryfile.h"
+#include "io/binaryfile.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
-#include "shell/statuslog.h"
+#include "steps/statuslog.h"
+#include "tests/support/rgbeimage.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The PFM reader on any bytes.
-#include "formats/pfmreader.h"
 #include "fuzz/fuzzharness.h"
+#include "steps/pfmreader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace lumivane::fuzzing;

@@ -1,6 +1,6 @@
 // The Radiance header scan on any bytes.
-#include "formats/radiance.h"
 #include "fuzz/fuzzharness.h"
+#include "steps/radiance.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace lumivane::fuzzing;

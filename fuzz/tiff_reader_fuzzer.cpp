@@ -1,6 +1,6 @@
 // The float TIFF reader on any bytes.
-#include "formats/tiffreader.h"
 #include "fuzz/fuzzharness.h"
+#include "steps/tiffreader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace lumivane::fuzzing;

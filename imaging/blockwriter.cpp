@@ -1,6 +1,6 @@
 #include "imaging/blockwriter.h"
 
-#include "shell/binaryfile.h"
+#include "io/binaryfile.h"
 
 namespace lumivane {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <future>
 
-#include "shell/iobuffer.h"
+#include "io/iobuffer.h"
 
 namespace lumivane {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "imaging/parallel.h"
 #include "imaging/statistics.h"
+#include "io/parallel.h"
 
 namespace lumivane {
 

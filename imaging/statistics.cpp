@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "shell/statuslog.h"
+#include "formats/numbertext.h"
 
 namespace lumivane {
 
@@ -33,20 +33,19 @@ ImageStatistics ComputeImageStatistics(const ChannelAccumulators& accumulators,
   return s;
 }
 
-void LogImageStatistics(Session& session, const ImageStatistics& s) {
+std::array<std::string, 6> ImageStatisticsLines(const ImageStatistics& s) {
   const auto channelLine = [&](const char* label, int c) {
     return std::string(label) + FormatNumber(s.Minimum[c], 15) + "," +
            FormatNumber(s.Maximum[c], 15) + "," + FormatNumber(s.Sum[c], 15) + "," +
            FormatNumber(s.Average[c], 7);
   };
-  LogLine(session, "Statistics (Low, High, Sum, Average of values)");
-  LogLine(session, channelLine("Red:  ", kRed));
-  LogLine(session, channelLine("Green:", kGreen));
-  LogLine(session, channelLine("Blue: ", kBlue));
-  LogLine(session, "Grey: " + FormatNumber(s.GreyMinimum, 15) + "," +
-                       FormatNumber(s.GreyMaximum, 15) + "," + FormatNumber(s.GreySum, 15) +
-                       "," + FormatNumber(s.GreyAverage, 15));
-  LogLine(session, "Dynamic range (grey): " + FormatNumber(s.DynamicRange, 15));
+  return {"Statistics (Low, High, Sum, Average of values)",
+          channelLine("Red:  ", kRed),
+          channelLine("Green:", kGreen),
+          channelLine("Blue: ", kBlue),
+          "Grey: " + FormatNumber(s.GreyMinimum, 15) + "," + FormatNumber(s.GreyMaximum, 15) + "," +
+              FormatNumber(s.GreySum, 15) + "," + FormatNumber(s.GreyAverage, 15),
+          "Dynamic range (grey): " + FormatNumber(s.DynamicRange, 15)};
 }
 
 }  // namespace lumivane

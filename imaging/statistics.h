@@ -4,10 +4,9 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <string>
 
 namespace lumivane {
-
-class Session;
 
 // The 32-bit floats nearest to 1e30 and 1e-30, widened: start values and clamps.
 inline constexpr double kStatisticsHigh = static_cast<double>(1e30f);
@@ -48,7 +47,7 @@ struct ImageStatistics {
 ImageStatistics ComputeImageStatistics(const ChannelAccumulators& accumulators,
                                        std::uint32_t pixelCount, bool warmColours);
 
-// The six-line statistics block.
-void LogImageStatistics(Session& session, const ImageStatistics& statistics);
+// The six lines of the statistics block, in log order.
+std::array<std::string, 6> ImageStatisticsLines(const ImageStatistics& statistics);
 
 }  // namespace lumivane

@@ -1,4 +1,4 @@
-#include "shell/binaryfile.h"
+#include "io/binaryfile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

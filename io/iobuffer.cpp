@@ -1,4 +1,4 @@
-#include "shell/iobuffer.h"
+#include "io/iobuffer.h"
 
 namespace lumivane {
 

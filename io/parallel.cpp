@@ -1,4 +1,4 @@
-#include "imaging/parallel.h"
+#include "io/parallel.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -8,16 +8,16 @@
 #include <new>
 #include <string>
 
-#include "formats/pfmreader.h"
-#include "formats/pfmwriter.h"
-#include "formats/radiance.h"
-#include "formats/tiffreader.h"
-#include "formats/tiffwriter.h"
-#include "imaging/convertjobs.h"
-#include "imaging/floatjob.h"
-#include "imaging/hdrjob.h"
 #include "shell/helptexts.h"
-#include "shell/statuslog.h"
+#include "steps/convertjobs.h"
+#include "steps/floatjob.h"
+#include "steps/hdrjob.h"
+#include "steps/pfmreader.h"
+#include "steps/pfmwriter.h"
+#include "steps/radiance.h"
+#include "steps/statuslog.h"
+#include "steps/tiffreader.h"
+#include "steps/tiffwriter.h"
 
 namespace lumivane {
 
@@ -203,91 +203,6 @@ void ActivationChanged(Session& session, bool active) {
     session.Window.SetFocusedControl(session.RememberedFocus);
     session.RememberedFocus = 0;
   }
-}
-
-namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-long double ParseWholeNumber(std::string_view digits, int base) {
-  long double value = 0;
-  for (const char c : digits) {
-    const int lower = std::tolower(static_cast<unsigned char>(c));
-    int digit;
-    if (lower >= '0' && lower <= '9') {
-      digit = lower - '0';
-    } else if (lower >= 'a' && lower <= 'f') {
-      digit = lower - 'a' + 10;
-    } else {
-      break;
-    }
-    if (digit >= base) break;
-    value = value * base + digit;
-  }
-  return value;
-}
-
-}  // namespace
-
-long double ParseNumber(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) ++i;
-  if (i < text.size() && text[i] == '&') {
-    ++i;
-    int base = 8;
-    if (i < text.size()) {
-      switch (text[i]) {
-        case 'H':
-        case 'h':
-          base = 16;
-          ++i;
-          break;
-        case 'B':
-        case 'b':
-          base = 2;
-          ++i;
-          break;
-        case 'O':
-        case 'o':
-        case 'Q':
-        case 'q':
-          base = 8;
-          ++i;
-          break;
-        default:
-          break;
-      }
-    }
-    return ParseWholeNumber(text.substr(i), base);
-  }
-  std::string number;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) number += text[i++];
-  bool digits = false, point = false;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (std::isdigit(static_cast<unsigned char>(c))) {
-      digits = true;
-      number += c;
-    } else if (c == '.' && !point) {
-      point = true;
-      number += c;
-    } else {
-      break;
-    }
-  }
-  if (!digits) return 0;
-  if (i < text.size() && (text[i] == 'E' || text[i] == 'e' || text[i] == 'D' || text[i] == 'd')) {
-    std::size_t j = i + 1;
-    std::string exponent = "e";
-    if (j < text.size() && (text[j] == '+' || text[j] == '-')) exponent += text[j++];
-    const std::size_t first = j;
-    while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
-      exponent += text[j++];
-    if (j > first) number += exponent;
-  }
-  return std::strtold(number.c_str(), nullptr);
 }
 
 void PrepareForJob(Session& session) {

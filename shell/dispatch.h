@@ -5,8 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/numbertext.h"
 #include "shell/controlids.h"
-#include "shell/session.h"
+#include "steps/session.h"
 
 namespace lumivane {
 
@@ -29,7 +30,6 @@ void AcceptSettings(Session& session);
 // The activation-change focus memory.
 void ActivationChanged(Session& session, bool active);
 
-long double ParseNumber(std::string_view text);
 // 1 / contrast in extended precision, rounded to a 32-bit float, as [Accept] stores it.
 float PostGammaFromContrast(float contrast);
 

@@ -1,7 +1,7 @@
-#include "shell/session.h"
+#include "steps/session.h"
 
 #include "shell/dispatch.h"
-#include "shell/statuslog.h"
+#include "steps/statuslog.h"
 
 namespace lumivane {
 

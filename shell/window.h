@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "shell/session.h"
-#include "shell/windowsystem.h"
+#include "steps/session.h"
+#include "steps/windowsystem.h"
 
 class QAction;
 class QCheckBox;

@@ -1,4 +1,4 @@
-#include "imaging/convertjobs.h"
+#include "steps/convertjobs.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,11 +7,11 @@
 #include "formats/rgbe.h"
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
-#include "imaging/floatjob.h"
-#include "imaging/parallel.h"
-#include "imaging/rgbeblocks.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "io/parallel.h"
+#include "steps/floatjob.h"
+#include "steps/rgbeblocks.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 
 namespace lumivane {
 

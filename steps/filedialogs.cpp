@@ -1,9 +1,9 @@
-#include "shell/filedialogs.h"
+#include "steps/filedialogs.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "shell/session.h"
+#include "steps/session.h"
 
 namespace lumivane {
 

@@ -1,4 +1,4 @@
-#include "imaging/floatjob.h"
+#include "steps/floatjob.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,10 +9,10 @@
 
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
-#include "imaging/parallel.h"
 #include "imaging/statistics.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "io/parallel.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 
 namespace lumivane {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/iobuffer.h"
+#include "io/iobuffer.h"
 
 namespace lumivane {
 

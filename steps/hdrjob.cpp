@@ -1,4 +1,4 @@
-#include "imaging/hdrjob.h"
+#include "steps/hdrjob.h"
 
 #include <algorithm>
 #include <string>
@@ -7,11 +7,11 @@
 #include "formats/rgbe.h"
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
-#include "imaging/parallel.h"
-#include "imaging/rgbeblocks.h"
 #include "imaging/statistics.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "io/parallel.h"
+#include "steps/rgbeblocks.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 
 namespace lumivane {
 

@@ -1,15 +1,15 @@
-#include "formats/pfmreader.h"
+#include "steps/pfmreader.h"
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string_view>
 
-#include "imaging/floatjob.h"
-#include "shell/dispatch.h"
-#include "shell/filedialogs.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "formats/numbertext.h"
+#include "steps/filedialogs.h"
+#include "steps/floatjob.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 
 namespace lumivane {
 

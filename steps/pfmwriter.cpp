@@ -1,11 +1,11 @@
-#include "formats/pfmwriter.h"
+#include "steps/pfmwriter.h"
 
 #include <string>
 
-#include "imaging/floatjob.h"
-#include "shell/filedialogs.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "steps/filedialogs.h"
+#include "steps/floatjob.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 
 namespace lumivane {
 

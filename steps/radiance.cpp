@@ -1,4 +1,4 @@
-#include "formats/radiance.h"
+#include "steps/radiance.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,10 +8,10 @@
 #include <string>
 #include <string_view>
 
-#include "shell/dispatch.h"
-#include "shell/filedialogs.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "formats/numbertext.h"
+#include "steps/filedialogs.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 
 namespace lumivane {
 

@@ -1,9 +1,70 @@
-#include "imaging/rgbeblocks.h"
+#include "steps/rgbeblocks.h"
 
-#include "imaging/parallel.h"
-#include "shell/statuslog.h"
+#include <limits>
+
+#include "io/parallel.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 
 namespace lumivane {
+
+namespace {
+constexpr const char* kRowCountLabels[] = {"RLE-0 Lines:", "RLE-1 Lines:", "RLE-2 Lines:"};
+constexpr const char* kRowHeadError = "RLE type 2 header error.";
+}  // namespace
+
+bool StartRgbeDecoding(Session& session, std::uint64_t& offset, std::uint64_t& bytes) {
+  JobContext& context = session.Context;
+  const std::uint64_t pixels = std::uint64_t{context.ImageWidth} * context.ImageHeight;
+  if (pixels == 0 || pixels > std::numeric_limits<std::uint32_t>::max()) {
+    return AbortRadianceJob(session, "The image size cannot be handled.");
+  }
+  // Everything from the first pixel byte to the end of the file; a data start
+  // beyond the end leaves nothing to read.
+  offset = context.InputFile.Position();
+  const std::uint64_t fileSize = context.InputFile.Size().value_or(0);
+  bytes = fileSize > offset ? fileSize - offset : 0;
+  return true;
+}
+
+void LogRgbeDataRead(Session& session) {
+  LogLine(session, "Got all data, closed source file.");
+  LogLine(session, session.Context.InputFileName);
+}
+
+void LogRgbeDecodingStart(Session& session) {
+  SetProgressRange(session, 1, session.Context.ImageHeight);
+  LogLine(session, "Decompressing RGBE data");
+}
+
+void LogRgbeDecodingEnd(Session& session, const std::uint32_t (&rowCounts)[3],
+                        std::int32_t startSeconds) {
+  for (int kind = 0; kind < 3; ++kind) {
+    LogLine(session, kRowCountLabels[kind] + FormatNumber(rowCounts[kind], 15));
+  }
+  LogLine(session, ElapsedLine("Decompressed RGBE data and RGBE image created in", startSeconds,
+                               ClockWholeSeconds(session)));
+}
+
+bool AbortRgbeRowHead(Session& session) {
+  return AbortRadianceJob(session, kRowHeadError);
+}
+
+bool AbortRadianceJob(Session& session, const std::string& cause) {
+  JobContext& context = session.Context;
+  session.Window.ShowMessageBox("Cannot handle data.", "LUMIVANE - Radiance", BoxKind::Warning);
+  context.FailureMessage = cause;
+  LogLine(session, cause);
+  context.InputFile.Close();
+  LogLine(session, "Closed file:");
+  LogLine(session, context.InputFileName);
+  context.OutputFile.Close();
+  RemoveFile(context.OutputFileName);
+  LogLine(session, "Closed and deleted file:");
+  LogLine(session, context.OutputFileName);
+  LogLine(session, SeparatorLine());
+  return false;
+}
 
 bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers& workers,
                          bool rowIndexes, const RgbeBlockWork& work) {

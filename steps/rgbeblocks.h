@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "formats/rgbe.h"
 
@@ -13,6 +14,22 @@ namespace lumivane {
 
 class RowWorkers;
 class Session;
+
+// The steps around the decoding of a Radiance job's pixels. StartRgbeDecoding
+// checks the image size and gives where the encoded bytes lie in InputFile;
+// LogRgbeDataRead, LogRgbeDecodingStart and LogRgbeDecodingEnd write the lines
+// around the decoding pass, the second also setting the progress range.
+bool StartRgbeDecoding(Session& session, std::uint64_t& offset, std::uint64_t& bytes);
+void LogRgbeDataRead(Session& session);
+void LogRgbeDecodingStart(Session& session);
+void LogRgbeDecodingEnd(Session& session, const std::uint32_t (&rowCounts)[3],
+                        std::int32_t startSeconds);
+// The abort for a row head that no row kind allows.
+bool AbortRgbeRowHead(Session& session);
+
+// The failure routine of the jobs with Radiance input; deletes the output file.
+// Returns false.
+bool AbortRadianceJob(Session& session, const std::string& cause);
 
 // Pixels decoded per block: the decoded rows stay in the processor's caches
 // while they are used.

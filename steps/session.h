@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "shell/binaryfile.h"
-#include "shell/windowsystem.h"
+#include "io/binaryfile.h"
+#include "steps/windowsystem.h"
 
 namespace lumivane {
 

@@ -5,9 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "formats/numbertext.h"
+
 namespace lumivane {
 
 class Session;
+struct ImageStatistics;
 
 // 72 hyphen-minus characters.
 const std::string& SeparatorLine();
@@ -16,16 +19,8 @@ void LogLine(Session& session, std::string_view text);
 // Closes InputFile, logs "Closed file:", the path and the separator; returns false.
 bool CloseInputFile(Session& session);
 
-// At most `digits` significant digits (1 to 18; 0 means 18) of the exact value;
-// a sign character (space or "-"), no zero before the decimal point, exponent
-// form when needed.
-std::string FormatNumber(long double value, int digits);
-std::string FormatNumber(double value, int digits);
-std::string FormatNumber(float value, int digits);
-std::string FormatNumber(std::uint64_t value, int digits);
-std::string FormatNumber(std::int64_t value, int digits);
-std::string FormatNumber(std::uint32_t value, int digits);
-std::string FormatNumber(std::int32_t value, int digits);
+// The six-line statistics block.
+void LogImageStatistics(Session& session, const ImageStatistics& statistics);
 
 // Local time of day in seconds since midnight, from the session's clock.
 long double ClockSeconds(Session& session);

@@ -1,4 +1,4 @@
-#include "formats/tiffreader.h"
+#include "steps/tiffreader.h"
 
 #include <algorithm>
 #include <array>
@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "imaging/floatjob.h"
-#include "shell/filedialogs.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "steps/filedialogs.h"
+#include "steps/floatjob.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 
 namespace lumivane {
 

@@ -1,13 +1,13 @@
-#include "formats/tiffwriter.h"
+#include "steps/tiffwriter.h"
 
 #include <cstring>
 #include <ctime>
 #include <limits>
 #include <string>
 
-#include "shell/filedialogs.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "steps/filedialogs.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 
 namespace lumivane {
 

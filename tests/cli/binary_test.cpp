@@ -17,7 +17,7 @@
 #include "cli/escape.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
-#include "shell/session.h"
+#include "steps/session.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/testfiles.h"

@@ -7,9 +7,9 @@
 
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
-#include "shell/filedialogs.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "steps/filedialogs.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {

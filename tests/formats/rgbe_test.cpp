@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "shell/binaryfile.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "io/binaryfile.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/recordingwindow.h"
+#include "tests/support/rgbeimage.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/binaryfile.h"
+#include "io/binaryfile.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {

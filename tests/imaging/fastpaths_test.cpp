@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "formats/rgbe.h"
-#include "imaging/parallel.h"
 #include "imaging/tonemap.h"
+#include "io/parallel.h"
 
 namespace lumivane {
 namespace {

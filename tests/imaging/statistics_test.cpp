@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "formats/rgbe.h"
-#include "shell/session.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 #include "tests/support/recordingwindow.h"
 
 namespace lumivane {

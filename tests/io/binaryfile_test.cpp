@@ -1,4 +1,4 @@
-#include "shell/binaryfile.h"
+#include "io/binaryfile.h"
 
 #include <gtest/gtest.h>
 

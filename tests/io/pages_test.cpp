@@ -1,4 +1,4 @@
-#include "shell/pages.h"
+#include "io/pages.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "shell/statuslog.h"
+#include "steps/statuslog.h"
 
 namespace lumivane {
 namespace {

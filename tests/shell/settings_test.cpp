@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "shell/dispatch.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 #include "tests/support/recordingwindow.h"
 
 namespace lumivane {

@@ -1,4 +1,4 @@
-#include "imaging/convertjobs.h"
+#include "steps/convertjobs.h"
 
 #include <gtest/gtest.h>
 

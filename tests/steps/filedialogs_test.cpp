@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "shell/filedialogs.h"
-#include "shell/session.h"
+#include "steps/filedialogs.h"
+#include "steps/session.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/testfiles.h"
 

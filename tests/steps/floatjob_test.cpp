@@ -1,4 +1,4 @@
-#include "imaging/floatjob.h"
+#include "steps/floatjob.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -13,7 +13,7 @@
 
 #include "imaging/statistics.h"
 #include "imaging/tonemap.h"
-#include "shell/binaryfile.h"
+#include "io/binaryfile.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "tests/support/floatfiles.h"

@@ -1,4 +1,4 @@
-#include "imaging/hdrjob.h"
+#include "steps/hdrjob.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,15 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "formats/radiance.h"
 #include "formats/rgbe.h"
-#include "formats/tiffwriter.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "steps/radiance.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
+#include "steps/tiffwriter.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/recordingwindow.h"
+#include "tests/support/rgbeimage.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {

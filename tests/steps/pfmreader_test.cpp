@@ -1,4 +1,4 @@
-#include "formats/pfmreader.h"
+#include "steps/pfmreader.h"
 
 #include <gtest/gtest.h>
 

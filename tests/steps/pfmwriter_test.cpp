@@ -1,4 +1,4 @@
-#include "formats/pfmwriter.h"
+#include "steps/pfmwriter.h"
 
 #include <gtest/gtest.h>
 

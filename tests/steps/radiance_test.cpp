@@ -1,12 +1,12 @@
-#include "formats/radiance.h"
+#include "steps/radiance.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/testfiles.h"

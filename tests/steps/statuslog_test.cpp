@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "shell/dispatch.h"
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/testfiles.h"
 

@@ -1,12 +1,12 @@
-#include "formats/tiffreader.h"
+#include "steps/tiffreader.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "formats/tiffwriter.h"
 #include "shell/controlids.h"
+#include "steps/tiffwriter.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/testfiles.h"
 

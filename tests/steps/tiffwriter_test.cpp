@@ -1,4 +1,4 @@
-#include "formats/tiffwriter.h"
+#include "steps/tiffwriter.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <tuple>
 #include <vector>
 
-#include "shell/session.h"
-#include "shell/statuslog.h"
+#include "steps/session.h"
+#include "steps/statuslog.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/testfiles.h"
 

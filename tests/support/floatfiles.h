@@ -80,7 +80,7 @@ FloatImage ParseLittleEndianPfm(const Bytes& file);
 
 }  // namespace lumivane::testing
 
-#include "shell/session.h"
+#include "steps/session.h"
 #include "tests/support/recordingwindow.h"
 
 namespace lumivane::testing {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/windowsystem.h"
+#include "steps/windowsystem.h"
 
 namespace lumivane::testing {
 
