@@ -12,6 +12,8 @@
 #include "cli/escape.h"
 #include "cli/inputformat.h"
 #include "io/binaryfile.h"
+#include "cli/outputformat.h"
+#include "cli/outputoptions.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "steps/session.h"
@@ -19,11 +21,6 @@
 namespace lumivane {
 
 namespace {
-
-constexpr const char* kConversionList =
-    "the four conversions are HDR > TIFF, HDR > PFM, PFM > TIFF and TIFF > PFM (INPUT a "
-    "Radiance, PFM or float TIFF file by its first bytes; OUTPUT ending in .tif or .tiff for a "
-    "96-bit float TIFF, in .pfm for a PFM)";
 
 bool IsDecimalText(std::string_view text) {
   std::size_t i = 0;
@@ -78,6 +75,8 @@ struct JobRequest {
   float PostGamma = 1.2f;
   bool Warm = false;
   bool Quiet = false;
+  // Set for an output or pair that no menu command writes.
+  std::optional<JobChain> Chain;
 };
 
 int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool errIsTerminal) {
@@ -94,7 +93,11 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
   session.Settings.PostGamma = request.PostGamma;
   // The checkbox reaches the settings through the dispatcher, as a click does.
   if (request.Warm) HandleCommand(session, kWarmColoursBoxId);
-  HandleCommand(session, request.CommandId);
+  if (request.Chain) {
+    RunJobChain(session, *request.Chain);
+  } else {
+    HandleCommand(session, request.CommandId);
+  }
   window.ClearProgress();
   out.flush();
   if (!out) {
@@ -151,9 +154,13 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   std::string postGammaText;
   bool warm = false;
   bool quiet = false;
+  OutputSwitches switches;
 
   CLI::App* tonemap = app.add_subcommand(
-      "tonemap", "Tone-map INPUT (Radiance, float TIFF or PFM) to the 24-bit TIFF OUTPUT.");
+      "tonemap",
+      "Tone-map INPUT (Radiance, float TIFF or PFM) to OUTPUT, an 8-bit RGB image whose kind "
+      "its extension gives: .tif or .tiff a 24-bit TIFF, .png a PNG (the TIFF's pixel bytes), "
+      ".jpg or .jpeg a JPEG.");
   tonemap
       ->add_option("--brightness", brightnessText,
                    "Brightness, 0.01 to 50; higher is brighter (default 0.8)")
@@ -177,20 +184,23 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   tonemap->add_flag("--warm", warm, "Warm colours: each channel's own average");
   tonemap->add_flag("-q,--quiet", quiet, "No log, progress or success text; failures only");
   tonemap->add_option("INPUT", input, "The image to tone-map")->type_name("")->required();
-  tonemap->add_option("OUTPUT", output, "The 24-bit TIFF to write (replaced if it exists)")
+  AddToneMapOutputOptions(*tonemap, switches);
+  tonemap->add_option("OUTPUT", output, "The image to write (replaced if it exists)")
       ->type_name("")
       ->required();
 
   CLI::App* convert = app.add_subcommand(
       "convert",
-      "Convert INPUT to OUTPUT without tone-mapping: Radiance > TIFF, Radiance > PFM, "
-      "PFM > TIFF or TIFF > PFM, by INPUT's first bytes and OUTPUT's extension (.tif, .tiff: "
-      "96-bit float TIFF; .pfm: PFM).");
+      "Convert INPUT (Radiance, float TIFF or PFM, by its first bytes) to OUTPUT without "
+      "tone-mapping, any format to any other or to itself; OUTPUT's extension gives its kind: "
+      ".tif or .tiff a 96-bit float TIFF, .pfm a PFM, .hdr a Radiance file, .exr an OpenEXR "
+      "file.");
   convert->add_flag("-q,--quiet", quiet, "No log, progress or success text; failures only");
   convert->add_option("INPUT", input, "The Radiance, float TIFF or PFM image")
       ->type_name("")
       ->required();
-  convert->add_option("OUTPUT", output, "The file to write: .tif, .tiff or .pfm")
+  AddConvertOutputOptions(*convert, switches);
+  convert->add_option("OUTPUT", output, "The file to write: .tif, .tiff, .pfm, .hdr or .exr")
       ->type_name("")
       ->required();
 
@@ -207,23 +217,20 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
                               ? *ParseSettingValue(postGammaText)
                               : PostGammaFromContrast(*ParseSettingValue(contrastText));
       request.Warm = warm;
+      const OutputFormat kind = ToneMapOutputFormat(output, request.OutputPath);
+      const RowOutputOptions options = CheckOutputSwitches(*tonemap, switches, kind);
       const std::optional<InputFormat> format = RecogniseInput(request.InputPath, err, &status);
       if (!format) return status;
       request.CommandId = *ToneMapCommandFor(*format);
+      request.Chain = ToneMapChainFor(*format, kind, options);
     } else {
-      const OutputKind kind = OutputKindFromName(output);
-      if (kind == OutputKind::Unknown)
-        throw CLI::ValidationError(
-            "OUTPUT", "'" + output + "' does not end in .tif, .tiff or .pfm; " + kConversionList);
+      const OutputFormat kind = ConvertOutputFormat(output);
+      const RowOutputOptions options = CheckOutputSwitches(*convert, switches, kind);
       const std::optional<InputFormat> format = RecogniseInput(request.InputPath, err, &status);
       if (!format) return status;
-      const std::optional<int> command = ConvertCommandFor(*format, kind);
-      if (!command)
-        throw CLI::ValidationError("OUTPUT",
-                                   "no conversion from a " + std::string(InputFormatName(*format)) +
-                                       " input to a " + (kind == OutputKind::Pfm ? "PFM" : "TIFF") +
-                                       " output; " + kConversionList);
-      request.CommandId = *command;
+      const OutputKind classic = OutputKindFromName(output);
+      request.CommandId = ConvertCommandFor(*format, classic).value_or(0);
+      request.Chain = ConvertChainFor(*format, kind, options);
     }
   } catch (const CLI::ParseError& error) {
     // Usage messages quote the arguments, file names among them.

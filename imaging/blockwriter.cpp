@@ -1,6 +1,9 @@
 #include "imaging/blockwriter.h"
 
 #include "io/binaryfile.h"
+#include <string>
+
+#include "formats/imagerows.h"
 
 namespace lumivane {
 
@@ -36,6 +39,10 @@ void BlockWriter::Start(std::size_t bytes) {
   const std::uint64_t at = at_;
   if (!positioned) offset_ += bytes;
   const auto write = [this, data, bytes, positioned, at] {
+    if (sink_) {
+      std::string error;
+      return sink_->WriteRows(data, static_cast<std::uint32_t>(bytes / sinkRowBytes_), error);
+    }
     return positioned ? file_.WriteAt(data, bytes, at) : file_.Write(data, bytes);
   };
   if (overlap_) {
@@ -43,6 +50,11 @@ void BlockWriter::Start(std::size_t bytes) {
   } else {
     written_ = write();
   }
+}
+
+void BlockWriter::SendTo(ByteRowSink* sink, std::size_t rowBytes) {
+  sink_ = sink;
+  sinkRowBytes_ = rowBytes;
 }
 
 }  // namespace lumivane

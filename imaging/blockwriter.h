@@ -12,6 +12,7 @@
 namespace lumivane {
 
 class BinaryFile;
+class ByteRowSink;
 
 class BlockWriter {
  public:
@@ -35,6 +36,10 @@ class BlockWriter {
   void Start(std::size_t bytes);
   // Whether any block was started.
   bool Started() const { return started_; }
+  // Blocks of whole rows of `rowBytes` go to `sink` instead, in the order
+  // they are started (positions are ignored); nothing changes when it is null.
+  // A failed sink write fails Finish() as a failed file write does.
+  void SendTo(ByteRowSink* sink, std::size_t rowBytes);
 
  private:
   BinaryFile& file_;
@@ -47,6 +52,8 @@ class BlockWriter {
   std::future<bool> pending_;
   bool written_ = true;
   bool started_ = false;
+  ByteRowSink* sink_ = nullptr;
+  std::size_t sinkRowBytes_ = 0;
 };
 
 }  // namespace lumivane

@@ -98,6 +98,8 @@ bool RunStep(Session& session, const JobStep& step) {
   return false;
 }
 
+}  // namespace
+
 void RunJobChain(Session& session, const JobChain& chain) {
   // One job at a time owns the job context; a command that arrives while a
   // dialog of a running job is open starts nothing.
@@ -110,11 +112,15 @@ void RunJobChain(Session& session, const JobChain& chain) {
   // Steps close what they own; this only guards against a handle left behind.
   session.Context.InputFile.Close();
   session.Context.OutputFile.Close();
+  session.Context.ToneMappedRows.reset();
+  session.Context.ConvertedRows.reset();
   if (succeeded)
     session.Window.ShowMessageBox(chain.SuccessText, "LUMIVANE - Success.", BoxKind::Information);
   RestoreAfterJob(session);
   session.JobRunning = false;
 }
+
+namespace {
 
 void ShowHelp(Session& session, std::string (*builder)(), const char* title) {
   session.Window.ShowMessageBox(builder(), title, BoxKind::Information);

@@ -23,6 +23,10 @@ const std::vector<MenuItem>& MenuTable();
 // The real readers, writers and jobs, one chain per job command.
 std::array<JobChain, 7> DefaultJobChains();
 
+// Runs one chain as a job command runs: the command line's chains for the
+// outputs beyond the menu's go through here.
+void RunJobChain(Session& session, const JobChain& chain);
+
 // Receives every command id (low 16 bits of the command event).
 void HandleCommand(Session& session, int commandId);
 // [Accept]: validates both boxes, writes them back and sets the settings.

@@ -78,4 +78,13 @@ bool SavePfmDialog(Session& session) {
                                         {{"PFM", "*.pfm"}, {"All Files", "*.*"}}, "pfm"));
 }
 
+bool SaveImageDialog(Session& session, const char* name,
+                     std::initializer_list<const char*> extensions) {
+  std::vector<FileFilter> filters;
+  for (const char* extension : extensions) filters.push_back({name, std::string("*.") + extension});
+  filters.push_back({"All Files", "*.*"});
+  return RunSaveDialog(
+      session, Request(DialogKind::Save, "LUMIVANE Save", std::move(filters), *extensions.begin()));
+}
+
 }  // namespace lumivane

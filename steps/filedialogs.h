@@ -1,6 +1,8 @@
 // The five file choices. Each opens the chosen file into the job context.
 #pragma once
 
+#include <initializer_list>
+
 namespace lumivane {
 
 class Session;
@@ -10,5 +12,9 @@ bool OpenTiffDialog(Session& session);
 bool OpenPfmDialog(Session& session);
 bool SaveTiffDialog(Session& session);
 bool SavePfmDialog(Session& session);
+// The save dialog for the formats written through libraries: `name` (such as
+// "PNG") and its extensions, the first one the default, without dots.
+bool SaveImageDialog(Session& session, const char* name,
+                     std::initializer_list<const char*> extensions);
 
 }  // namespace lumivane

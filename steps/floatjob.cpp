@@ -9,8 +9,9 @@
 
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
-#include "imaging/statistics.h"
 #include "io/parallel.h"
+#include "imaging/rowjobs.h"
+#include "imaging/statistics.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
 
@@ -130,6 +131,7 @@ bool AbortFloatJob(Session& session, const std::string& message) {
 
 bool ToneMapFloatImage(Session& session) {
   JobContext& context = session.Context;
+  const std::unique_ptr<ByteRowSink> sink = std::move(context.ToneMappedRows);
   const std::uint32_t width = context.ImageWidth;
   const std::uint32_t height = context.ImageHeight;
   const bool intel = context.SourceIntelOrder;
@@ -199,6 +201,7 @@ bool ToneMapFloatImage(Session& session) {
     RowWorkers workers;
     rows.ShareReadsWith(workers);
     BlockWriter writer(context.OutputFile, workers.Threads() > 1);
+    writer.SendTo(sink.get(), outputRowBytes);
     while (rows.RowsRead() < height) {
       const std::uint32_t first = rows.RowsRead();
       std::uint32_t count = 0;
@@ -217,6 +220,7 @@ bool ToneMapFloatImage(Session& session) {
         return false;
     }
     if (!FinishLastRowBlock(session, writer, height)) return false;
+    if (!FinishSink(sink.get())) return AbortFloatJob(session, WriteFailureMessage(session));
   }
   context.InputFile.Close();
   context.OutputFile.Close();

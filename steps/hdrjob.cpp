@@ -7,9 +7,10 @@
 #include "formats/rgbe.h"
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
-#include "imaging/statistics.h"
 #include "io/parallel.h"
 #include "steps/rgbeblocks.h"
+#include "imaging/rowjobs.h"
+#include "imaging/statistics.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
 
@@ -50,6 +51,7 @@ bool FailWriting(Session& session) {
 
 bool ToneMapHdrImage(Session& session) {
   JobContext& context = session.Context;
+  const std::unique_ptr<ByteRowSink> sink = std::move(context.ToneMappedRows);
   const std::uint32_t width = context.ImageWidth;
   const std::uint32_t height = context.ImageHeight;
   std::uint64_t offset = 0, bytes = 0;
@@ -102,6 +104,7 @@ bool ToneMapHdrImage(Session& session) {
   const std::uint64_t dataStart = context.OutputFile.Position();
   // A block is written while the next one is tone-mapped.
   BlockWriter writer(context.OutputFile, workers.Threads() > 1);
+  writer.SendTo(sink.get(), rowBytes);
   bool writing = true;
   std::uint8_t* out = nullptr;
   RgbeBlockWork mapping;
@@ -136,7 +139,7 @@ bool ToneMapHdrImage(Session& session) {
   LogLine(session, "Writing to destination file.");
   SetProgressRange(session, 1, height);
   start = ClockWholeSeconds(session);
-  if (!writing) return FailWriting(session);
+  if (!writing || !FinishSink(sink.get())) return FailWriting(session);
   for (std::uint32_t y = 1; y <= height; ++y) SetProgressPosition(session, y);
   context.OutputFile.Close();
   LogLine(session,

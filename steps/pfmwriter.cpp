@@ -20,6 +20,10 @@ std::string Digits(std::uint32_t value) {
 
 }  // namespace
 
+std::string PfmHeaderText(std::uint32_t width, std::uint32_t height) {
+  return "PF\n" + Digits(width) + " " + Digits(height) + "\n-1.00000\n";
+}
+
 bool WritePfmHeader(Session& session) {
   JobContext& context = session.Context;
   // Checked before a file is created: the jobs count pixel bytes in 32 bits.
@@ -38,8 +42,7 @@ bool WritePfmHeader(Session& session) {
   LogLine(session, "Input file opened:");
   LogLine(session, context.InputFileName);
   LogLine(session, "Creating Wrapper for 96-bit PFM file.");
-  const std::string header =
-      "PF\n" + Digits(context.ImageWidth) + " " + Digits(context.ImageHeight) + "\n-1.00000\n";
+  const std::string header = PfmHeaderText(context.ImageWidth, context.ImageHeight);
   if (!context.OutputFile.Write(header.data(), header.size()))
     return AbortFloatJob(session, WriteFailureMessage(session));
   LogLine(session, "Wrapper written to file " + context.OutputFileName);

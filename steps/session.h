@@ -5,10 +5,12 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "io/binaryfile.h"
 #include "steps/windowsystem.h"
+#include "formats/imagerows.h"
 
 namespace lumivane {
 
@@ -33,6 +35,10 @@ struct JobContext {
   // cleared by the job that consumes it.
   bool InputRowsBottomUp = false;
   bool OutputRowsBottomUp = false;
+  // An output written through a library codec: its writer step opens the
+  // sink behind the header, the job takes it and sends every row there.
+  std::unique_ptr<ByteRowSink> ToneMappedRows;
+  std::unique_ptr<FloatRowSink> ConvertedRows;
 };
 
 class Session;

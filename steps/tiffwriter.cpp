@@ -154,6 +154,11 @@ bool WriteTiff96Header(Session& session) {
   return WriteTiffHeader(session, kTiff96);
 }
 
+std::array<std::uint8_t, kTiffHeaderSize> Tiff96HeaderBytes(std::uint32_t width,
+                                                            std::uint32_t height) {
+  return AssembleHeader(kTiff96, width, height, width * height * kTiff96.BytesPerPixel);
+}
+
 std::array<std::uint8_t, 4> EncodeLong32(std::uint32_t value) {
   return {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>((value >> 8) & 0xFF),
           static_cast<std::uint8_t>((value >> 16) & 0xFF), static_cast<std::uint8_t>(value >> 24)};

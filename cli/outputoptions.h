@@ -1,0 +1,34 @@
+// The command line's output switches (--quality, --half, --compression) and
+// the output's kind from its name, with their usage errors.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+#include "cli/outputformat.h"
+
+namespace lumivane {
+
+struct OutputSwitches {
+  int Quality = kDefaultJpegQuality;
+  bool Half = false;
+  std::string Compression = "zip";
+};
+
+// tonemap: --quality N. convert: --half, --compression NAME.
+void AddToneMapOutputOptions(CLI::App& verb, OutputSwitches& switches);
+void AddConvertOutputOptions(CLI::App& verb, OutputSwitches& switches);
+
+// The output's format, or a usage error that lists the known extensions. A
+// tone-mapping OUTPUT without an extension that names a device or a pipe
+// (no regular file) is the 24-bit TIFF, as before extensions chose the kind.
+OutputFormat ToneMapOutputFormat(const std::string& given, const std::string& absolute);
+OutputFormat ConvertOutputFormat(const std::string& given);
+
+// The switches as options for `format`; a usage error for a switch given for
+// an output it does not apply to.
+RowOutputOptions CheckOutputSwitches(const CLI::App& verb, const OutputSwitches& switches,
+                                     OutputFormat format);
+
+}  // namespace lumivane

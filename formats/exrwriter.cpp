@@ -1,0 +1,159 @@
+#include "formats/exrwriter.h"
+
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfIO.h>
+#include <ImfOutputFile.h>
+#include <half.h>
+
+#include <Iex.h>
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <vector>
+
+#include "io/binaryfile.h"
+
+namespace lumivane {
+
+namespace {
+
+constexpr std::array<std::string_view, 10> kCompressionNames = {
+    "none", "rle", "zips", "zip", "piz", "pxr24", "b44", "b44a", "dwaa", "dwab"};
+
+// The library's output stream over our file. The library writes the line
+// offset table last, seeking back to it, and reports no error from its
+// destructor: a failed write is remembered here.
+class FileStream final : public Imf::OStream {
+ public:
+  explicit FileStream(BinaryFile& file) : Imf::OStream("output"), file_(file) {
+    start_ = file.Position();
+  }
+
+  void write(const char data[], int count) override {
+    if (count <= 0) return;
+    if (!file_.WriteAt(data, static_cast<std::size_t>(count), start_ + position_)) {
+      if (error_.empty()) error_ = file_.ErrorText();
+      throw Iex::IoExc(error_);
+    }
+    position_ += static_cast<std::uint64_t>(count);
+    written_ = std::max(written_, position_);
+  }
+  std::uint64_t tellp() override { return position_; }
+  void seekp(std::uint64_t position) override { position_ = position; }
+
+  const std::string& Error() const { return error_; }
+  // Leaves the file's position behind the bytes written.
+  bool End() {
+    if (!error_.empty()) return false;
+    return file_.Seek(start_ + written_);
+  }
+
+ private:
+  BinaryFile& file_;
+  std::uint64_t start_ = 0;
+  std::uint64_t position_ = 0;
+  std::uint64_t written_ = 0;
+  std::string error_;
+};
+
+class ExrSink final : public FloatRowSink {
+ public:
+  ExrSink(BinaryFile& file, std::uint32_t width) : stream_(file), width_(width) {}
+
+  bool Start(std::uint32_t height, const ExrOptions& options) {
+    Imf::Header header(static_cast<int>(width_), static_cast<int>(height));
+    header.compression() = static_cast<Imf::Compression>(options.Compression);
+    half_ = options.Half;
+    const Imf::PixelType type = half_ ? Imf::HALF : Imf::FLOAT;
+    for (const char* name : {"R", "G", "B"}) header.channels().insert(name, Imf::Channel(type));
+    output_ = std::make_unique<Imf::OutputFile>(stream_, header, static_cast<int>(options.Threads));
+    return true;
+  }
+
+  bool WriteRows(const float* source, std::uint32_t rowCount, std::string& error) override {
+    return Guarded(error, [&] {
+      // The library writes half channels from half slices only.
+      const void* data = source;
+      std::size_t pixel = 3 * sizeof(float);
+      if (half_) {
+        halves_.resize(std::size_t{width_} * 3 * rowCount);
+        for (std::size_t i = 0; i < halves_.size(); ++i) halves_[i] = Imath::half(source[i]);
+        data = halves_.data();
+        pixel = 3 * sizeof(Imath::half);
+      }
+      // The rows' slices start at the image row they hold.
+      const Imath::V2i origin(0, static_cast<int>(next_));
+      Imf::FrameBuffer frame;
+      for (int c = 0; c < 3; ++c) {
+        frame.insert(c == 0   ? "R"
+                     : c == 1 ? "G"
+                              : "B",
+                     Imf::Slice::Make(half_ ? Imf::HALF : Imf::FLOAT,
+                                      static_cast<const char*>(data) + c * pixel / 3, origin,
+                                      width_, rowCount, pixel, pixel * width_));
+      }
+      output_->setFrameBuffer(frame);
+      output_->writePixels(static_cast<int>(rowCount));
+      next_ += rowCount;
+    });
+  }
+
+  bool Finish(std::string& error) override {
+    const bool closed = Guarded(error, [&] { output_.reset(); });
+    if (closed && stream_.End()) return true;
+    if (error.empty()) error = stream_.Error();
+    return false;
+  }
+
+  template <typename Work>
+  bool Guarded(std::string& error, Work work) {
+    try {
+      work();
+      if (stream_.Error().empty()) return true;
+      error = stream_.Error();
+      return false;
+    } catch (const std::exception& failure) {
+      error = stream_.Error().empty() ? failure.what() : stream_.Error();
+      return false;
+    }
+  }
+
+ private:
+  FileStream stream_;
+  std::uint32_t width_;
+  std::uint32_t next_ = 0;
+  bool half_ = false;
+  std::vector<Imath::half> halves_;
+  std::unique_ptr<Imf::OutputFile> output_;
+};
+
+}  // namespace
+
+std::optional<int> ExrCompressionFromName(std::string_view name) {
+  for (std::size_t i = 0; i < kCompressionNames.size(); ++i)
+    if (kCompressionNames[i] == name) return static_cast<int>(i);
+  return std::nullopt;
+}
+
+const char* ExrCompressionNames() {
+  return "none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa, dwab";
+}
+
+std::unique_ptr<FloatRowSink> OpenExrSink(BinaryFile& file, std::uint32_t width,
+                                          std::uint32_t height, const ExrOptions& options,
+                                          std::string& error) {
+  // The library counts pixels in int.
+  if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) {
+    error = "the image is too large or empty for an OpenEXR file";
+    return nullptr;
+  }
+  auto sink = std::make_unique<ExrSink>(file, width);
+  bool started = false;
+  if (!sink->Guarded(error, [&] { started = sink->Start(height, options); }) || !started)
+    return nullptr;
+  return sink;
+}
+
+}  // namespace lumivane

@@ -1,0 +1,56 @@
+// Images as rows of 32-bit float RGB, top row first, read and written a block of
+// rows at a time. The formats beyond the three classic ones (read and written
+// through the field's libraries) meet the jobs here, so that every job streams
+// and keeps memory flat in the image height. Pure code: no session, log or window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lumivane {
+
+// What a reader found in a file's header, for the log and for `info`.
+struct ImageDescription {
+  // Short upper-case name used in texts such as "EXR Tonemapping concluded.".
+  std::string FormatName;
+  std::uint32_t Width = 0;
+  std::uint32_t Height = 0;
+  // Header lines in the log's style: a label, then the value.
+  std::vector<std::string> HeaderLines;
+};
+
+// A source of float RGB rows, three floats per pixel, R G B, no padding.
+// Callers read rows in increasing order, each row once per pass; Rewind()
+// starts a new pass (the tone-mapping jobs read twice). Alpha is dropped, grey
+// is given to R, G and B.
+class ImageRowSource {
+ public:
+  virtual ~ImageRowSource() = default;
+  virtual const ImageDescription& Description() const = 0;
+  // Fills `rowCount` rows from the next unread one into `destination`
+  // (rowCount * Width * 3 floats). False with `error` set (a reason in words,
+  // naming no file: the caller adds the file name) when the file cannot give them.
+  virtual bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) = 0;
+  virtual bool Rewind(std::string& error) = 0;
+};
+
+// A sink of rows, top row first, each row Width pixels. The float sink takes
+// three floats per pixel, the byte sink three bytes per pixel (8-bit RGB, the
+// tone-mapped output). Finish() writes what is still buffered; the caller
+// closes and commits the file only after it returned true.
+class FloatRowSink {
+ public:
+  virtual ~FloatRowSink() = default;
+  virtual bool WriteRows(const float* source, std::uint32_t rowCount, std::string& error) = 0;
+  virtual bool Finish(std::string& error) = 0;
+};
+
+class ByteRowSink {
+ public:
+  virtual ~ByteRowSink() = default;
+  virtual bool WriteRows(const std::uint8_t* source, std::uint32_t rowCount, std::string& error) = 0;
+  virtual bool Finish(std::string& error) = 0;
+};
+
+}  // namespace lumivane
