@@ -154,9 +154,10 @@ TEST(Outputs, PngHoldsTheTiffsPixelBytesAndJpegIsClose) {
   TempDir dir;
   // The Radiance job and the float job, each with its own settings.
   ExpectRuns({"convert", "-q", Photo(), dir.File("photo.pfm")});
-  for (const auto& [input, settings] :
-       std::vector<std::pair<std::string, std::vector<std::string>>>{
+  for (const auto& job : std::vector<std::pair<std::string, std::vector<std::string>>>{
            {Photo(), {}}, {dir.File("photo.pfm"), {"--brightness", "3", "--warm"}}}) {
+    const std::string& input = job.first;
+    const std::vector<std::string>& settings = job.second;
     SCOPED_TRACE(input);
     const auto run = [&](const std::string& output, std::vector<std::string> extra = {}) {
       std::vector<std::string> args = {"tonemap", "-q"};
@@ -211,12 +212,12 @@ TEST(Outputs, FloatsKeepEveryBitThroughEveryFloatFormat) {
   testing::WriteBytes(dir.File("in.pfm"), testing::StandardPfm(image, false));
   const std::vector<std::uint32_t> expected = Bits(image.Values);
 
-  ExpectRuns({"convert", "-q", dir.File("in.pfm"), dir.File("a.tif")});   // PFM > TIFF
-  ExpectRuns({"convert", "-q", dir.File("a.tif"), dir.File("b.tiff")});   // TIFF to TIFF
-  ExpectRuns({"convert", "-q", dir.File("b.tiff"), dir.File("c.pfm")});   // TIFF > PFM
-  ExpectRuns({"convert", "-q", dir.File("c.pfm"), dir.File("d.pfm")});    // PFM to PFM
-  ExpectRuns({"convert", "-q", dir.File("in.pfm"), dir.File("e.exr")});   // PFM to EXR
-  ExpectRuns({"convert", "-q", dir.File("a.tif"), dir.File("f.exr")});    // TIFF to EXR
+  ExpectRuns({"convert", "-q", dir.File("in.pfm"), dir.File("a.tif")});  // PFM > TIFF
+  ExpectRuns({"convert", "-q", dir.File("a.tif"), dir.File("b.tiff")});  // TIFF to TIFF
+  ExpectRuns({"convert", "-q", dir.File("b.tiff"), dir.File("c.pfm")});  // TIFF > PFM
+  ExpectRuns({"convert", "-q", dir.File("c.pfm"), dir.File("d.pfm")});   // PFM to PFM
+  ExpectRuns({"convert", "-q", dir.File("in.pfm"), dir.File("e.exr")});  // PFM to EXR
+  ExpectRuns({"convert", "-q", dir.File("a.tif"), dir.File("f.exr")});   // TIFF to EXR
   EXPECT_EQ(Bits(PfmFloats(dir.File("d.pfm"))), expected);
   // The new pairs write the same headers as the menu's conversions.
   EXPECT_EQ(ReadBytes(dir.File("d.pfm")), ReadBytes(dir.File("c.pfm")));
@@ -236,8 +237,8 @@ TEST(Outputs, HalfExrRoundsToNearestEvenWithTheChosenCompression) {
   testing::FloatImage image = testing::GradientImage(4, 2);
   // Halfway between halves (ties go to the even one), just past halfway, and
   // beyond the largest half.
-  const float given[] = {1.0f + 0x1p-11f, 1.0f + 3 * 0x1p-11f, 1.0f + 0x1p-11f + 0x1p-20f,
-                         65520.0f, -1e-8f, 0.1f};
+  const float given[] = {
+      1.0f + 0x1p-11f, 1.0f + 3 * 0x1p-11f, 1.0f + 0x1p-11f + 0x1p-20f, 65520.0f, -1e-8f, 0.1f};
   const std::uint16_t halves[] = {0x3C00, 0x3C02, 0x3C01, 0x7C00, 0x8000, 0x2E66};
   for (std::size_t i = 0; i < std::size(given); ++i) image.Values[i] = given[i];
   testing::WriteBytes(dir.File("in.pfm"), testing::StandardPfm(image, true));
