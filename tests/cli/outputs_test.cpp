@@ -20,6 +20,7 @@
 #include "cli/commandline.h"
 #include "formats/rgbe.h"
 #include "tests/support/floatfiles.h"
+#include "tests/support/hdrfiles.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {
@@ -201,6 +202,13 @@ TEST(Outputs, RadianceOutputKeepsEveryRgbeByteOfARadianceInput) {
   EXPECT_EQ(RgbeBytes(dir.File("frompfm.HDR")), original);
   // Run-length rows: smaller than the flat pixels.
   EXPECT_LT(ReadBytes(dir.File("same.hdr")).size(), original.size());
+  // Pixels no Radiance writer makes (small mantissas, exponent 0) come back too.
+  const std::string odd = dir.File("odd.hdr");
+  testing::WriteBytes(
+      odd, testing::HdrFile(testing::PatternImage(40, 6, 7), testing::RgbeRowForm::ComponentRuns));
+  ExpectRuns({"convert", "-q", odd, dir.File("odd.pfm")});
+  ExpectRuns({"convert", "-q", dir.File("odd.pfm"), dir.File("odd-back.hdr")});
+  EXPECT_EQ(RgbeBytes(dir.File("odd-back.hdr")), RgbeBytes(odd));
 }
 
 TEST(Outputs, FloatsKeepEveryBitThroughEveryFloatFormat) {
