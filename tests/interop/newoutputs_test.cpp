@@ -28,10 +28,10 @@ TEST(NewOutputs, OpenImageIoReadsOurExrRadiancePngAndJpeg) {
   testing::WriteBytes(pfm, testing::StandardPfm(scene, true));
 
   ASSERT_EQ(RunCli(dir, {"convert", "-q", pfm, dir.File("float.exr")}).Status, 0);
-  ASSERT_EQ(RunCli(dir, {"convert", "-q", "--half", "--compression", "dwab", pfm,
-                         dir.File("half.exr")})
-                .Status,
-            0);
+  ASSERT_EQ(
+      RunCli(dir, {"convert", "-q", "--half", "--compression", "dwab", pfm, dir.File("half.exr")})
+          .Status,
+      0);
   const auto floats = OiioFloats(dir, dir.File("float.exr"));
   ASSERT_TRUE(floats);
   EXPECT_EQ(floats->Width, scene.Width);
