@@ -205,6 +205,22 @@ convert_case hdr pfm "$pfm_bytes" "Radiance -> PFM"
 convert_case pfm tif "$tiff96_bytes" "PFM -> TIFF 96-bit"
 convert_case tif pfm "$pfm_bytes" "TIFF 96-bit -> PFM"
 
+# The outputs written through libraries, beside the peers writing the same
+# kind of file from the same input (the peers clamp to 8 bits, they do not
+# tone-map).
+output_case() {
+  local task="$1" verb="$2" to="$3" peer_args="$4"
+  measure "$task" "lumivane-cli $verb" "'$cli' $verb -q '$work/in.hdr' '$work/out.$to'"
+  if have oiiotool; then
+    measure "$task" "oiiotool" "oiiotool '$work/in.hdr' $peer_args -o '$work/peer.$to'"
+  fi
+  if have "$magick"; then
+    measure "$task" "ImageMagick convert" "'$magick' -quiet '$work/in.hdr' '$work/peer.$to'"
+  fi
+}
+output_case "Radiance -> PNG" tonemap png ""
+output_case "Radiance -> OpenEXR (float, ZIP)" convert exr "-d float --compression zip"
+
 model=$(lscpu | awk -F': *' '/Model name/ {print $2; exit}')
 sizes=$(stat -c '%n %s' "$work/in.hdr" "$work/in.tif" "$work/in.pfm" | awk '{sub(".*/", "", $1); printf "%s%s %.0f MB", sep, $1, $2 / 1048576; sep = ", "}')
 echo

@@ -192,9 +192,10 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   CLI::App* convert = app.add_subcommand(
       "convert",
       "Convert INPUT (Radiance, float TIFF or PFM, by its first bytes) to OUTPUT without "
-      "tone-mapping, any format to any other or to itself; OUTPUT's extension gives its kind: "
-      ".tif or .tiff a 96-bit float TIFF, .pfm a PFM, .hdr a Radiance file, .exr an OpenEXR "
-      "file.");
+      "tone-mapping: HDR > TIFF, HDR > PFM, PFM > TIFF and TIFF > PFM as the Convert menu "
+      "does, and any other pair, a format to itself included. OUTPUT's extension gives its "
+      "kind: .tif or .tiff a 96-bit float TIFF, .pfm a PFM, .hdr a Radiance file, .exr an "
+      "OpenEXR file.");
   convert->add_flag("-q,--quiet", quiet, "No log, progress or success text; failures only");
   convert->add_option("INPUT", input, "The Radiance, float TIFF or PFM image")
       ->type_name("")

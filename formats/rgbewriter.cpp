@@ -39,6 +39,8 @@ std::array<std::uint8_t, 4> RoundedRgbe(float r, float g, float b) {
   r = clean(r), g = clean(g), b = clean(b);
   const float largest = std::max({r, g, b});
   if (largest < 1e-32f) return {0, 0, 0, 0};
+  // frexp gives no exponent for an infinity: the largest pixel stands for it.
+  if (std::isinf(largest)) return {255, 255, 255, 255};
   int exponent = 0;
   const float fraction = std::frexp(largest, &exponent);
   if (exponent > 127) return {255, 255, 255, 255};

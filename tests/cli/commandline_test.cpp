@@ -165,28 +165,27 @@ TEST(CommandLine, InputsThatCannotBeReadOrRecognisedFailTheJob) {
   EXPECT_TRUE(Contains(relative.Err, "/no-such-relative-input.hdr")) << relative.Err;
 }
 
-TEST(CommandLine, ConvertPairsOutsideTheFourAreUsageErrorsListingThem) {
+TEST(CommandLine, ConvertOutputsOfNoKnownKindAreUsageErrorsListingTheKnown) {
   TempDir dir;
   WriteText(dir.File("float.tif"), std::string("II*\0", 4));
   WriteText(dir.File("float.pfm"), "PF\n1 1\n-1.0\n");
   WriteText(dir.File("image.hdr"), "#?RADIANCE\n");
-  const std::string list = "HDR > TIFF, HDR > PFM, PFM > TIFF and TIFF > PFM";
+  const std::string list = ".tif, .tiff, .pfm, .hdr, .exr";
   for (const auto& [input, output] :
-       std::vector<std::pair<std::string, std::string>>{{"float.tif", "out.tif"},
-                                                        {"float.tif", "out.TIFF"},
-                                                        {"float.pfm", "out.pfm"},
-                                                        {"image.hdr", "out.hdr"},
+       std::vector<std::pair<std::string, std::string>>{{"float.tif", "out.tga"},
+                                                        {"float.tif", "out.TIFF.bak"},
                                                         {"image.hdr", "out.png"},
                                                         {"float.pfm", "out"},
-                                                        {"missing.hdr", "out.exr"}}) {
+                                                        {"missing.hdr", "out.jpg"}}) {
     const Result result = RunCli({"convert", dir.File(input), dir.File(output)});
     EXPECT_EQ(result.Status, 2) << input << " " << output;
     EXPECT_TRUE(Contains(result.Err, list)) << result.Err;
     EXPECT_EQ(result.Out, "");
     EXPECT_FALSE(testing::FileExists(dir.File(output)));
   }
+  // A format to itself is a conversion too: this one fails on the stub file, not as usage.
   const Result same = RunCli({"convert", dir.File("float.tif"), dir.File("x.tif")});
-  EXPECT_TRUE(Contains(same.Err, "no conversion from a TIFF input to a TIFF output")) << same.Err;
+  EXPECT_EQ(same.Status, 1) << same.Err;
 }
 
 }  // namespace

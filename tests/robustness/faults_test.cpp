@@ -287,7 +287,9 @@ TEST(FaultInjection, OutputThatIsTheInputThroughALink) {
     fs::create_directory(dir.File("sub"));
     for (const std::string& link : {hard, soft, dir.File("sub/../" + verb.InputName)}) {
       SCOPED_TRACE(link);
-      if (verb.Verb == "convert" && !link.ends_with(verb.OutputExtension)) continue;
+      // Both verbs take the output's kind from its extension: a spelling of the
+      // input's name with another one is a usage error before any file is opened.
+      if (!link.ends_with(verb.OutputExtension)) continue;
       const CliResult result = RunCli(dir, {verb.Verb, input, link});
       ExpectFailure(result, "LUMIVANE - Abort.: Cannot open ");
       EXPECT_EQ(ReadBytes(input), verb.Input);
