@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
 #include "imaging/statistics.h"
 #include "io/parallel.h"
+#include "steps/failure.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
 
@@ -112,20 +111,11 @@ bool FinishLastRowBlock(Session& session, BlockWriter& writer, std::uint32_t row
 }
 
 bool AbortFloatJob(Session& session, const std::string& message) {
-  JobContext& context = session.Context;
-  context.FailureMessage = message;
-  LogLine(session, message);
-  if (context.InputFile.IsOpen()) {
-    CloseInputFile(session);
-  } else {
-    LogLine(session, SeparatorLine());
-  }
-  context.OutputFile.Close();
-  // Only a file this job created is removed, never a device it was pointed at.
-  std::error_code error;
-  if (std::filesystem::is_regular_file(context.OutputFileName, error))
-    RemoveFile(context.OutputFileName);
-  return false;
+  return FailStep(session, message,
+                  FailureOptions()
+                      .CloseInput(InputClosing::WithLinesIfOpen)
+                      .CloseOutput(OutputClosing::RemoveIfRegularFile)
+                      .EndWithSeparator());
 }
 
 bool ToneMapFloatImage(Session& session) {

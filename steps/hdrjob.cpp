@@ -9,6 +9,7 @@
 #include "imaging/fastpaths.h"
 #include "imaging/statistics.h"
 #include "io/parallel.h"
+#include "steps/failure.h"
 #include "steps/rgbeblocks.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
@@ -34,16 +35,10 @@ ImageStatistics ReportStatistics(Session& session, const ChannelAccumulators& ch
 
 // A failed write leaves a file that no reader should take for the image.
 bool FailWriting(Session& session) {
-  JobContext& context = session.Context;
-  context.FailureMessage =
-      "Cannot write " + context.OutputFileName + ": " + context.OutputFile.ErrorText();
-  LogLine(session, context.FailureMessage);
-  context.OutputFile.Close();
-  RemoveFile(context.OutputFileName);
-  LogLine(session, "Closed and deleted file:");
-  LogLine(session, context.OutputFileName);
-  LogLine(session, SeparatorLine());
-  return false;
+  const JobContext& context = session.Context;
+  return FailStep(session,
+                  "Cannot write " + context.OutputFileName + ": " + context.OutputFile.ErrorText(),
+                  FailureOptions().CloseOutput(OutputClosing::RemoveWithLines).EndWithSeparator());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "formats/numbertext.h"
+#include "steps/failure.h"
 #include "steps/filedialogs.h"
 #include "steps/floatjob.h"
 #include "steps/session.h"
@@ -18,9 +19,7 @@ namespace {
 constexpr std::size_t kHeaderBlock = 256;
 
 bool Fail(Session& session, const std::string& message) {
-  session.Context.FailureMessage = message;
-  LogLine(session, message);
-  return CloseInputFile(session);
+  return FailStep(session, message, InputRefused());
 }
 
 // A size from the header text: a whole, non-negative number that fits 32 bits.
@@ -44,9 +43,7 @@ float ParseScale(std::string_view text) {
 bool ReadPfmHeader(Session& session) {
   JobContext& context = session.Context;
   if (!OpenPfmDialog(session)) {
-    context.FailureMessage = "Cannot open " + context.InputFileName;
-    LogLine(session, context.FailureMessage);
-    return false;
+    return FailStep(session, "Cannot open " + context.InputFileName, FailureOptions());
   }
   const std::int32_t start = ClockWholeSeconds(session);
   char block[kHeaderBlock];

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "formats/numbertext.h"
+#include "steps/failure.h"
 #include "steps/filedialogs.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
@@ -84,9 +85,7 @@ std::string SizeText(const HeaderBlock& block, std::size_t first, std::size_t en
 }
 
 bool Fail(Session& session, const std::string& text) {
-  session.Context.FailureMessage = text;
-  LogLine(session, text);
-  return CloseInputFile(session);
+  return FailStep(session, text, InputRefused());
 }
 
 struct ScanResult {
@@ -167,9 +166,7 @@ ScanResult ScanHeader(Session& session, const HeaderBlock& block) {
 bool ReadHdrHeader(Session& session) {
   JobContext& context = session.Context;
   if (!OpenHdrDialog(session)) {
-    context.FailureMessage = "Cannot open " + context.InputFileName;
-    LogLine(session, context.FailureMessage);
-    return false;
+    return FailStep(session, "Cannot open " + context.InputFileName, FailureOptions());
   }
 
   std::string bytes(kHeaderBlockSize, '\0');
