@@ -29,12 +29,6 @@ float StoredFloat(const std::uint8_t* bytes, bool intelOrder) {
   return std::bit_cast<float>(bits);
 }
 
-std::optional<std::uint32_t> FloatImageBytes(std::uint32_t width, std::uint32_t height) {
-  const std::uint64_t bytes = std::uint64_t{width} * height * 12;
-  if (width == 0 || height == 0 || bytes > 0xFFFFFFFFu) return std::nullopt;
-  return static_cast<std::uint32_t>(bytes);
-}
-
 FloatRowReader::FloatRowReader(BinaryFile& file, std::uint64_t dataStart, std::size_t rowBytes,
                                std::uint32_t rows, bool lastRowFirst, std::size_t blockBytes)
     : file_(file),
