@@ -88,7 +88,7 @@ bool FinishRowBlock(Session& session, const FloatRowReader& rows, std::uint32_t 
   // The block before is written by now, or the job fails.
   if (!writer.Finish()) return AbortFloatJob(session, WriteFailureMessage(session));
   if (writer.Started()) SetProgressPosition(session, first);
-  for (std::uint32_t y = first + 1; y < first + count; ++y) SetProgressPosition(session, y);
+  if (count > 1) ReplayProgress(session, first + 1, first + count - 1);
   if (count > 0) writer.Start(byteCount);
   if (!rows.AllRowsRead() && count < rows.RowsPerBlock()) {
     // The input ran out: what it held is written before the job fails.
@@ -155,7 +155,7 @@ bool ToneMapFloatImage(Session& session) {
           }
         }
       });
-      for (std::uint32_t y = first + 1; y <= first + count; ++y) SetProgressPosition(session, y);
+      ReplayProgress(session, first + 1, first + count);
       if (rows.RowsRead() < height && count < rowsPerBlock)
         return AbortFloatJob(session, ShortInputMessage(session));
     }

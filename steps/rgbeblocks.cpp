@@ -61,11 +61,12 @@ bool AbortRadianceJob(Session& session, const std::string& cause) {
 }
 
 bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers& workers,
-                         bool rowIndexes, const RgbeBlockWork& work) {
+                         BlockProgress positions, const RgbeBlockWork& work) {
+  const bool rowIndexes = positions == BlockProgress::RowIndexAsDecoded;
   const auto progress = [&](const RgbeBlockDecoder::Block& block) {
-    for (std::uint32_t y = block.FirstRow; y < block.FirstRow + block.Rows; ++y) {
-      SetProgressPosition(session, rowIndexes ? y : y + 1);
-    }
+    if (block.Rows == 0) return;
+    const std::uint32_t first = rowIndexes ? block.FirstRow : block.FirstRow + 1;
+    ReplayProgress(session, first, first + block.Rows - 1);
   };
   const unsigned parts = work.Parts == 0 ? 1 : work.Parts;
   const auto decodeNext = [&] {

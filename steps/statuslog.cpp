@@ -87,4 +87,10 @@ void SetProgressPosition(Session& session, std::uint32_t position) {
   session.Window.SetProgressPosition(position);
 }
 
+void ReplayProgress(Session& session, std::uint32_t first, std::uint32_t last) {
+  for (std::uint64_t y = first; y <= last; ++y) {
+    SetProgressPosition(session, static_cast<std::uint32_t>(y));
+  }
+}
+
 }  // namespace lumivane

@@ -45,7 +45,7 @@ bool LoadRgbeImage(Session& session, RgbeImage& image, bool plainSteps) {
   const std::int32_t start = ClockWholeSeconds(session);
   const bool decoded = decoder->DecodeNext();
   const RgbeBlockDecoder::Block block = decoder->Last();
-  for (std::uint32_t y = 0; y < block.Rows; ++y) SetProgressPosition(session, y);
+  if (block.Rows > 0) ReplayProgress(session, 0, block.Rows - 1);
   if (!decoded) {
     image = RgbeImage();
     return AbortRgbeRowHead(session);
