@@ -118,22 +118,18 @@ ScanResult ScanHeader(const HeaderBlock& block, RadianceHeader& header) {
         header.LogLines.push_back("EXPOSURE =" + FormatNumber(exposure, 7));
         break;
       }
-      case LineKind::Height: {
-        ++recognised;
-        position += 3;
-        const std::size_t space = block.Find(' ', position);
-        header.Height = SizeFromText(SizeText(block, position, space != 0 ? space : last));
-        position = space + 1;
-        header.LogLines.push_back("Image Length =" + FormatNumber(*header.Height, 15));
-        break;
-      }
+      case LineKind::Height:
       case LineKind::Width: {
+        // A size field ends at the next space, wherever that is.
+        const bool height = KindOf(line) == LineKind::Height;
         ++recognised;
         position += 3;
         const std::size_t space = block.Find(' ', position);
-        header.Width = SizeFromText(SizeText(block, position, space != 0 ? space : last));
+        std::optional<std::uint32_t>& size = height ? header.Height : header.Width;
+        size = SizeFromText(SizeText(block, position, space != 0 ? space : last));
         position = space + 1;
-        header.LogLines.push_back("Image Width =" + FormatNumber(*header.Width, 15));
+        header.LogLines.push_back((height ? "Image Length =" : "Image Width =") +
+                                  FormatNumber(*size, 15));
         break;
       }
       case LineKind::Other:

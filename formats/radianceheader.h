@@ -3,28 +3,18 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "formats/headerscan.h"
 
 namespace lumivane {
 
 // The bytes the header scan looks at.
 inline constexpr std::size_t kRadianceHeaderBlock = 256;
 
-struct RadianceHeader {
-  // Each side once its field was read, even when the file is refused later.
-  std::optional<std::uint32_t> Width;
-  std::optional<std::uint32_t> Height;
-  // Where the pixels start: right after the resolution line.
-  std::uint64_t DataStart = 0;
-  // The log lines in order, up to the failure if there is one.
-  std::vector<std::string> LogLines;
-  // Why the file is refused; empty when it is accepted.
-  std::string Failure;
-};
+// Its data start lies right after the resolution line.
+using RadianceHeader = HeaderScan;
 
 // Reads the header from the file's first bytes (up to kRadianceHeaderBlock of
 // them); `fileName` goes into the failure texts.
