@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
-#include <utility>
 
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
@@ -14,20 +12,6 @@
 #include "steps/statuslog.h"
 
 namespace lumivane {
-
-void ReverseBytes4(std::uint8_t* bytes) {
-  std::swap(bytes[0], bytes[3]);
-  std::swap(bytes[1], bytes[2]);
-}
-
-float StoredFloat(const std::uint8_t* bytes, bool intelOrder) {
-  const std::uint32_t bits =
-      intelOrder ? std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
-                       std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24
-                 : std::uint32_t{bytes[3]} | std::uint32_t{bytes[2]} << 8 |
-                       std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[0]} << 24;
-  return std::bit_cast<float>(bits);
-}
 
 FloatRowReader::FloatRowReader(BinaryFile& file, std::uint64_t dataStart, std::size_t rowBytes,
                                std::uint32_t rows, bool lastRowFirst, std::size_t blockBytes)

@@ -19,13 +19,6 @@ class Session;
 
 bool ToneMapFloatImage(Session& session);
 
-// Bytes 4, 3, 2, 1 of the four at `bytes`, in place.
-void ReverseBytes4(std::uint8_t* bytes);
-
-// The 32-bit float stored at `bytes`, least significant byte first when
-// `intelOrder`, most significant first otherwise.
-float StoredFloat(const std::uint8_t* bytes, bool intelOrder);
-
 // Reads the rows of a float image from its data start in big blocks, memory
 // proportional to one block whatever the height. Rows come in stored order, or
 // last stored row first when `lastRowFirst` (one seek per block).
