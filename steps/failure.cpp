@@ -1,8 +1,5 @@
 #include "steps/failure.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "io/binaryfile.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
@@ -37,11 +34,6 @@ bool FailStep(Session& session, const std::string& message, const FailureOptions
     case OutputClosing::RemoveIfOpen:
       remove = context.OutputFile.IsOpen();
       break;
-    case OutputClosing::RemoveIfRegularFile: {
-      std::error_code error;
-      remove = std::filesystem::is_regular_file(context.OutputFileName, error);
-      break;
-    }
   }
   if (options.Output != OutputClosing::Leave) context.OutputFile.Close();
   if (remove) RemoveFile(context.OutputFileName);

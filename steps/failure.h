@@ -32,14 +32,14 @@ enum class InputClosing {
 enum class OutputClosing {
   // No output was created yet.
   Leave,
-  // A writer whose header failed: the file is useless and nothing was logged of it.
+  // A writer whose header failed, or a float job: the file is useless and
+  // nothing was logged of it. Only a regular file goes (RemoveFile), never a
+  // device the job was pointed at.
   Remove,
   // The Radiance jobs say which output they deleted.
   RemoveWithLines,
   // A step that threw may or may not have created the output.
   RemoveIfOpen,
-  // The float jobs may have been pointed at a device; only a file they created goes.
-  RemoveIfRegularFile,
 };
 
 struct FailureOptions {

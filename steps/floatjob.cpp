@@ -92,7 +92,7 @@ bool AbortFloatJob(Session& session, const std::string& message) {
   return FailStep(session, message,
                   FailureOptions()
                       .CloseInput(InputClosing::WithLinesIfOpen)
-                      .CloseOutput(OutputClosing::RemoveIfRegularFile)
+                      .CloseOutput(OutputClosing::Remove)
                       .EndWithSeparator());
 }
 

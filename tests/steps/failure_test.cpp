@@ -1,6 +1,7 @@
 #include "steps/failure.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -73,14 +74,14 @@ TEST(FailStep, EveryOptionShowsLogsAndClosesInItsPlace) {
 }
 
 TEST(FailStep, OnlyAFileTheJobCreatedIsRemoved) {
+  // An output that is not a regular file (here a FIFO) stays.
   OpenJob job;
   JobContext& context = job.Steps.Context;
-  // An output that is not a regular file (here a folder) stays.
   context.OutputFile.Close();
   RemoveFile(context.OutputFileName);
-  std::filesystem::create_directory(context.OutputFileName);
-  FailStep(job.Steps, "x", FailureOptions().CloseOutput(OutputClosing::RemoveIfRegularFile));
-  EXPECT_TRUE(std::filesystem::is_directory(context.OutputFileName));
+  ASSERT_EQ(::mkfifo(context.OutputFileName.c_str(), 0600), 0);
+  FailStep(job.Steps, "x", FailureOptions().CloseOutput(OutputClosing::Remove));
+  EXPECT_TRUE(std::filesystem::is_fifo(context.OutputFileName));
 
   // Closed before the failure: RemoveIfOpen leaves it, Remove does not.
   OpenJob closed;
