@@ -63,9 +63,9 @@ BENCHMARK(BM_RgbeStreamDecoding)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMilli
 // state.range(0): the row form as above; state.range(1): 1 for plain steps.
 void BM_RgbeBlockDecoding(benchmark::State& state) {
   const std::vector<std::uint8_t> data = EncodedScene(static_cast<RowForm>(state.range(0)));
-  UsePlainRgbeSteps(state.range(1) != 0);
   for (auto _ : state) {
     RgbeBlockDecoder decoder(data.data(), data.size(), kWidth, kRows, 64);
+    decoder.UsePlainSteps(state.range(1) != 0);
     while (!decoder.Finished()) {
       if (!decoder.DecodeNext()) {
         state.SkipWithError("the decoder refused the data");
@@ -74,7 +74,6 @@ void BM_RgbeBlockDecoding(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(decoder.Last().E);
   }
-  UsePlainRgbeSteps(false);
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kRows);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
 }

@@ -1,7 +1,6 @@
 #include "formats/rgbe.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -39,6 +38,9 @@ class RgbeData {
   }
   // Bytes taken so far, counted from the start of the data.
   std::uint64_t Consumed() const { return consumed_ + position_; }
+
+  // Run lines one plain step at a time: the reference for the chunked copies.
+  bool PlainSteps = false;
 
  private:
   bool Fill(std::size_t offset);
@@ -134,8 +136,6 @@ void CopyToPlane(std::uint8_t* plane, std::size_t planeSize, std::size_t at, std
   std::memcpy(plane + at, source, std::min(count, planeSize - at));
 }
 
-std::atomic<bool> plainSteps{false};
-
 // The longest step of a run line: a literal's code and its 128 bytes.
 constexpr std::size_t kLongestStep = 129;
 constexpr std::size_t kChunk = 16;
@@ -182,7 +182,7 @@ std::size_t ChunkedRunSteps(const std::uint8_t* bytes, std::size_t available, st
 // plane, which that row's decoding overwrites.
 void DecodeComponentRunLine(RgbeData& data, const Planes& planes, std::size_t rowStart,
                             std::uint32_t width) {
-  const bool chunked = !plainSteps.load(std::memory_order_relaxed);
+  const bool chunked = !data.PlainSteps;
   for (std::uint8_t* plane : planes.Component) {
     std::size_t at = rowStart;
     std::uint64_t x = 0;
@@ -217,7 +217,7 @@ void DecodeFlatLine(RgbeData& data, const Planes& planes, std::size_t rowStart,
                     std::uint32_t width) {
   // A whole row already in memory: every pixel is stored, with no look ahead
   // per byte.
-  if (!plainSteps.load(std::memory_order_relaxed) && data.Remaining() >= 4 * std::size_t{width}) {
+  if (!data.PlainSteps && data.Remaining() >= 4 * std::size_t{width}) {
     const std::uint8_t* bytes = data.Here();
     std::uint8_t* const r = planes.Component[0] + rowStart;
     std::uint8_t* const g = planes.Component[1] + rowStart;
@@ -314,10 +314,6 @@ int DecodeRow(RgbeData& data, const Planes& planes, std::size_t rowStart, std::u
 
 }  // namespace
 
-void UsePlainRgbeSteps(bool plain) {
-  plainSteps.store(plain, std::memory_order_relaxed);
-}
-
 namespace {
 // The furthest a run or literal reaches past its row's end.
 constexpr std::size_t kMaxSpill = 127;
@@ -345,6 +341,10 @@ RgbeBlockDecoder::~RgbeBlockDecoder() = default;
 
 std::uint8_t* RgbeBlockDecoder::Plane(int slot, int component) {
   return slots_[slot].data() + stride_ * static_cast<std::size_t>(component) + 1;
+}
+
+void RgbeBlockDecoder::UsePlainSteps(bool plain) {
+  data_->PlainSteps = plain;
 }
 
 bool RgbeBlockDecoder::DecodeNext() {

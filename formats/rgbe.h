@@ -14,10 +14,6 @@ class RgbeData;
 // (M + 0.5) / 256 x 2^(E - 128), exact in 32-bit float; no special case for E = 0.
 float RgbeToFloat(std::uint8_t mantissa, std::uint8_t exponent);
 
-// For tests: true decodes run lines one plain step at a time, the reference
-// for the chunked copies used otherwise.
-void UsePlainRgbeSteps(bool plain);
-
 // A Radiance file's encoded bytes, read as the decoding reaches them through
 // a window of about a megabyte. A checksum of every byte read lets a second
 // pass over the file tell whether it read what the first one did.
@@ -73,6 +69,10 @@ class RgbeBlockDecoder {
   ~RgbeBlockDecoder();
   RgbeBlockDecoder(const RgbeBlockDecoder&) = delete;
   RgbeBlockDecoder& operator=(const RgbeBlockDecoder&) = delete;
+
+  // True decodes run lines one plain step at a time, the reference for the
+  // chunked copies used otherwise; tests and benchmarks compare the two.
+  void UsePlainSteps(bool plain);
 
   // Decodes the next block. False on a refused row head: the job must abort.
   bool DecodeNext();

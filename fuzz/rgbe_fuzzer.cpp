@@ -1,7 +1,8 @@
 // The RGBE scanline decoder on any bytes. The first three bytes choose the
 // image size (1 to 1024 wide, so that run rows of 256 and more occur, and 1
 // to 32 high) and the rows per block (1 to 8); the rest is the pixel data.
-// Every block size must give the pixels of the whole image decoded at once.
+// Every block size, and the plain steps, must give the pixels of the whole
+// image decoded at once.
 #include <cstring>
 #include <vector>
 
@@ -16,8 +17,9 @@ struct Decoded {
 };
 
 Decoded Decode(const std::uint8_t* data, std::size_t size, std::uint32_t width,
-               std::uint32_t height, std::uint32_t rowsPerBlock) {
+               std::uint32_t height, std::uint32_t rowsPerBlock, bool plainSteps = false) {
   lumivane::RgbeBlockDecoder decoder(data, size, width, height, rowsPerBlock);
+  decoder.UsePlainSteps(plainSteps);
   Decoded result;
   while (!decoder.Finished()) {
     if (!decoder.DecodeNext()) {
@@ -44,11 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint32_t rowsPerBlock = 1 + data[2] / 32;
   const Decoded blocks = Decode(data + 3, size - 3, width, height, rowsPerBlock);
   const Decoded whole = Decode(data + 3, size - 3, width, height, height);
-  LUMIVANE_FUZZ_CHECK(blocks.Accepted == whole.Accepted);
+  const Decoded plain = Decode(data + 3, size - 3, width, height, rowsPerBlock, true);
+  LUMIVANE_FUZZ_CHECK(blocks.Accepted == whole.Accepted && plain.Accepted == whole.Accepted);
   if (whole.Accepted) {
     for (int c = 0; c < 4; ++c) {
       LUMIVANE_FUZZ_CHECK(whole.Planes[c].size() == std::size_t{width} * height);
       LUMIVANE_FUZZ_CHECK(blocks.Planes[c] == whole.Planes[c]);
+      LUMIVANE_FUZZ_CHECK(plain.Planes[c] == whole.Planes[c]);
     }
   }
   return 0;

@@ -86,19 +86,6 @@ void RowWorkers::Run(std::size_t count, const Work& work) {
   work_ = nullptr;
 }
 
-void ForEachRowWave(RowWorkers& workers, std::uint32_t rows, std::uint32_t rowsPerWave,
-                    const RowWorkers::Work& work,
-                    const std::function<void(std::uint32_t, std::uint32_t)>& afterWave) {
-  rowsPerWave = std::max(1u, rowsPerWave);
-  for (std::uint32_t begin = 0; begin < rows;) {
-    const std::uint32_t end = begin + std::min(rowsPerWave, rows - begin);
-    workers.Run(end - begin,
-                [&](std::size_t from, std::size_t to) { work(begin + from, begin + to); });
-    afterWave(begin, end);
-    begin = end;
-  }
-}
-
 std::uint32_t RowsPerWave(std::uint32_t width, std::size_t pixelsPerWave) {
   if (width == 0) return 1;
   const std::size_t rows = pixelsPerWave / width;

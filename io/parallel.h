@@ -50,12 +50,6 @@ class RowWorkers {
   bool stopping_ = false;
 };
 
-// Rows [0, rows) in waves of `rowsPerWave`: each wave is shared out by Run,
-// then afterWave(begin, end) runs on the calling thread, waves in row order.
-void ForEachRowWave(RowWorkers& workers, std::uint32_t rows, std::uint32_t rowsPerWave,
-                    const RowWorkers::Work& work,
-                    const std::function<void(std::uint32_t begin, std::uint32_t end)>& afterWave);
-
 // Rows per wave such that a wave covers about `pixelsPerWave` pixels of a row
 // `width` pixels wide; at least one row.
 std::uint32_t RowsPerWave(std::uint32_t width, std::size_t pixelsPerWave);

@@ -10,6 +10,7 @@
 
 #include "shell/helptexts.h"
 #include "steps/convertjobs.h"
+#include "steps/failure.h"
 #include "steps/floatjob.h"
 #include "steps/hdrjob.h"
 #include "steps/pfmreader.h"
@@ -89,13 +90,10 @@ bool RunStep(Session& session, const JobStep& step) {
   } catch (const std::exception& error) {
     context.FailureMessage = error.what();
   }
-  LogLine(session, context.FailureMessage);
-  context.InputFile.Close();
-  if (context.OutputFile.IsOpen()) {
-    context.OutputFile.Close();
-    RemoveFile(context.OutputFileName);
-  }
-  return false;
+  const std::string message = context.FailureMessage;
+  return FailStep(
+      session, message,
+      FailureOptions().CloseInput(InputClosing::Quietly).CloseOutput(OutputClosing::RemoveIfOpen));
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ std::uint32_t CopyRowsInKernel(Session& session, std::uint64_t dataStart, std::s
         return y;
       }
     }
-    for (std::uint32_t y = done + 1; y <= done + count; ++y) SetProgressPosition(session, y);
+    ReplayProgress(session, done + 1, done + count);
     done += count;
   }
   return done;
@@ -108,7 +108,8 @@ bool ConvertHdrImage(Session& session) {
   LogRgbeDataRead(session);
   LogRgbeDecodingStart(session);
   const std::int32_t decodeStart = ClockWholeSeconds(session);
-  const bool decoded = ForEachDecodedBlock(session, decoder, workers, true, conversion);
+  const bool decoded =
+      ForEachDecodedBlock(session, decoder, workers, BlockProgress::RowIndexAsDecoded, conversion);
   writing = writer.Finish() && writing;
   if (!decoded) return AbortRgbeRowHead(session);
   LogRgbeDecodingEnd(session, decoder.RowCounts(), decodeStart);
@@ -118,7 +119,7 @@ bool ConvertHdrImage(Session& session) {
   SetProgressRange(session, 1, height);
   const std::int32_t start = ClockWholeSeconds(session);
   if (!writing) return AbortFloatJob(session, WriteFailureMessage(session));
-  for (std::uint32_t y = 1; y <= height; ++y) SetProgressPosition(session, y);
+  ReplayProgress(session, 1, height);
   context.OutputFile.Close();
   LogLine(session, ElapsedLine("Converted in", start, ClockWholeSeconds(session)));
   LogLine(session, "Closed Source file " + context.InputFileName);

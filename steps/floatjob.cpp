@@ -2,40 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
-#include <filesystem>
-#include <system_error>
-#include <utility>
 
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
 #include "io/parallel.h"
 #include "imaging/rowjobs.h"
 #include "imaging/statistics.h"
+#include "steps/failure.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
 
 namespace lumivane {
-
-void ReverseBytes4(std::uint8_t* bytes) {
-  std::swap(bytes[0], bytes[3]);
-  std::swap(bytes[1], bytes[2]);
-}
-
-float StoredFloat(const std::uint8_t* bytes, bool intelOrder) {
-  const std::uint32_t bits =
-      intelOrder ? std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
-                       std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24
-                 : std::uint32_t{bytes[3]} | std::uint32_t{bytes[2]} << 8 |
-                       std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[0]} << 24;
-  return std::bit_cast<float>(bits);
-}
-
-std::optional<std::uint32_t> FloatImageBytes(std::uint32_t width, std::uint32_t height) {
-  const std::uint64_t bytes = std::uint64_t{width} * height * 12;
-  if (width == 0 || height == 0 || bytes > 0xFFFFFFFFu) return std::nullopt;
-  return static_cast<std::uint32_t>(bytes);
-}
 
 FloatRowReader::FloatRowReader(BinaryFile& file, std::uint64_t dataStart, std::size_t rowBytes,
                                std::uint32_t rows, bool lastRowFirst, std::size_t blockBytes)
@@ -96,7 +73,7 @@ bool FinishRowBlock(Session& session, const FloatRowReader& rows, std::uint32_t 
   // The block before is written by now, or the job fails.
   if (!writer.Finish()) return AbortFloatJob(session, WriteFailureMessage(session));
   if (writer.Started()) SetProgressPosition(session, first);
-  for (std::uint32_t y = first + 1; y < first + count; ++y) SetProgressPosition(session, y);
+  if (count > 1) ReplayProgress(session, first + 1, first + count - 1);
   if (count > 0) writer.Start(byteCount);
   if (!rows.AllRowsRead() && count < rows.RowsPerBlock()) {
     // The input ran out: what it held is written before the job fails.
@@ -113,20 +90,11 @@ bool FinishLastRowBlock(Session& session, BlockWriter& writer, std::uint32_t row
 }
 
 bool AbortFloatJob(Session& session, const std::string& message) {
-  JobContext& context = session.Context;
-  context.FailureMessage = message;
-  LogLine(session, message);
-  if (context.InputFile.IsOpen()) {
-    CloseInputFile(session);
-  } else {
-    LogLine(session, SeparatorLine());
-  }
-  context.OutputFile.Close();
-  // Only a file this job created is removed, never a device it was pointed at.
-  std::error_code error;
-  if (std::filesystem::is_regular_file(context.OutputFileName, error))
-    RemoveFile(context.OutputFileName);
-  return false;
+  return FailStep(session, message,
+                  FailureOptions()
+                      .CloseInput(InputClosing::WithLinesIfOpen)
+                      .CloseOutput(OutputClosing::Remove)
+                      .EndWithSeparator());
 }
 
 bool ToneMapFloatImage(Session& session) {
@@ -173,7 +141,7 @@ bool ToneMapFloatImage(Session& session) {
           }
         }
       });
-      for (std::uint32_t y = first + 1; y <= first + count; ++y) SetProgressPosition(session, y);
+      ReplayProgress(session, first + 1, first + count);
       if (rows.RowsRead() < height && count < rowsPerBlock)
         return AbortFloatJob(session, ShortInputMessage(session));
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/floatimage.h"
 #include "io/iobuffer.h"
 
 namespace lumivane {
@@ -17,17 +18,6 @@ class RowWorkers;
 class Session;
 
 bool ToneMapFloatImage(Session& session);
-
-// Bytes 4, 3, 2, 1 of the four at `bytes`, in place.
-void ReverseBytes4(std::uint8_t* bytes);
-
-// The 32-bit float stored at `bytes`, least significant byte first when
-// `intelOrder`, most significant first otherwise.
-float StoredFloat(const std::uint8_t* bytes, bool intelOrder);
-
-// W x H x 12, the pixel bytes of a float image; nothing when a side is 0 or the
-// count does not fit 32 bits (the most a classic TIFF can hold).
-std::optional<std::uint32_t> FloatImageBytes(std::uint32_t width, std::uint32_t height);
 
 // Reads the rows of a float image from its data start in big blocks, memory
 // proportional to one block whatever the height. Rows come in stored order, or

@@ -8,6 +8,7 @@
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
 #include "io/parallel.h"
+#include "steps/failure.h"
 #include "steps/rgbeblocks.h"
 #include "imaging/rowjobs.h"
 #include "imaging/statistics.h"
@@ -24,7 +25,7 @@ ImageStatistics ReportStatistics(Session& session, const ChannelAccumulators& ch
   LogLine(session, "Converting RGBE to float to find extreme values");
   SetProgressRange(session, 1, height);
   const std::int32_t start = ClockWholeSeconds(session);
-  for (std::uint32_t y = 1; y <= height; ++y) SetProgressPosition(session, y);
+  ReplayProgress(session, 1, height);
   const ImageStatistics statistics = ComputeImageStatistics(
       channels, session.Context.ImageWidth * height, session.Settings.WarmColours != 0);
   const std::int32_t end = ClockWholeSeconds(session);
@@ -35,16 +36,10 @@ ImageStatistics ReportStatistics(Session& session, const ChannelAccumulators& ch
 
 // A failed write leaves a file that no reader should take for the image.
 bool FailWriting(Session& session) {
-  JobContext& context = session.Context;
-  context.FailureMessage =
-      "Cannot write " + context.OutputFileName + ": " + context.OutputFile.ErrorText();
-  LogLine(session, context.FailureMessage);
-  context.OutputFile.Close();
-  RemoveFile(context.OutputFileName);
-  LogLine(session, "Closed and deleted file:");
-  LogLine(session, context.OutputFileName);
-  LogLine(session, SeparatorLine());
-  return false;
+  const JobContext& context = session.Context;
+  return FailStep(session,
+                  "Cannot write " + context.OutputFileName + ": " + context.OutputFile.ErrorText(),
+                  FailureOptions().CloseOutput(OutputClosing::RemoveWithLines).EndWithSeparator());
 }
 
 }  // namespace
@@ -80,7 +75,7 @@ bool ToneMapHdrImage(Session& session) {
     AccumulateRgbeSums(block.R, block.G, block.B, block.E, std::size_t{width} * block.Rows,
                        channels);
   };
-  if (!ForEachDecodedBlock(session, decoder, workers, true, sums)) {
+  if (!ForEachDecodedBlock(session, decoder, workers, BlockProgress::RowIndexAsDecoded, sums)) {
     return AbortRgbeRowHead(session);
   }
   LogRgbeDecodingEnd(session, decoder.RowCounts(), start);
@@ -124,7 +119,8 @@ bool ToneMapHdrImage(Session& session) {
     writing = writer.Finish();
     if (writing) writer.Start(rowBytes * block.Rows);
   };
-  const bool decoded = ForEachDecodedBlock(session, again, workers, false, mapping);
+  const bool decoded =
+      ForEachDecodedBlock(session, again, workers, BlockProgress::RowNumberOnceUsed, mapping);
   writing = writer.Finish() && writing;
   // The statistics hold only for the bytes the first pass read. The same
   // bytes decode the same way twice, so a refused row now means a change too.
@@ -140,7 +136,7 @@ bool ToneMapHdrImage(Session& session) {
   SetProgressRange(session, 1, height);
   start = ClockWholeSeconds(session);
   if (!writing || !FinishSink(sink.get())) return FailWriting(session);
-  for (std::uint32_t y = 1; y <= height; ++y) SetProgressPosition(session, y);
+  ReplayProgress(session, 1, height);
   context.OutputFile.Close();
   LogLine(session,
           ElapsedLine("Assembling and writing file in", start, ClockWholeSeconds(session)));

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "steps/failure.h"
 #include "steps/filedialogs.h"
 #include "steps/floatjob.h"
 #include "steps/session.h"
@@ -28,15 +29,14 @@ bool WritePfmHeader(Session& session) {
   JobContext& context = session.Context;
   // Checked before a file is created: the jobs count pixel bytes in 32 bits.
   if (!FloatImageBytes(context.ImageWidth, context.ImageHeight)) {
-    context.FailureMessage = "Cannot write a PFM of " + Digits(context.ImageWidth) + " x " +
-                             Digits(context.ImageHeight) +
-                             " pixels: width or height 0, or more than 4 GiB of pixels";
-    LogLine(session, context.FailureMessage);
-    return CloseInputFile(session);
+    return FailStep(session,
+                    "Cannot write a PFM of " + Digits(context.ImageWidth) + " x " +
+                        Digits(context.ImageHeight) +
+                        " pixels: width or height 0, or more than 4 GiB of pixels",
+                    InputRefused());
   }
   if (!SavePfmDialog(session)) {
-    context.FailureMessage = "Cannot open " + context.OutputFileName;
-    return CloseInputFile(session);
+    return FailStep(session, "Cannot open " + context.OutputFileName, InputClosedOnly());
   }
   const std::int32_t start = ClockWholeSeconds(session);
   LogLine(session, "Input file opened:");

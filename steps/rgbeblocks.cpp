@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "io/parallel.h"
+#include "steps/failure.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
 
@@ -51,27 +52,21 @@ bool AbortRgbeRowHead(Session& session) {
 }
 
 bool AbortRadianceJob(Session& session, const std::string& cause) {
-  JobContext& context = session.Context;
-  session.Window.ShowMessageBox("Cannot handle data.", "LUMIVANE - Radiance", BoxKind::Warning);
-  context.FailureMessage = cause;
-  LogLine(session, cause);
-  context.InputFile.Close();
-  LogLine(session, "Closed file:");
-  LogLine(session, context.InputFileName);
-  context.OutputFile.Close();
-  RemoveFile(context.OutputFileName);
-  LogLine(session, "Closed and deleted file:");
-  LogLine(session, context.OutputFileName);
-  LogLine(session, SeparatorLine());
-  return false;
+  return FailStep(session, cause,
+                  FailureOptions()
+                      .ShowBox({"Cannot handle data.", "LUMIVANE - Radiance", BoxKind::Warning})
+                      .CloseInput(InputClosing::WithLines)
+                      .CloseOutput(OutputClosing::RemoveWithLines)
+                      .EndWithSeparator());
 }
 
 bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers& workers,
-                         bool rowIndexes, const RgbeBlockWork& work) {
+                         BlockProgress positions, const RgbeBlockWork& work) {
+  const bool rowIndexes = positions == BlockProgress::RowIndexAsDecoded;
   const auto progress = [&](const RgbeBlockDecoder::Block& block) {
-    for (std::uint32_t y = block.FirstRow; y < block.FirstRow + block.Rows; ++y) {
-      SetProgressPosition(session, rowIndexes ? y : y + 1);
-    }
+    if (block.Rows == 0) return;
+    const std::uint32_t first = rowIndexes ? block.FirstRow : block.FirstRow + 1;
+    ReplayProgress(session, first, first + block.Rows - 1);
   };
   const unsigned parts = work.Parts == 0 ? 1 : work.Parts;
   const auto decodeNext = [&] {

@@ -50,10 +50,14 @@ struct RgbeBlockWork {
   std::function<void(const Block&)> After;
 };
 
-// Runs `work` on every block, in row order. The progress positions are the row
-// indexes of each block as it is decoded (rowIndexes), or else the row numbers
-// from 1 of each block once it has been used. False on a refused row head.
+// Where the bar stands for each block's rows: the first pass over a Radiance
+// file counts decoded rows from 0, as the decoding of the whole image did; the
+// tone-mapping pass counts mapped rows from 1.
+enum class BlockProgress { RowIndexAsDecoded, RowNumberOnceUsed };
+
+// Runs `work` on every block, in row order, and moves the bar as `progress`
+// says. False on a refused row head.
 bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers& workers,
-                         bool rowIndexes, const RgbeBlockWork& work);
+                         BlockProgress progress, const RgbeBlockWork& work);
 
 }  // namespace lumivane

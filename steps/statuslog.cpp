@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imaging/statistics.h"
+#include "steps/failure.h"
 #include "steps/session.h"
 
 namespace lumivane {
@@ -28,11 +29,8 @@ void LogLine(Session& session, std::string_view text) {
 }
 
 bool CloseInputFile(Session& session) {
-  session.Context.InputFile.Close();
-  LogLine(session, "Closed file:");
-  LogLine(session, session.Context.InputFileName);
-  LogLine(session, SeparatorLine());
-  return false;
+  const std::string message = session.Context.FailureMessage;
+  return FailStep(session, message, InputClosedOnly());
 }
 
 void LogImageStatistics(Session& session, const ImageStatistics& statistics) {
@@ -87,6 +85,12 @@ void SetProgressRange(Session& session, std::uint32_t low, std::uint32_t high) {
 
 void SetProgressPosition(Session& session, std::uint32_t position) {
   session.Window.SetProgressPosition(position);
+}
+
+void ReplayProgress(Session& session, std::uint32_t first, std::uint32_t last) {
+  for (std::uint64_t y = first; y <= last; ++y) {
+    SetProgressPosition(session, static_cast<std::uint32_t>(y));
+  }
 }
 
 }  // namespace lumivane

@@ -36,5 +36,10 @@ long double LocalClockSeconds();
 
 void SetProgressRange(Session& session, std::uint32_t low, std::uint32_t high);
 void SetProgressPosition(Session& session, std::uint32_t position);
+// Moves the bar through `first` to `last`, one position at a time. Every pass
+// of a job shows its rows on the bar one by one; a pass whose work was done
+// elsewhere (beside the decoding, or in whole blocks) replays its rows' steps
+// here so that the bar moves as for any other pass.
+void ReplayProgress(Session& session, std::uint32_t first, std::uint32_t last);
 
 }  // namespace lumivane

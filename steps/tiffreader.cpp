@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "steps/failure.h"
 #include "steps/filedialogs.h"
 #include "steps/floatjob.h"
 #include "steps/session.h"
@@ -64,10 +65,8 @@ class TiffHeaderReader {
  private:
   // The reader's own refusal: box, log line, then the closing lines.
   bool Refuse(const std::string& box, const std::string& title, const std::string& logLine) {
-    session_.Window.ShowMessageBox(box, title, BoxKind::Error);
-    if (!logLine.empty()) LogLine(session_, logLine);
-    context_.FailureMessage = box;
-    return CloseInputFile(session_);
+    return FailStep(session_, box,
+                    InputRefused().ShowBox({box, title, BoxKind::Error}).LogInstead(logLine));
   }
   // A file that does not hold what its header points to.
   bool RefuseDamaged(const std::string& what) {
@@ -261,9 +260,7 @@ bool TiffHeaderReader::Run() {
   context_.InputRowsBottomUp = false;
   const std::int32_t start = ClockWholeSeconds(session_);
   if (!OpenTiffDialog(session_)) {
-    context_.FailureMessage = "Cannot open " + context_.InputFileName;
-    LogLine(session_, context_.FailureMessage);
-    return false;
+    return FailStep(session_, "Cannot open " + context_.InputFileName, FailureOptions());
   }
   fileSize_ = context_.InputFile.Size().value_or(0);
 
@@ -272,10 +269,7 @@ bool TiffHeaderReader::Run() {
   if (got >= 2 && head[0] == 'I' && head[1] == 'I') {
     intel_ = true;
   } else if (!(got >= 2 && head[0] == 'M' && head[1] == 'M')) {
-    session_.Window.ShowMessageBox("Not a TIFF file.", "LUMIVANE - File|Open", BoxKind::Error);
-    LogLine(session_, "STOP - No Job!");
-    context_.FailureMessage = "Not a TIFF file.";
-    return CloseInputFile(session_);
+    return Refuse("Not a TIFF file.", "LUMIVANE - File|Open", "STOP - No Job!");
   }
   if (got < sizeof head) return RefuseDamaged("ends inside its TIFF header.");
   LogLine(session_, "TIFF Version (usually 42):" + Number(ReadTiffShort(head + 2, intel_)));

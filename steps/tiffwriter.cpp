@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "steps/failure.h"
 #include "steps/filedialogs.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
@@ -106,19 +107,14 @@ std::array<std::uint8_t, kTiffHeaderSize> AssembleHeader(const Variant& variant,
 // The output is useless once its header is wrong: remove it, then close the
 // input as every writer failure does.
 bool FailAfterOpening(Session& session, const std::string& reason) {
-  JobContext& context = session.Context;
-  context.FailureMessage = "Cannot write " + context.OutputFileName + ": " + reason;
-  LogLine(session, context.FailureMessage);
-  context.OutputFile.Close();
-  RemoveFile(context.OutputFileName);
-  return CloseInputFile(session);
+  return FailStep(session, "Cannot write " + session.Context.OutputFileName + ": " + reason,
+                  InputRefused().CloseOutput(OutputClosing::Remove));
 }
 
 bool WriteTiffHeader(Session& session, const Variant& variant) {
   JobContext& context = session.Context;
   if (!SaveTiffDialog(session)) {
-    context.FailureMessage = "Cannot open " + context.OutputFileName;
-    return CloseInputFile(session);
+    return FailStep(session, "Cannot open " + context.OutputFileName, InputClosedOnly());
   }
   const std::uint64_t stripBytes =
       std::uint64_t{context.ImageWidth} * context.ImageHeight * variant.BytesPerPixel;

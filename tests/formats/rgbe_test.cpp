@@ -37,7 +37,7 @@ struct Load {
   bool Result = false;
 
   Load(const std::vector<std::uint8_t>& data, std::uint32_t width, std::uint32_t height,
-       const std::string& header = "#?RADIANCE\n\n-Y 1 +X 1\n") {
+       const std::string& header = "#?RADIANCE\n\n-Y 1 +X 1\n", bool plainSteps = false) {
     JobContext& context = Session_.Context;
     context.InputFileName = Dir.File("in.hdr");
     context.OutputFileName = Dir.File("out.tif");
@@ -47,7 +47,7 @@ struct Load {
     context.OutputFile = BinaryFile::CreateForWriting(context.OutputFileName);
     context.ImageWidth = width;
     context.ImageHeight = height;
-    Result = LoadRgbeImage(Session_, Image);
+    Result = LoadRgbeImage(Session_, Image, plainSteps);
   }
   RgbePlanes Planes() const { return {Image.R, Image.G, Image.B, Image.E}; }
 };
@@ -425,10 +425,10 @@ TEST(RgbeBlockDecoder, ChunkedStepsDecodeAsThePlainSteps) {
       RgbePlanes decoded[2];
       std::uint32_t counts[2][3] = {};
       for (const bool plain : {true, false}) {
-        UsePlainRgbeSteps(plain);
         BinaryFile file = BinaryFile::OpenForReading(whole.Session_.Context.InputFileName);
         RgbeStream stream(file, 22, data.size());
         RgbeBlockDecoder decoder(stream, sized.Width, sized.Height, 7);
+        decoder.UsePlainSteps(plain);
         RgbePlanes& got = decoded[plain ? 0 : 1];
         while (!decoder.Finished()) {
           ASSERT_TRUE(decoder.DecodeNext()) << what;
@@ -442,7 +442,6 @@ TEST(RgbeBlockDecoder, ChunkedStepsDecodeAsThePlainSteps) {
         std::copy(std::begin(decoder.RowCounts()), std::end(decoder.RowCounts()),
                   counts[plain ? 0 : 1]);
       }
-      UsePlainRgbeSteps(false);
       ASSERT_EQ(decoded[0], decoded[1]) << what;
       EXPECT_TRUE(std::equal(std::begin(counts[0]), std::end(counts[0]), counts[1])) << what;
       // The whole-image loader takes the chunked steps too.
@@ -470,12 +469,10 @@ TEST(RgbeBlockDecoder, ChunkedStepsDecodeAsThePlainSteps) {
       const std::vector<std::uint8_t> data(full.begin(), full.begin() + firstRow + cut);
       RgbePlanes decoded[2];
       for (const bool plain : {true, false}) {
-        UsePlainRgbeSteps(plain);
-        Load load(data, width, 2);
+        Load load(data, width, 2, "#?RADIANCE\n\n-Y 1 +X 1\n", plain);
         ASSERT_TRUE(load.Result);
         decoded[plain ? 0 : 1] = load.Planes();
       }
-      UsePlainRgbeSteps(false);
       ASSERT_EQ(decoded[0], decoded[1]) << width << " cut " << cut;
     }
   }

@@ -18,6 +18,7 @@
 #include "formats/rgbe.h"
 #include "imaging/tonemap.h"
 #include "io/parallel.h"
+#include "tests/support/oracles.h"
 
 namespace lumivane {
 namespace {

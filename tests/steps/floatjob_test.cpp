@@ -17,6 +17,7 @@
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "tests/support/floatfiles.h"
+#include "tests/support/oracles.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {

@@ -12,7 +12,7 @@
 
 namespace lumivane {
 
-bool LoadRgbeImage(Session& session, RgbeImage& image) {
+bool LoadRgbeImage(Session& session, RgbeImage& image, bool plainSteps) {
   JobContext& context = session.Context;
   const std::uint32_t width = context.ImageWidth;
   const std::uint32_t height = context.ImageHeight;
@@ -40,11 +40,12 @@ bool LoadRgbeImage(Session& session, RgbeImage& image) {
     image = RgbeImage();
     return AbortRadianceJob(session, "Not enough memory for the image.");
   }
+  decoder->UsePlainSteps(plainSteps);
   LogRgbeDecodingStart(session);
   const std::int32_t start = ClockWholeSeconds(session);
   const bool decoded = decoder->DecodeNext();
   const RgbeBlockDecoder::Block block = decoder->Last();
-  for (std::uint32_t y = 0; y < block.Rows; ++y) SetProgressPosition(session, y);
+  if (block.Rows > 0) ReplayProgress(session, 0, block.Rows - 1);
   if (!decoded) {
     image = RgbeImage();
     return AbortRgbeRowHead(session);

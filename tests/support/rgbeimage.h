@@ -20,6 +20,7 @@ struct RgbeImage {
 // Reads the rest of InputFile, closes it and decodes every row, with the log
 // lines, progress and aborts of the jobs' decoding pass. False after
 // AbortRadianceJob ran.
-bool LoadRgbeImage(Session& session, RgbeImage& image);
+// `plainSteps` picks the decoder's reference steps (RgbeBlockDecoder::UsePlainSteps).
+bool LoadRgbeImage(Session& session, RgbeImage& image, bool plainSteps = false);
 
 }  // namespace lumivane

@@ -1,0 +1,36 @@
+#include "tests/support/oracles.h"
+
+#include <algorithm>
+#include <bit>
+#include <utility>
+
+namespace lumivane {
+
+void ReverseBytes4(std::uint8_t* bytes) {
+  std::swap(bytes[0], bytes[3]);
+  std::swap(bytes[1], bytes[2]);
+}
+
+float StoredFloat(const std::uint8_t* bytes, bool intelOrder) {
+  const std::uint32_t bits =
+      intelOrder ? std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+                       std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24
+                 : std::uint32_t{bytes[3]} | std::uint32_t{bytes[2]} << 8 |
+                       std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[0]} << 24;
+  return std::bit_cast<float>(bits);
+}
+
+void ForEachRowWave(RowWorkers& workers, std::uint32_t rows, std::uint32_t rowsPerWave,
+                    const RowWorkers::Work& work,
+                    const std::function<void(std::uint32_t, std::uint32_t)>& afterWave) {
+  rowsPerWave = std::max(1u, rowsPerWave);
+  for (std::uint32_t begin = 0; begin < rows;) {
+    const std::uint32_t end = begin + std::min(rowsPerWave, rows - begin);
+    workers.Run(end - begin,
+                [&](std::size_t from, std::size_t to) { work(begin + from, begin + to); });
+    afterWave(begin, end);
+    begin = end;
+  }
+}
+
+}  // namespace lumivane
