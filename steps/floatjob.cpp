@@ -6,7 +6,7 @@
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
 #include "io/parallel.h"
-#include "imaging/rowjobs.h"
+#include "steps/rowjobs.h"
 #include "imaging/statistics.h"
 #include "steps/failure.h"
 #include "steps/session.h"

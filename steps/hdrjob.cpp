@@ -10,7 +10,7 @@
 #include "io/parallel.h"
 #include "steps/failure.h"
 #include "steps/rgbeblocks.h"
-#include "imaging/rowjobs.h"
+#include "steps/rowjobs.h"
 #include "imaging/statistics.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"

@@ -1,4 +1,4 @@
-#include "formats/floatsinks.h"
+#include "steps/floatsinks.h"
 
 #include <bit>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "imaging/rowjobs.h"
+#include "steps/rowjobs.h"
 
 #include <algorithm>
 #include <vector>
 
 #include "formats/classicsource.h"
-#include "formats/floatsinks.h"
+#include "steps/floatsinks.h"
 #include "formats/pngwriter.h"
 #include "formats/rgbewriter.h"
 #include "steps/floatjob.h"
