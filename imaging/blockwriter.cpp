@@ -1,5 +1,7 @@
 #include "imaging/blockwriter.h"
 
+#include <system_error>
+
 #include "shell/binaryfile.h"
 
 namespace lumivane {
@@ -39,10 +41,14 @@ void BlockWriter::Start(std::size_t bytes) {
     return positioned ? file_.WriteAt(data, bytes, at) : file_.Write(data, bytes);
   };
   if (overlap_) {
-    pending_ = std::async(std::launch::async, write);
-  } else {
-    written_ = write();
+    try {
+      pending_ = std::async(std::launch::async, write);
+      return;
+    } catch (const std::system_error&) {
+      // No thread could be started: the write runs here instead.
+    }
   }
+  written_ = write();
 }
 
 }  // namespace lumivane
