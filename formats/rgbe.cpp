@@ -508,8 +508,7 @@ bool AbortRadianceJob(Session& session, const std::string& cause) {
   context.InputFile.Close();
   LogLine(session, "Closed file:");
   LogLine(session, context.InputFileName);
-  context.OutputFile.Close();
-  RemoveFile(context.OutputFileName);
+  context.OutputFile.Discard();
   LogLine(session, "Closed and deleted file:");
   LogLine(session, context.OutputFileName);
   LogLine(session, SeparatorLine());

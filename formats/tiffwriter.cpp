@@ -103,14 +103,13 @@ std::array<std::uint8_t, kTiffHeaderSize> AssembleHeader(const Variant& variant,
   return header.Bytes();
 }
 
-// The output is useless once its header is wrong: remove it, then close the
+// The output is useless once its header is wrong: discard it, then close the
 // input as every writer failure does.
 bool FailAfterOpening(Session& session, const std::string& reason) {
   JobContext& context = session.Context;
   context.FailureMessage = "Cannot write " + context.OutputFileName + ": " + reason;
   LogLine(session, context.FailureMessage);
-  context.OutputFile.Close();
-  RemoveFile(context.OutputFileName);
+  context.OutputFile.Discard();
   return CloseInputFile(session);
 }
 

@@ -120,11 +120,7 @@ bool AbortFloatJob(Session& session, const std::string& message) {
   } else {
     LogLine(session, SeparatorLine());
   }
-  context.OutputFile.Close();
-  // Only a file this job created is removed, never a device it was pointed at.
-  std::error_code error;
-  if (std::filesystem::is_regular_file(context.OutputFileName, error))
-    RemoveFile(context.OutputFileName);
+  context.OutputFile.Discard();
   return false;
 }
 
@@ -219,7 +215,7 @@ bool ToneMapFloatImage(Session& session) {
     if (!FinishLastRowBlock(session, writer, height)) return false;
   }
   context.InputFile.Close();
-  context.OutputFile.Close();
+  if (!context.OutputFile.Commit()) return AbortFloatJob(session, WriteFailureMessage(session));
   LogLine(session, ElapsedLine("Tonemapped in", start, ClockWholeSeconds(session)));
   LogLine(session, "Closed Source file " + context.InputFileName);
   LogLine(session, "Closed destination file " + context.OutputFileName);

@@ -38,8 +38,7 @@ bool FailWriting(Session& session) {
   context.FailureMessage =
       "Cannot write " + context.OutputFileName + ": " + context.OutputFile.ErrorText();
   LogLine(session, context.FailureMessage);
-  context.OutputFile.Close();
-  RemoveFile(context.OutputFileName);
+  context.OutputFile.Discard();
   LogLine(session, "Closed and deleted file:");
   LogLine(session, context.OutputFileName);
   LogLine(session, SeparatorLine());
@@ -138,7 +137,7 @@ bool ToneMapHdrImage(Session& session) {
   start = ClockWholeSeconds(session);
   if (!writing) return FailWriting(session);
   for (std::uint32_t y = 1; y <= height; ++y) SetProgressPosition(session, y);
-  context.OutputFile.Close();
+  if (!context.OutputFile.Commit()) return FailWriting(session);
   LogLine(session,
           ElapsedLine("Assembling and writing file in", start, ClockWholeSeconds(session)));
   LogLine(session, "Closed destination file " + context.OutputFileName);

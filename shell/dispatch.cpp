@@ -79,7 +79,7 @@ void ShowAbortBox(Session& session) {
 
 // Runs one step under the step contract. A step that throws (an image too
 // large for memory, say) has not cleaned up after itself: it fails with the
-// reason logged, both files are closed and its unfinished output is removed.
+// reason logged, both files are closed and its unfinished output is discarded.
 bool RunStep(Session& session, const JobStep& step) {
   JobContext& context = session.Context;
   try {
@@ -91,10 +91,7 @@ bool RunStep(Session& session, const JobStep& step) {
   }
   LogLine(session, context.FailureMessage);
   context.InputFile.Close();
-  if (context.OutputFile.IsOpen()) {
-    context.OutputFile.Close();
-    RemoveFile(context.OutputFileName);
-  }
+  context.OutputFile.Discard();
   return false;
 }
 

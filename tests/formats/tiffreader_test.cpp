@@ -58,7 +58,7 @@ Bytes OwnTiff(const TempDir& dir, bool bits96, std::uint32_t width, std::uint32_
   EXPECT_TRUE(bits96 ? WriteTiff96Header(h.Steps) : WriteTiff24Header(h.Steps));
   const Bytes pixels(std::size_t{width} * height * (bits96 ? 12 : 3), 0x3F);
   h.Steps.Context.OutputFile.Write(pixels.data(), pixels.size());
-  h.Steps.Context.OutputFile.Close();
+  EXPECT_TRUE(h.Steps.Context.OutputFile.Commit());
   return testing::ReadBytes(path);
 }
 
