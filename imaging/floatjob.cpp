@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
+#include "formats/checksum.h"
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
 #include "imaging/parallel.h"
@@ -69,6 +68,21 @@ bool FloatRowReader::LoadBlock() {
   }
   // A short block ends the rows for good.
   if (!whole) failed_ = true;
+  if (whole && keepChecksum_) {
+    std::atomic<std::uint64_t> sum = 0;
+    const auto sumRows = [&](std::size_t begin, std::size_t end) {
+      std::uint64_t part = 0;
+      for (std::size_t row = begin; row < end; ++row)
+        part += ChecksumBytes(blockFirst_ + row, block + row * rowBytes_, rowBytes_);
+      sum += part;
+    };
+    if (workers_) {
+      workers_->Run(blockRows_, sumRows);
+    } else {
+      sumRows(0, blockRows_);
+    }
+    checksum_ += sum;
+  }
   return whole;
 }
 
@@ -140,12 +154,14 @@ bool ToneMapFloatImage(Session& session) {
 
   const std::size_t rowBytes = std::size_t{width} * 12;
   ChannelAccumulators accumulators;
+  std::uint64_t analysedChecksum = 0;
   std::int32_t start = ClockWholeSeconds(session);
   SetProgressRange(session, 1, height);
   {
     // Statistics in file order, whichever row is the top one: per block, the
     // sums on one thread and the extremes on another, each in pixel order.
     FloatRowReader rows(context.InputFile, dataStart, rowBytes, height, false);
+    rows.KeepChecksum();
     const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
     std::vector<const std::uint8_t*> block(rowsPerBlock);
     ChannelAccumulators extremes;
@@ -175,6 +191,7 @@ bool ToneMapFloatImage(Session& session) {
       accumulators[c].Minimum = extremes[c].Minimum;
       accumulators[c].Maximum = extremes[c].Maximum;
     }
+    analysedChecksum = rows.Checksum();
   }
   const ImageStatistics statistics =
       ComputeImageStatistics(accumulators, width * height, session.Settings.WarmColours != 0);
@@ -188,6 +205,7 @@ bool ToneMapFloatImage(Session& session) {
   {
     // The first stored PFM row is the bottom one; the TIFF's first row is the top.
     FloatRowReader rows(context.InputFile, dataStart, rowBytes, height, context.InputRowsBottomUp);
+    rows.KeepChecksum();
     // A block's rows are mapped on all cores and written at once.
     const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
     std::vector<const std::uint8_t*> block(rowsPerBlock);
@@ -213,6 +231,10 @@ bool ToneMapFloatImage(Session& session) {
         return false;
     }
     if (!FinishLastRowBlock(session, writer, height)) return false;
+    // The statistics hold only for the bytes the first pass read.
+    if (rows.Checksum() != analysedChecksum)
+      return AbortFloatJob(session, "Cannot read " + context.InputFileName +
+                                        " again: it changed while it was tone-mapped.");
   }
   context.InputFile.Close();
   if (!context.OutputFile.Commit()) return AbortFloatJob(session, WriteFailureMessage(session));
