@@ -304,6 +304,14 @@ bool StartRgbeDecoding(Session& session, std::uint64_t& offset, std::uint64_t& b
   if (pixels == 0 || pixels > std::numeric_limits<std::uint32_t>::max()) {
     return AbortRadianceJob(session, "The image size cannot be handled.");
   }
+  // The jobs hold at least one whole row in several forms; a header of a few
+  // bytes can declare a row wider than any memory.
+  if (context.ImageWidth > kMaxRgbeRowPixels) {
+    return AbortRadianceJob(session, context.InputFileName + " has rows of " +
+                                         std::to_string(context.ImageWidth) + " pixels; at most " +
+                                         std::to_string(kMaxRgbeRowPixels) +
+                                         " pixels per row can be read.");
+  }
   // Everything from the first pixel byte to the end of the file; a data start
   // beyond the end leaves nothing to read.
   offset = context.InputFile.Position();
