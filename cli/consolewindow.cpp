@@ -1,9 +1,12 @@
 #include "cli/consolewindow.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <utility>
 
 #include "cli/escape.h"
+#include "io/termination.h"
 
 namespace lumivane {
 
@@ -61,11 +64,14 @@ void ConsoleWindow::DrawProgress(int percent) {
   err_ << bar << std::flush;
   drawnPercent_ = percent;
   progressOnScreen_ = true;
+  // The bar is drawn only where standard error is a terminal.
+  SetProgressLineDescriptor(STDERR_FILENO);
 }
 
 void ConsoleWindow::ClearProgress() {
   if (!progressOnScreen_) return;
   err_ << "\r\033[K" << std::flush;
+  SetProgressLineDescriptor(-1);
   progressOnScreen_ = false;
   drawnPercent_ = -1;
 }

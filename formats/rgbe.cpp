@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "formats/checksum.h"
 #include "io/binaryfile.h"
 
 namespace lumivane {
@@ -52,37 +53,6 @@ class RgbeData {
   RgbeStream* stream_ = nullptr;
 };
 
-namespace {
-
-// A checksum to tell two reads of the same bytes from reads that differ, not
-// a defence against tampering. Four independent lanes keep the multiplier
-// busy; every step is invertible in the lane and in the word, so a change
-// confined to one lane always shows.
-constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87u;
-constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Fu;
-
-std::uint64_t MixWord(std::uint64_t lane, std::uint64_t word) {
-  return std::rotl(lane + word * kPrime2, 31) * kPrime1;
-}
-
-std::uint64_t ChecksumPiece(std::uint64_t seed, const std::uint8_t* bytes, std::size_t count) {
-  std::uint64_t lanes[4] = {seed, seed + kPrime1, seed + kPrime2, seed - kPrime1};
-  std::size_t i = 0;
-  for (; i + 32 <= count; i += 32) {
-    for (int lane = 0; lane < 4; ++lane) {
-      std::uint64_t word;
-      std::memcpy(&word, bytes + i + 8 * lane, 8);
-      lanes[lane] = MixWord(lanes[lane], word);
-    }
-  }
-  std::uint64_t sum = MixWord(seed, count);
-  for (const std::uint64_t lane : lanes) sum = MixWord(sum, lane);
-  for (; i < count; ++i) sum = MixWord(sum, bytes[i]);
-  return sum;
-}
-
-}  // namespace
-
 RgbeStream::RgbeStream(BinaryFile& file, std::uint64_t offset, std::uint64_t bytes)
     : file_(file), offset_(offset), left_(bytes), window_(kChunkBytes + kLookAhead) {}
 
@@ -95,7 +65,7 @@ std::size_t RgbeStream::Read(std::uint8_t* into, std::size_t count) {
   // A short read is the end of the data, as it is for a whole-file read.
   left_ = got < count ? 0 : left_ - got;
   read_ += got;
-  checksum_ = ChecksumPiece(checksum_, into, got);
+  checksum_ = ChecksumBytes(checksum_, into, got);
   return got;
 }
 

@@ -1,9 +1,10 @@
 #include "imaging/blockwriter.h"
 
-#include "io/binaryfile.h"
 #include <string>
+#include <system_error>
 
 #include "formats/imagerows.h"
+#include "io/binaryfile.h"
 
 namespace lumivane {
 
@@ -46,10 +47,14 @@ void BlockWriter::Start(std::size_t bytes) {
     return positioned ? file_.WriteAt(data, bytes, at) : file_.Write(data, bytes);
   };
   if (overlap_) {
-    pending_ = std::async(std::launch::async, write);
-  } else {
-    written_ = write();
+    try {
+      pending_ = std::async(std::launch::async, write);
+      return;
+    } catch (const std::system_error&) {
+      // No thread could be started: the write runs here instead.
+    }
   }
+  written_ = write();
 }
 
 void BlockWriter::SendTo(ByteRowSink* sink, std::size_t rowBytes) {

@@ -1,14 +1,21 @@
 #include "io/binaryfile.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
+#include <vector>
+
+#include "io/termination.h"
 
 namespace lumivane {
 
@@ -17,13 +24,22 @@ BinaryFile::~BinaryFile() {
 }
 
 BinaryFile::BinaryFile(BinaryFile&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)), error_(other.error_) {}
+    : descriptor_(std::exchange(other.descriptor_, -1)),
+      error_(other.error_),
+      temporaryPath_(std::exchange(other.temporaryPath_, {})),
+      targetPath_(std::exchange(other.targetPath_, {})),
+      targetMode_(other.targetMode_),
+      cleanupSlot_(std::exchange(other.cleanupSlot_, -1)) {}
 
 BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
   if (this != &other) {
     Close();
     descriptor_ = std::exchange(other.descriptor_, -1);
     error_ = other.error_;
+    temporaryPath_ = std::exchange(other.temporaryPath_, {});
+    targetPath_ = std::exchange(other.targetPath_, {});
+    targetMode_ = other.targetMode_;
+    cleanupSlot_ = std::exchange(other.cleanupSlot_, -1);
   }
   return *this;
 }
@@ -48,7 +64,120 @@ BinaryFile BinaryFile::CreateForWriting(const std::string& path) {
   return BinaryFile(fd, fd < 0 ? errno : 0);
 }
 
+namespace {
+
+// The file `path` leads to: symbolic links in its last part followed as open()
+// follows them, the folders left for the kernel to resolve. Empty after too
+// many links (a loop).
+std::string FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    std::vector<char> target(PATH_MAX + 1);
+    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size() - 1);
+    if (length <= 0) return path;
+    const std::string link(target.data(), static_cast<std::size_t>(length));
+    // A relative link is relative to the folder that holds it.
+    const std::size_t slash = path.rfind('/');
+    path =
+        link.front() == '/' || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
+  }
+  return {};
+}
+
+// The permission bits a new file gets, read without changing the process's
+// umask, which other threads may be using.
+unsigned NewFileMode() {
+  unsigned mask = 022;
+  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status)) {
+      if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+    }
+    std::fclose(status);
+  }
+  return 0666u & ~mask;
+}
+
+}  // namespace
+
+BinaryFile BinaryFile::CreateOutput(const std::string& path) {
+  struct stat info {};
+  const bool exists = ::stat(path.c_str(), &info) == 0;
+  if (exists && !S_ISREG(info.st_mode)) {
+    // Nothing to replace or truncate; the kernel resolves the path, /dev/stdout
+    // included. Read-write would make this process a reader of its own FIFO,
+    // which then never fails when the real reader quits.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return BinaryFile(-1, errno);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return BinaryFile(fd, 0);
+  }
+  if (exists && ::access(path.c_str(), W_OK) != 0) return BinaryFile(-1, errno);
+  // The rename replaces the file that the links lead to, keeping the links.
+  const std::string target = FollowLinks(path);
+  if (target.empty()) return BinaryFile(-1, ELOOP);
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  const std::string name = target.substr(folder.size());
+  if (name.empty()) return BinaryFile(-1, EISDIR);
+  // Hidden, unique and created exclusively; a long name is cut to stay a valid name.
+  std::string temporary = folder + "." + name.substr(0, 200) + ".XXXXXX";
+  // A terminating signal that comes before the file is registered for removal
+  // waits until it is.
+  sigset_t terminating, previous;
+  sigemptyset(&terminating);
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&terminating, signalNumber);
+  ::pthread_sigmask(SIG_BLOCK, &terminating, &previous);
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  const int error = errno;
+  const int slot = fd < 0 ? -1 : RegisterTemporaryFile(temporary.c_str());
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (fd < 0) return BinaryFile(-1, error);
+  BinaryFile file(fd, 0);
+  file.temporaryPath_ = temporary;
+  file.targetPath_ = target;
+  file.targetMode_ = exists ? (info.st_mode & 0777u) : NewFileMode();
+  file.cleanupSlot_ = slot;
+  return file;
+}
+
+bool BinaryFile::Commit() {
+  if (descriptor_ < 0) {
+    error_ = EBADF;
+    return false;
+  }
+  if (!temporaryPath_.empty()) {
+    if (::fchmod(descriptor_, targetMode_) != 0 || ::fdatasync(descriptor_) != 0 ||
+        ::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
+      error_ = errno;
+      Discard();
+      return false;
+    }
+    ForgetTemporaryFile(std::exchange(cleanupSlot_, -1));
+    temporaryPath_.clear();
+  }
+  Close();
+  return true;
+}
+
+void BinaryFile::Discard() {
+  if (descriptor_ >= 0) {
+    ::close(descriptor_);
+    descriptor_ = -1;
+  }
+  if (!temporaryPath_.empty()) {
+    ::unlink(temporaryPath_.c_str());
+    ForgetTemporaryFile(std::exchange(cleanupSlot_, -1));
+    temporaryPath_.clear();
+  }
+}
+
 void BinaryFile::Close() {
+  if (!temporaryPath_.empty()) {
+    Discard();
+    return;
+  }
   if (descriptor_ >= 0) {
     ::close(descriptor_);
     descriptor_ = -1;
@@ -119,7 +248,11 @@ bool BinaryFile::Write(const void* source, std::size_t count) {
 bool BinaryFile::WriteAt(const void* source, std::size_t count, std::uint64_t offset) {
   return WriteAll(source, count,
                   [this, offset](const void* from, std::size_t bytes, std::size_t done) {
-                    return ::pwrite(descriptor_, from, bytes, static_cast<off_t>(offset + done));
+                    const ssize_t written =
+                        ::pwrite(descriptor_, from, bytes, static_cast<off_t>(offset + done));
+                    // A pipe or terminal has no positions: its bytes go out in call order.
+                    if (written < 0 && errno == ESPIPE) return ::write(descriptor_, from, bytes);
+                    return written;
                   });
 }
 
@@ -204,8 +337,31 @@ bool RemoveFile(const std::string& path) {
 std::string AbsolutePath(const std::string& path) {
   if (path.empty()) return path;
   std::error_code error;
-  const auto absolute = std::filesystem::absolute(path, error);
-  return error ? path : absolute.lexically_normal().string();
+  const std::string absolute = std::filesystem::absolute(path, error).string();
+  if (error) return path;
+  std::vector<std::string> parts;
+  std::string result;
+  std::size_t from = 1;
+  while (from <= absolute.size()) {
+    std::size_t end = absolute.find('/', from);
+    if (end == std::string::npos) end = absolute.size();
+    const std::string part = absolute.substr(from, end - from);
+    from = end + 1;
+    if (part.empty() || part == ".") continue;
+    struct stat info {};
+    if (part == ".." && !parts.empty() && parts.back() != ".." &&
+        ::lstat(result.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+      // The folder is real, not a link: its ".." is the text before it.
+      result.resize(result.size() - parts.back().size() - 1);
+      parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+    result += "/" + part;
+  }
+  // A trailing slash says "a folder": keep it for the open to judge.
+  if (absolute.back() == '/' && !result.empty()) result += '/';
+  return result.empty() ? "/" : result;
 }
 
 }  // namespace lumivane

@@ -1,4 +1,5 @@
-// A raw byte file over POSIX descriptors. Move-only; closes itself.
+// A raw byte file over POSIX descriptors. Move-only; closes itself. An output
+// made by CreateOutput replaces the file at its path only when committed.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +22,27 @@ class BinaryFile {
   static BinaryFile OpenForReading(const std::string& path);
   // Creates the file or truncates it to 0 bytes.
   static BinaryFile CreateForWriting(const std::string& path);
+  // A job's output. When `path` leads (through any symbolic links) to a regular
+  // file or to nothing yet, the bytes go to a new temporary file beside it,
+  // readable by its owner alone, which takes the file's place only at Commit():
+  // until then the old file is untouched, and a failure or a terminating
+  // signal removes the temporary file. A read-only file is refused, as an
+  // in-place write would be. Anything else (a FIFO, a terminal, a device) is
+  // opened write-only as it is, without waiting for a reader: a FIFO that
+  // nobody reads fails at once (ENXIO).
+  static BinaryFile CreateOutput(const std::string& path);
+
+  // Makes the written bytes the output: gives the temporary file the mode of
+  // the file it replaces (or of a new file), flushes it to the disk and renames
+  // it over the output, then closes. On failure the temporary file is removed,
+  // the old output stays, and ErrorNumber() tells why. Other files just close.
+  bool Commit();
+  // Closes and removes an uncommitted temporary file; the output stays as it
+  // was. Close() and the destructor do the same to an output never committed.
+  void Discard();
+  // The open descriptor, for a library that writes through its own calls
+  // (fdopen(dup(Descriptor()), "wb"), say); -1 when closed.
+  int Descriptor() const { return descriptor_; }
 
   bool IsOpen() const { return descriptor_ >= 0; }
   void Close();
@@ -33,7 +55,8 @@ class BinaryFile {
   std::size_t ReadAt(void* destination, std::size_t count, std::uint64_t offset);
   // Writes all `count` bytes or returns false (see ErrorNumber()).
   bool Write(const void* source, std::size_t count);
-  // The same at `offset`, leaving the position where it was.
+  // The same at `offset`, leaving the position where it was. A pipe or a
+  // terminal has no positions: there the bytes are written in call order.
   bool WriteAt(const void* source, std::size_t count, std::uint64_t offset);
   bool Seek(std::uint64_t offset);
   std::uint64_t Position() const;
@@ -62,10 +85,17 @@ class BinaryFile {
   bool WriteAll(const void* source, std::size_t count, Put put);
   int descriptor_ = -1;
   int error_ = 0;
+  // Set while an output written beside its target awaits Commit().
+  std::string temporaryPath_;
+  std::string targetPath_;
+  unsigned targetMode_ = 0;
+  int cleanupSlot_ = -1;
 };
 
 bool RemoveFile(const std::string& path);
-// The absolute form of `path`, as a file dialog returns it.
+// The absolute form of `path`, as a file dialog returns it: "." and repeated
+// slashes dropped, and "name/.." only where name is a real folder, since the
+// kernel resolves ".." after a symbolic link from the link's target.
 std::string AbsolutePath(const std::string& path);
 
 }  // namespace lumivane

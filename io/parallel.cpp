@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <system_error>
 
 namespace lumivane {
 
@@ -18,10 +19,19 @@ unsigned WorkerThreadCount() {
 }
 
 RowWorkers::RowWorkers(unsigned threads) : threads_(std::max(1u, threads)) {
-  team_.reserve(threads_ - 1);
-  for (unsigned index = 1; index < threads_; ++index) {
-    team_.emplace_back([this, index] { Serve(index); });
+  const unsigned wanted = threads_;
+  team_.reserve(wanted - 1);
+  for (unsigned index = 1; index < wanted; ++index) {
+    try {
+      team_.emplace_back([this, index] { Serve(index); });
+    } catch (const std::system_error&) {
+      // A process or memory limit: the threads that did start, and the
+      // calling one, share the work instead.
+      break;
+    }
   }
+  std::lock_guard lock(mutex_);
+  threads_ = static_cast<unsigned>(team_.size()) + 1;
 }
 
 RowWorkers::~RowWorkers() {

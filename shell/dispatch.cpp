@@ -80,7 +80,7 @@ void ShowAbortBox(Session& session) {
 
 // Runs one step under the step contract. A step that throws (an image too
 // large for memory, say) has not cleaned up after itself: it fails with the
-// reason logged, both files are closed and its unfinished output is removed.
+// reason logged, both files are closed and its unfinished output is discarded.
 bool RunStep(Session& session, const JobStep& step) {
   JobContext& context = session.Context;
   try {

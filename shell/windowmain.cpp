@@ -3,11 +3,18 @@
 #include <QApplication>
 #include <QPixmap>
 #include <QStringList>
+#include <csignal>
 #include <cstdio>
 
+#include "io/termination.h"
 #include "shell/window.h"
 
 int main(int argc, char** argv) {
+  // A pipe or FIFO output whose reader quits fails the job (EPIPE) instead of
+  // killing the window; a file-size limit fails it the same way.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  lumivane::InstallTerminationCleanup();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("lumivane"));
   QApplication::setApplicationVersion(QStringLiteral(LUMIVANE_VERSION));

@@ -120,7 +120,7 @@ bool ConvertHdrImage(Session& session) {
   const std::int32_t start = ClockWholeSeconds(session);
   if (!writing) return AbortFloatJob(session, WriteFailureMessage(session));
   ReplayProgress(session, 1, height);
-  context.OutputFile.Close();
+  if (!context.OutputFile.Commit()) return AbortFloatJob(session, WriteFailureMessage(session));
   LogLine(session, ElapsedLine("Converted in", start, ClockWholeSeconds(session)));
   LogLine(session, "Closed Source file " + context.InputFileName);
   LogLine(session, "Closed destination file " + context.OutputFileName);
@@ -182,7 +182,7 @@ bool ConvertFloatImage(Session& session) {
     if (!FinishLastRowBlock(session, writer, height)) return false;
   }
   context.InputFile.Close();
-  context.OutputFile.Close();
+  if (!context.OutputFile.Commit()) return AbortFloatJob(session, WriteFailureMessage(session));
   const std::int32_t end = ClockWholeSeconds(session);
   LogLine(session, "Converted from");
   LogLine(session, context.InputFileName + " to");

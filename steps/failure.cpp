@@ -23,20 +23,9 @@ bool FailStep(Session& session, const std::string& message, const FailureOptions
     LogLine(session, context.InputFileName);
   }
 
-  bool remove = false;
-  switch (options.Output) {
-    case OutputClosing::Leave:
-      break;
-    case OutputClosing::Remove:
-    case OutputClosing::RemoveWithLines:
-      remove = true;
-      break;
-    case OutputClosing::RemoveIfOpen:
-      remove = context.OutputFile.IsOpen();
-      break;
-  }
-  if (options.Output != OutputClosing::Leave) context.OutputFile.Close();
-  if (remove) RemoveFile(context.OutputFileName);
+  // Outputs are written beside their final name and renamed only on success,
+  // so discarding removes the unfinished copy and never a file the job did not write.
+  if (options.Output != OutputClosing::Leave) context.OutputFile.Discard();
   if (options.Output == OutputClosing::RemoveWithLines) {
     LogLine(session, "Closed and deleted file:");
     LogLine(session, context.OutputFileName);

@@ -33,7 +33,7 @@ enum class OutputClosing {
   // No output was created yet.
   Leave,
   // A writer whose header failed, or a float job: the file is useless and
-  // nothing was logged of it. Only a regular file goes (RemoveFile), never a
+  // nothing was logged of it. Only the unfinished copy beside the output goes, never a
   // device the job was pointed at.
   Remove,
   // The Radiance jobs say which output they deleted.

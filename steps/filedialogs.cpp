@@ -1,5 +1,6 @@
 #include "steps/filedialogs.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -44,9 +45,15 @@ bool RunSaveDialog(Session& session, const FileDialogRequest& request) {
     return false;
   }
   context.OutputFile.Close();
-  // Truncating the input, under any of its names, would destroy it before it is read.
+  // An output over the input, under any of its names, would lose the source image.
   if (context.InputFile.SameFileAs(context.OutputFileName)) return false;
-  context.OutputFile = BinaryFile::CreateForWriting(context.OutputFileName);
+  context.OutputFile = BinaryFile::CreateOutput(context.OutputFileName);
+  // Waiting for a reader could take for ever; the abort box alone would not say why.
+  if (context.OutputFile.ErrorNumber() == ENXIO) {
+    session.Window.ShowMessageBox(
+        "Cannot write to " + context.OutputFileName + ": no program reads from it.",
+        "LUMIVANE - Save As Error", BoxKind::Error);
+  }
   return context.OutputFile.IsOpen();
 }
 

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <utility>
 
+#include "formats/checksum.h"
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
 #include "io/parallel.h"
@@ -47,6 +50,21 @@ bool FloatRowReader::LoadBlock() {
   }
   // A short block ends the rows for good.
   if (!whole) failed_ = true;
+  if (whole && keepChecksum_) {
+    std::atomic<std::uint64_t> sum = 0;
+    const auto sumRows = [&](std::size_t begin, std::size_t end) {
+      std::uint64_t part = 0;
+      for (std::size_t row = begin; row < end; ++row)
+        part += ChecksumBytes(blockFirst_ + row, block + row * rowBytes_, rowBytes_);
+      sum += part;
+    };
+    if (workers_) {
+      workers_->Run(blockRows_, sumRows);
+    } else {
+      sumRows(0, blockRows_);
+    }
+    checksum_ += sum;
+  }
   return whole;
 }
 
@@ -114,12 +132,14 @@ bool ToneMapFloatImage(Session& session) {
 
   const std::size_t rowBytes = std::size_t{width} * 12;
   ChannelAccumulators accumulators;
+  std::uint64_t analysedChecksum = 0;
   std::int32_t start = ClockWholeSeconds(session);
   SetProgressRange(session, 1, height);
   {
     // Statistics in file order, whichever row is the top one: per block, the
     // sums on one thread and the extremes on another, each in pixel order.
     FloatRowReader rows(context.InputFile, dataStart, rowBytes, height, false);
+    rows.KeepChecksum();
     const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
     std::vector<const std::uint8_t*> block(rowsPerBlock);
     ChannelAccumulators extremes;
@@ -149,6 +169,7 @@ bool ToneMapFloatImage(Session& session) {
       accumulators[c].Minimum = extremes[c].Minimum;
       accumulators[c].Maximum = extremes[c].Maximum;
     }
+    analysedChecksum = rows.Checksum();
   }
   const ImageStatistics statistics =
       ComputeImageStatistics(accumulators, width * height, session.Settings.WarmColours != 0);
@@ -162,6 +183,7 @@ bool ToneMapFloatImage(Session& session) {
   {
     // The first stored PFM row is the bottom one; the TIFF's first row is the top.
     FloatRowReader rows(context.InputFile, dataStart, rowBytes, height, context.InputRowsBottomUp);
+    rows.KeepChecksum();
     // A block's rows are mapped on all cores and written at once.
     const std::uint32_t rowsPerBlock = rows.RowsPerBlock();
     std::vector<const std::uint8_t*> block(rowsPerBlock);
@@ -189,9 +211,13 @@ bool ToneMapFloatImage(Session& session) {
     }
     if (!FinishLastRowBlock(session, writer, height)) return false;
     if (!FinishSink(sink.get())) return AbortFloatJob(session, WriteFailureMessage(session));
+    // The statistics hold only for the bytes the first pass read.
+    if (rows.Checksum() != analysedChecksum)
+      return AbortFloatJob(session, "Cannot read " + context.InputFileName +
+                                        " again: it changed while it was tone-mapped.");
   }
   context.InputFile.Close();
-  context.OutputFile.Close();
+  if (!context.OutputFile.Commit()) return AbortFloatJob(session, WriteFailureMessage(session));
   LogLine(session, ElapsedLine("Tonemapped in", start, ClockWholeSeconds(session)));
   LogLine(session, "Closed Source file " + context.InputFileName);
   LogLine(session, "Closed destination file " + context.OutputFileName);

@@ -32,6 +32,10 @@ class FloatRowReader {
   // Each block is then read in as many pieces as `workers` has threads, side
   // by side: the copy out of the page cache costs as much as the pixel work.
   void ShareReadsWith(RowWorkers& workers) { workers_ = &workers; }
+  // Sums a checksum of every row read with its stored index, so that two
+  // passes over the same bytes agree in whichever order they read the rows.
+  void KeepChecksum() { keepChecksum_ = true; }
+  std::uint64_t Checksum() const { return checksum_; }
 
   // The next row, or nullptr when the file ends before it (or after the last row).
   const std::uint8_t* NextRow();
@@ -59,10 +63,12 @@ class FloatRowReader {
   std::uint32_t usedInBlock_ = 0;
   std::uint32_t handed_ = 0;
   bool failed_ = false;
+  bool keepChecksum_ = false;
+  std::uint64_t checksum_ = 0;
 };
 
 // The failure of a float job: logs `message` as the FailureMessage, closes the
-// input (with its log lines) and the output, and removes the partial output.
+// input (with its log lines) and discards the unfinished output.
 // Returns false.
 bool AbortFloatJob(Session& session, const std::string& message);
 

@@ -137,7 +137,7 @@ bool ToneMapHdrImage(Session& session) {
   start = ClockWholeSeconds(session);
   if (!writing || !FinishSink(sink.get())) return FailWriting(session);
   ReplayProgress(session, 1, height);
-  context.OutputFile.Close();
+  if (!context.OutputFile.Commit()) return FailWriting(session);
   LogLine(session,
           ElapsedLine("Assembling and writing file in", start, ClockWholeSeconds(session)));
   LogLine(session, "Closed destination file " + context.OutputFileName);

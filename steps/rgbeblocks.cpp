@@ -1,6 +1,7 @@
 #include "steps/rgbeblocks.h"
 
 #include <limits>
+#include <string>
 
 #include "io/parallel.h"
 #include "steps/failure.h"
@@ -19,6 +20,14 @@ bool StartRgbeDecoding(Session& session, std::uint64_t& offset, std::uint64_t& b
   const std::uint64_t pixels = std::uint64_t{context.ImageWidth} * context.ImageHeight;
   if (pixels == 0 || pixels > std::numeric_limits<std::uint32_t>::max()) {
     return AbortRadianceJob(session, "The image size cannot be handled.");
+  }
+  // The jobs hold at least one whole row in several forms; a header of a few
+  // bytes can declare a row wider than any memory.
+  if (context.ImageWidth > kMaxRgbeRowPixels) {
+    return AbortRadianceJob(session, context.InputFileName + " has rows of " +
+                                         std::to_string(context.ImageWidth) + " pixels; at most " +
+                                         std::to_string(kMaxRgbeRowPixels) +
+                                         " pixels per row can be read.");
   }
   // Everything from the first pixel byte to the end of the file; a data start
   // beyond the end leaves nothing to read.

@@ -20,6 +20,9 @@ class Session;
 // LogRgbeDataRead, LogRgbeDecodingStart and LogRgbeDecodingEnd write the lines
 // around the decoding pass, the second also setting the progress range.
 bool StartRgbeDecoding(Session& session, std::uint64_t& offset, std::uint64_t& bytes);
+// The widest row StartRgbeDecoding accepts: about 170 MB of buffers in the
+// conversion to float.
+constexpr std::uint32_t kMaxRgbeRowPixels = std::uint32_t{1} << 22;
 void LogRgbeDataRead(Session& session);
 void LogRgbeDecodingStart(Session& session);
 void LogRgbeDecodingEnd(Session& session, const std::uint32_t (&rowCounts)[3],

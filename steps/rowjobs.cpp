@@ -160,7 +160,8 @@ JobStep ConvertRowsJob(ClassicInput input) {
     if (!sink->Finish(error))
       return AbortFloatJob(session, "Cannot write " + context.OutputFileName + ": " + error);
     context.InputFile.Close();
-    context.OutputFile.Close();
+    if (!context.OutputFile.Commit())
+      return AbortFloatJob(session, WriteFailureMessage(session));
     const std::int32_t end = ClockWholeSeconds(session);
     LogLine(session, "Converted from");
     LogLine(session, context.InputFileName + " to");

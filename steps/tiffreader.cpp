@@ -89,6 +89,9 @@ class TiffHeaderReader {
 
   bool HandleEntry(const IfdEntry& entry);
   std::optional<std::uint32_t> TableValue(const StripTable& table, std::uint32_t index);
+  // Values [first, first + count) of a table, read in one call.
+  bool TableValues(const StripTable& table, std::uint32_t first, std::uint32_t count,
+                   std::uint32_t* values);
   bool CheckStrips();
 
   Session& session_;
@@ -231,6 +234,27 @@ std::optional<std::uint32_t> TiffHeaderReader::TableValue(const StripTable& tabl
   return width == 2 ? ReadTiffShort(bytes, intel_) : ReadTiffLong(bytes, intel_);
 }
 
+bool TiffHeaderReader::TableValues(const StripTable& table, std::uint32_t first,
+                                   std::uint32_t count, std::uint32_t* values) {
+  if (table.InField()) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const auto value = TableValue(table, first + i);
+      if (!value) return false;
+      values[i] = *value;
+    }
+    return true;
+  }
+  const std::size_t width = table.ValueBytes();
+  std::vector<std::uint8_t> bytes(std::size_t{count} * width);
+  if (!ReadAt(table.Offset + std::uint64_t{first} * width, bytes.data(), bytes.size()))
+    return false;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint8_t* at = bytes.data() + std::size_t{i} * width;
+    values[i] = width == 2 ? ReadTiffShort(at, intel_) : ReadTiffLong(at, intel_);
+  }
+  return true;
+}
+
 // Several strips are read as one when each begins where the one before ends.
 bool TiffHeaderReader::CheckStrips() {
   if (!stripOffsets_) return true;
@@ -243,14 +267,22 @@ bool TiffHeaderReader::CheckStrips() {
   if (!offsets.InField() && offsets.Offset + tableBytes > fileSize_)
     return RefuseDamaged("has its strip offsets outside the file.");
   std::uint64_t expected = dataStart_;
-  for (std::uint32_t i = 0; i < offsets.Count; ++i) {
-    const auto offset = TableValue(offsets, i);
-    const auto count = TableValue(counts, i);
-    if (!offset || !count) return RefuseDamaged("has its strip tables outside the file.");
-    if (*offset != expected)
-      return RefuseDamaged(
-          "has strips that do not follow each other in row order; such files cannot be read.");
-    expected += *count;
+  // A value at a time would cost system calls by the million for a table
+  // that a small file can hold.
+  constexpr std::uint32_t kChunk = 16384;
+  std::vector<std::uint32_t> offsetValues(std::min(kChunk, offsets.Count));
+  std::vector<std::uint32_t> countValues(offsetValues.size());
+  for (std::uint32_t first = 0; first < offsets.Count; first += kChunk) {
+    const std::uint32_t chunk = std::min(kChunk, offsets.Count - first);
+    if (!TableValues(offsets, first, chunk, offsetValues.data()) ||
+        !TableValues(counts, first, chunk, countValues.data()))
+      return RefuseDamaged("has its strip tables outside the file.");
+    for (std::uint32_t i = 0; i < chunk; ++i) {
+      if (offsetValues[i] != expected)
+        return RefuseDamaged(
+            "has strips that do not follow each other in row order; such files cannot be read.");
+      expected += countValues[i];
+    }
   }
   return true;
 }

@@ -104,7 +104,7 @@ std::array<std::uint8_t, kTiffHeaderSize> AssembleHeader(const Variant& variant,
   return header.Bytes();
 }
 
-// The output is useless once its header is wrong: remove it, then close the
+// The output is useless once its header is wrong: discard it, then close the
 // input as every writer failure does.
 bool FailAfterOpening(Session& session, const std::string& reason) {
   return FailStep(session, "Cannot write " + session.Context.OutputFileName + ": " + reason,

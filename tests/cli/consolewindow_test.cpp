@@ -173,7 +173,7 @@ TEST(ConsoleWindow, RunsAJobChainOfTheDispatcher) {
     seenPostGamma = s.Settings.PostGamma;
     seenWarm = s.Settings.WarmColours;
     s.Context.InputFile.Close();
-    s.Context.OutputFile.Close();
+    s.Context.OutputFile.Commit();
     LogLine(s, "Done\twith tab");
     return true;
   };

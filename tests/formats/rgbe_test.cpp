@@ -44,7 +44,7 @@ struct Load {
     testing::WriteBytes(context.InputFileName, testing::HdrFile(header, data));
     context.InputFile = BinaryFile::OpenForReading(context.InputFileName);
     context.InputFile.Seek(header.size());
-    context.OutputFile = BinaryFile::CreateForWriting(context.OutputFileName);
+    context.OutputFile = BinaryFile::CreateOutput(context.OutputFileName);
     context.ImageWidth = width;
     context.ImageHeight = height;
     Result = LoadRgbeImage(Session_, Image, plainSteps);
@@ -115,7 +115,7 @@ TEST(LoadRgbeImage, LogsProgressAndTimeOfTheDecodingPass) {
   context.OutputFileName = dir.File("out.tif");
   testing::WriteBytes(context.InputFileName, testing::EncodeRgbeRows(image, RgbeRowForm::Flat));
   context.InputFile = BinaryFile::OpenForReading(context.InputFileName);
-  context.OutputFile = BinaryFile::CreateForWriting(context.OutputFileName);
+  context.OutputFile = BinaryFile::CreateOutput(context.OutputFileName);
   context.ImageWidth = 6;
   context.ImageHeight = 3;
   RgbeImage decoded;

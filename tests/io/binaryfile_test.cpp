@@ -1,8 +1,13 @@
 #include "io/binaryfile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -166,9 +171,113 @@ TEST(BinaryFile, RemoveAndAbsolutePath) {
   EXPECT_FALSE(RemoveFile(""));
 
   EXPECT_EQ(AbsolutePath(""), "");
-  EXPECT_EQ(AbsolutePath("/a/b/../c"), "/a/c");
+  // The kernel fails on a folder that does not exist, ".." or not.
+  EXPECT_EQ(AbsolutePath("/a/b/../c"), "/a/b/../c");
   const std::string relative = AbsolutePath("x/y.tif");
   EXPECT_EQ(relative, (std::filesystem::current_path() / "x/y.tif").lexically_normal().string());
+}
+
+// ".." after a symbolic link leads to the parent of the link's target.
+TEST(BinaryFile, AbsolutePathDropsOnlyWhatTheKernelWould) {
+  testing::TempDir folder;
+  const std::string root = folder.Path().string();
+  std::filesystem::create_directories(root + "/real/deep");
+  std::filesystem::create_directory(root + "/sub");
+  std::filesystem::create_directory_symlink("../real/deep", root + "/sub/link");
+  EXPECT_EQ(AbsolutePath(root + "/sub/.//../real/./a.pfm"), root + "/real/a.pfm");
+  EXPECT_EQ(AbsolutePath(root + "/sub/link/../a.pfm"), root + "/sub/link/../a.pfm");
+  EXPECT_EQ(AbsolutePath(root + "/nowhere/../a.pfm"), root + "/nowhere/../a.pfm");
+  EXPECT_EQ(AbsolutePath(root + "/real/deep/../../sub/"), root + "/sub/");
+}
+
+std::vector<std::string> Entries(const testing::TempDir& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+unsigned ModeOf(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 0777u : 0u;
+}
+
+TEST(BinaryFile, OutputReplacesTheFileOnlyWhenCommitted) {
+  testing::TempDir folder;
+  const std::string out = folder.File("out.bin"), link = folder.File("link.bin");
+  testing::WriteText(out, "old");
+  ASSERT_EQ(::chmod(out.c_str(), 0640), 0);
+  std::filesystem::create_symlink("out.bin", link);
+  const std::vector<std::uint8_t> old = {'o', 'l', 'd'}, fresh = {'n', 'e', 'w', '!'};
+  {
+    BinaryFile file = BinaryFile::CreateOutput(link);
+    ASSERT_TRUE(file.IsOpen());
+    ASSERT_TRUE(file.Write(fresh.data(), fresh.size()));
+    EXPECT_EQ(testing::ReadBytes(out), old);
+    const std::vector<std::string> names = Entries(folder);
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_TRUE(names[0].starts_with(".out.bin.")) << names[0];
+    // Nobody else reads it before it is whole.
+    EXPECT_EQ(ModeOf(folder.File(names[0])), 0600u);
+    ASSERT_TRUE(file.Commit());
+    EXPECT_FALSE(file.IsOpen());
+  }
+  EXPECT_EQ(testing::ReadBytes(out), fresh);
+  EXPECT_EQ(ModeOf(out), 0640u);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(Entries(folder), (std::vector<std::string>{"link.bin", "out.bin"}));
+
+  // Discarded, closed or dropped: the output stays as it was, nothing beside it.
+  for (int way = 0; way < 3; ++way) {
+    BinaryFile file = BinaryFile::CreateOutput(out);
+    ASSERT_TRUE(file.Write(old.data(), old.size()));
+    if (way == 0) file.Discard();
+    if (way == 1) file.Close();
+    if (way == 2) file = BinaryFile();
+    EXPECT_EQ(testing::ReadBytes(out), fresh);
+    EXPECT_EQ(Entries(folder), (std::vector<std::string>{"link.bin", "out.bin"}));
+  }
+
+  // A new file gets the mode that creating it would give.
+  const mode_t savedMask = ::umask(027);
+  BinaryFile created = BinaryFile::CreateOutput(folder.File("new.bin"));
+  const bool committed = created.Commit();
+  ::umask(savedMask);
+  ASSERT_TRUE(committed);
+  EXPECT_EQ(ModeOf(folder.File("new.bin")), 0640u);
+}
+
+TEST(BinaryFile, OutputsThatAreNoRegularFilesAreWrittenAsTheyAre) {
+  testing::TempDir folder;
+  const std::string fifo = folder.File("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Nobody reads: no waiting for a reader that never comes.
+  BinaryFile unread = BinaryFile::CreateOutput(fifo);
+  EXPECT_FALSE(unread.IsOpen());
+  EXPECT_EQ(unread.ErrorNumber(), ENXIO);
+
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  BinaryFile file = BinaryFile::CreateOutput(fifo);
+  ASSERT_TRUE(file.IsOpen());
+  const std::uint8_t bytes[] = {1, 2, 3};
+  ASSERT_TRUE(file.WriteAt(bytes, sizeof bytes, 100));
+  std::uint8_t got[4] = {};
+  EXPECT_EQ(::read(reader, got, sizeof got), 3);
+  EXPECT_EQ(got[2], 3);
+  // When the reader quits, a write fails at once instead of waiting.
+  ::close(reader);
+  void (*saved)(int) = std::signal(SIGPIPE, SIG_IGN);
+  EXPECT_FALSE(file.Write(bytes, sizeof bytes));
+  std::signal(SIGPIPE, saved);
+  EXPECT_EQ(file.ErrorNumber(), EPIPE);
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
+  BinaryFile null = BinaryFile::CreateOutput("/dev/null");
+  ASSERT_TRUE(null.Write(bytes, sizeof bytes));
+  EXPECT_TRUE(null.Commit());
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 }
 
 }  // namespace

@@ -157,6 +157,27 @@ TEST(Sizes, HeadersClaimingImagesThatDoNotFitAreRefusedBeforeAllocating) {
   }
 }
 
+// A few bytes of header may declare one row of a hundred million pixels: the
+// Radiance jobs, which hold at least one row in several forms, refuse it
+// before they allocate.
+TEST(Sizes, RadianceRowsTooWideForMemoryAreRefused) {
+  TempDir dir;
+  const std::string input = dir.File("wide.hdr");
+  const Bytes file = HdrClaiming(100000000, 1);
+  testing::WriteBytes(input, file);
+  for (const std::string output : {"out.tif", "out96.tif", "out.pfm"}) {
+    SCOPED_TRACE(output);
+    const CliResult result =
+        RunCli(dir, {output == "out.tif" ? "tonemap" : "convert", input, dir.File(output)},
+               kCanLimitAddressSpace ? kMemoryLimit : "");
+    ExpectRefused(result, "lumivane-cli: LUMIVANE - Abort.: " + input +
+                              " has rows of 100000000 pixels; at most 4194304 pixels per row "
+                              "can be read.");
+    EXPECT_FALSE(testing::FileExists(dir.File(output)));
+  }
+  EXPECT_EQ(testing::ReadBytes(input), file);
+}
+
 TEST(Sizes, ImagesBeyondTheMemoryLimitAreStreamedToTheirRealFault) {
   if (!kCanLimitAddressSpace)
     GTEST_SKIP() << "the address sanitizer's reserved address space defeats ulimit -v";

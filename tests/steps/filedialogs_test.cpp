@@ -187,7 +187,7 @@ TEST_F(FileDialogs, SaveCreatesANewFile) {
   EXPECT_EQ(session.Context.OutputFileName, path);
   ASSERT_TRUE(session.Context.OutputFile.IsOpen());
   EXPECT_TRUE(session.Context.OutputFile.Write("II*", 3));
-  session.Context.OutputFile.Close();
+  ASSERT_TRUE(session.Context.OutputFile.Commit());
   EXPECT_EQ(Content(path), "II*");
   EXPECT_TRUE(window.Boxes.empty());
 }
@@ -199,7 +199,7 @@ TEST_F(FileDialogs, SaveOverALongerFileLeavesNoOldBytesBehind) {
   EXPECT_EQ(session.Context.OutputFile.Size(), std::optional<std::uint64_t>(0));
   EXPECT_EQ(session.Context.OutputFile.Position(), 0u);
   EXPECT_TRUE(session.Context.OutputFile.Write("PF\n", 3));
-  session.Context.OutputFile.Close();
+  ASSERT_TRUE(session.Context.OutputFile.Commit());
   EXPECT_EQ(Content(path), "PF\n");
 }
 

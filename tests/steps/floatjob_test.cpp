@@ -6,7 +6,9 @@
 #include <bit>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -16,8 +18,10 @@
 #include "io/binaryfile.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
+#include "steps/session.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/oracles.h"
+#include "tests/support/recordingwindow.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {
@@ -254,6 +258,70 @@ TEST(FloatJob, WriteFailureFailsTheJobAndRemovesTheOutput) {
   EXPECT_EQ(run.Boxes[0].Text.rfind("Cannot write " + dir.File("out.tif") + ": ", 0), 0u)
       << run.Boxes[0].Text;
   EXPECT_FALSE(run.OutputExists);
+}
+
+// Rewrites the input in place, as an editor saving over it would, when the
+// second pass starts, and drops another program's file at the output path.
+class ChangingWindow : public testing::RecordingWindow {
+ public:
+  std::function<void()> BetweenPasses;
+  void InsertLogLine(std::size_t position, const std::string& text) override {
+    RecordingWindow::InsertLogLine(position, text);
+    if (text == "Starting tonemapping..." && BetweenPasses) BetweenPasses();
+  }
+};
+
+// The statistics of the first pass fit only the bytes it read; a job whose
+// input changed before the second pass fails, and deletes nothing it did not write.
+TEST(FloatJob, InputChangedBetweenThePassesFailsTheJob) {
+  const FloatImage image = testing::GradientImage(300, 40);
+  // The same file but for one value in the middle of the image.
+  FloatImage edited = image;
+  edited.Values[edited.Values.size() / 2] += 1.0f;
+  const struct {
+    int Command;
+    std::string Name;
+    Bytes File, Edited;
+  } inputs[] = {{kOpenPfmCommand, "in.pfm", testing::StandardPfm(image, true),
+                 testing::StandardPfm(edited, true)},
+                {kOpenTiffCommand, "in.tif", testing::FloatTiff(image, {false, 4}),
+                 testing::FloatTiff(edited, {false, 4})}};
+  const Bytes theirs = {'t', 'h', 'e', 'i', 'r', 's'};
+  for (const auto& input : inputs) {
+    for (const bool change : {true, false}) {
+      SCOPED_TRACE(input.Name + (change ? " changed" : " rewritten as it was"));
+      TempDir dir;
+      const std::string in = dir.File(input.Name), out = dir.File("out.tif");
+      testing::WriteBytes(in, input.File);
+      ChangingWindow window;
+      window.DialogAnswers = {in, out};
+      window.BetweenPasses = [&] {
+        const Bytes& bytes = change ? input.Edited : input.File;
+        ASSERT_EQ(bytes.size(), input.File.size());
+        std::FILE* f = std::fopen(in.c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+        std::fclose(f);
+        testing::WriteBytes(out, theirs);
+      };
+      Session session(window);
+      session.Clock = [] { return 100.0L; };
+      HandleCommand(session, input.Command);
+      ASSERT_EQ(window.Boxes.size(), 1u);
+      if (change) {
+        EXPECT_EQ(window.Boxes[0].Text,
+                  "Cannot read " + in + " again: it changed while it was tone-mapped.");
+        EXPECT_EQ(testing::ReadBytes(out), theirs);
+      } else {
+        EXPECT_EQ(window.Boxes[0].Title, "LUMIVANE - Success.");
+        EXPECT_EQ(testing::TiffPixels(testing::ReadBytes(out)),
+                  ReferenceToneMap(image, JobSettings{}));
+      }
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                              std::filesystem::directory_iterator()),
+                2);
+    }
+  }
 }
 
 TEST(FloatJob, TallImagesNeedNoSixteenBitCounters) {

@@ -24,7 +24,7 @@ std::string HeaderOf(std::uint32_t width, std::uint32_t height, StepHarness& h,
   EXPECT_TRUE(WritePfmHeader(h.Steps));
   EXPECT_TRUE(h.Steps.Context.OutputFile.IsOpen());
   EXPECT_TRUE(h.Steps.Context.OutputRowsBottomUp);
-  h.Steps.Context.OutputFile.Close();
+  EXPECT_TRUE(h.Steps.Context.OutputFile.Commit());
   const auto bytes = testing::ReadBytes(path);
   return std::string(bytes.begin(), bytes.end());
 }

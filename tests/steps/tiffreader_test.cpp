@@ -58,7 +58,7 @@ Bytes OwnTiff(const TempDir& dir, bool bits96, std::uint32_t width, std::uint32_
   EXPECT_TRUE(bits96 ? WriteTiff96Header(h.Steps) : WriteTiff24Header(h.Steps));
   const Bytes pixels(std::size_t{width} * height * (bits96 ? 12 : 3), 0x3F);
   h.Steps.Context.OutputFile.Write(pixels.data(), pixels.size());
-  h.Steps.Context.OutputFile.Close();
+  EXPECT_TRUE(h.Steps.Context.OutputFile.Commit());
   return testing::ReadBytes(path);
 }
 
@@ -325,6 +325,48 @@ TEST(TiffReader, RefusesStripsThatDoNotFollowEachOther) {
   const ReadResult r = ReadTiff(dir, tiff.Build());
   EXPECT_FALSE(r.Accepted);
   EXPECT_NE(r.FailureMessage.find("no matching StripByteCounts table"), std::string::npos);
+}
+
+// Tables longer than the block of values the reader takes at once: checked
+// to their last entry, in both byte orders.
+TEST(TiffReader, LongStripTablesAreCheckedToTheirLastEntry) {
+  TempDir dir;
+  constexpr std::uint32_t kRows = 40000;
+  const testing::FloatImage image = testing::GradientImage(1, kRows);
+  for (const bool intel : {true, false}) {
+    for (const int fault : {0, 1, 2}) {
+      SCOPED_TRACE(std::string(intel ? "II" : "MM") + " fault " + std::to_string(fault));
+      TiffBuilder tiff(intel);
+      const std::uint32_t first = tiff.Append(testing::PixelRows(image, 0, kRows, intel));
+      std::vector<std::uint32_t> offsets(kRows);
+      for (std::uint32_t i = 0; i < kRows; ++i) offsets[i] = first + 12 * i;
+      // 1: a strip out of place near the end; 2: a byte-count table past the end.
+      if (fault == 1) offsets[kRows - 5] += 4;
+      tiff.Entry(256, 3, 1, tiff.Short(1));
+      tiff.Entry(257, 3, 1, tiff.Short(static_cast<std::uint16_t>(kRows)));
+      tiff.Data(258, 3, 3, tiff.Shorts({32, 32, 32}));
+      tiff.Entry(259, 3, 1, tiff.Short(1));
+      tiff.Data(273, 4, kRows, tiff.Longs(offsets));
+      tiff.Entry(277, 3, 1, tiff.Short(3));
+      tiff.Entry(278, 3, 1, tiff.Short(1));
+      const std::uint32_t counts = fault == 2 ? kRows - 1000 : kRows;
+      tiff.Data(279, 4, kRows, tiff.Longs(std::vector<std::uint32_t>(counts, 12)));
+      tiff.Data(339, 3, 3, tiff.Shorts({3, 3, 3}));
+      const ReadResult r = ReadTiff(dir, tiff.Build());
+      if (fault == 0) {
+        ASSERT_TRUE(r.Accepted) << r.FailureMessage;
+        EXPECT_EQ(r.Height, kRows);
+        EXPECT_EQ(r.Position, first);
+      } else {
+        EXPECT_FALSE(r.Accepted);
+        EXPECT_EQ(r.FailureMessage,
+                  dir.File("in.tif") +
+                      (fault == 1 ? " has strips that do not follow each other in row order; "
+                                    "such files cannot be read."
+                                  : " has its strip tables outside the file."));
+      }
+    }
+  }
 }
 
 TEST(TiffReader, NeverReadsOutsideTheFile) {
