@@ -10,6 +10,7 @@
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
 #include "imaging/parallel.h"
+#include "imaging/previewsampler.h"
 #include "imaging/statistics.h"
 #include "shell/session.h"
 #include "shell/statuslog.h"
@@ -189,6 +190,11 @@ bool ToneMapFloatImage(Session& session) {
   start = ClockWholeSeconds(session);
   SetProgressRange(session, 1, height);
   const FloatToneMapper mapper(statistics, session.Settings.Brightness, session.Settings.PostGamma);
+  PreviewSampler* const preview = session.Preview;
+  if (preview)
+    preview->Begin(width, height, OperatorWidth::Double, accumulators, width * height,
+                   {session.Settings.Brightness, session.Settings.PostGamma,
+                    session.Settings.WarmColours != 0});
   {
     // The first stored PFM row is the bottom one; the TIFF's first row is the top.
     FloatRowReader rows(context.InputFile, dataStart, rowBytes, height, context.InputRowsBottomUp);
@@ -207,6 +213,8 @@ bool ToneMapFloatImage(Session& session) {
         if (!row) break;
         block[count++] = row;
       }
+      if (preview)
+        for (std::uint32_t i = 0; i < count; ++i) preview->TakeFloatRow(first + i, block[i], intel);
       std::uint8_t* const out = writer.Next(outputRowBytes * count);
       workers.Run(count, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
@@ -223,6 +231,7 @@ bool ToneMapFloatImage(Session& session) {
   LogLine(session, ElapsedLine("Tonemapped in", start, ClockWholeSeconds(session)));
   LogLine(session, "Closed Source file " + context.InputFileName);
   LogLine(session, "Closed destination file " + context.OutputFileName);
+  if (preview) preview->Finish(context.OutputFileName);
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
 #include "imaging/parallel.h"
+#include "imaging/previewsampler.h"
 #include "imaging/rgbeblocks.h"
 #include "imaging/statistics.h"
 #include "shell/session.h"
@@ -96,6 +97,11 @@ bool ToneMapHdrImage(Session& session) {
   // The output byte depends only on the channel, mantissa and exponent.
   const RgbeToneTables tables = BuildRgbeToneTables(statistics, session.Settings.Brightness,
                                                     session.Settings.PostGamma, workers);
+  PreviewSampler* const preview = session.Preview;
+  if (preview)
+    preview->Begin(width, height, OperatorWidth::Single, channels, width * height,
+                   {session.Settings.Brightness, session.Settings.PostGamma,
+                    session.Settings.WarmColours != 0});
   RgbeStream reread(context.InputFile, offset, bytes);
   RgbeBlockDecoder again(reread, width, height, rowsPerBlock);
   const std::size_t rowBytes = std::size_t{width} * 3;
@@ -108,6 +114,8 @@ bool ToneMapHdrImage(Session& session) {
   mapping.Before = [&](const RgbeBlockDecoder::Block& block) {
     out = writing ? writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * block.FirstRow)
                   : nullptr;
+    if (preview)
+      preview->TakeRgbeRows(block.FirstRow, block.Rows, block.R, block.G, block.B, block.E);
   };
   mapping.Parts = std::max(1u, workers.Threads() - 1);
   mapping.Use = [&](const RgbeBlockDecoder::Block& block, std::uint32_t begin, std::uint32_t end) {
@@ -142,6 +150,7 @@ bool ToneMapHdrImage(Session& session) {
   LogLine(session,
           ElapsedLine("Assembling and writing file in", start, ClockWholeSeconds(session)));
   LogLine(session, "Closed destination file " + context.OutputFileName);
+  if (preview) preview->Finish(context.OutputFileName);
   return true;
 }
 
