@@ -47,9 +47,6 @@ void PreviewSampler::Begin(std::uint32_t width, std::uint32_t height, OperatorWi
   samples_.PixelCount = pixelCount;
   samples_.Settings = settings;
   samples_.Values.assign(std::size_t{samples_.Size.Width} * samples_.Size.Height * 3, 0.0f);
-  columns_.resize(samples_.Size.Width);
-  for (std::uint32_t x = 0; x < samples_.Size.Width; ++x)
-    columns_[x] = PreviewSourceIndex(x, samples_.Size.Width, width);
 }
 
 std::int64_t PreviewSampler::PreviewRow(std::uint32_t row) const {
@@ -67,8 +64,10 @@ std::int64_t PreviewSampler::PreviewRow(std::uint32_t row) const {
 void PreviewSampler::TakeFloatRow(std::uint32_t row, const std::uint8_t* pixels, bool intelOrder) {
   const std::int64_t p = PreviewRow(row);
   if (p < 0) return;
-  float* out = samples_.Values.data() + std::size_t(p) * samples_.Size.Width * 3;
-  for (const std::uint32_t x : columns_) {
+  const std::uint32_t columns = samples_.Size.Width;
+  float* out = samples_.Values.data() + std::size_t(p) * columns * 3;
+  for (std::uint32_t column = 0; column < columns; ++column) {
+    const std::uint32_t x = PreviewSourceIndex(column, columns, samples_.ImageWidth);
     for (int c = 0; c < 3; ++c)
       *out++ = StoredFloat(pixels + std::size_t{x} * 12 + 4 * c, intelOrder);
   }
@@ -81,9 +80,10 @@ void PreviewSampler::TakeRgbeRows(std::uint32_t first, std::uint32_t rows, const
     const std::int64_t p = PreviewRow(row);
     if (p < 0) continue;
     const std::size_t start = std::size_t{row - first} * samples_.ImageWidth;
-    float* out = samples_.Values.data() + std::size_t(p) * samples_.Size.Width * 3;
-    for (const std::uint32_t x : columns_) {
-      const std::size_t i = start + x;
+    const std::uint32_t columns = samples_.Size.Width;
+    float* out = samples_.Values.data() + std::size_t(p) * columns * 3;
+    for (std::uint32_t column = 0; column < columns; ++column) {
+      const std::size_t i = start + PreviewSourceIndex(column, columns, samples_.ImageWidth);
       *out++ = RgbeToFloat(r[i], e[i]);
       *out++ = RgbeToFloat(g[i], e[i]);
       *out++ = RgbeToFloat(b[i], e[i]);

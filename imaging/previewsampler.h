@@ -83,7 +83,6 @@ class PreviewSampler {
 
   std::uint64_t maxPixels_;
   PreviewSamples samples_;
-  std::vector<std::uint32_t> columns_;
   bool finished_ = false;
   std::uint64_t finishedCount_ = 0;
 };

@@ -47,7 +47,8 @@ void KeepOnScreen(QWidget& window) {
 }
 
 void KeepOnScreenOnceFramed(QWidget& window) {
-  KeepOnScreen(window);
+  // Before the frame is known, its size and the corner that move() takes
+  // are the client area's: fitting then would be off by the frame.
   QTimer::singleShot(300, &window, [&window] { KeepOnScreen(window); });
 }
 

@@ -18,8 +18,8 @@ QPoint PositionInside(const QRect& frame, const QRect& available);
 // the screen that holds the mouse pointer; leaves it where it is otherwise.
 void KeepOnScreen(QWidget& window);
 
-// KeepOnScreen now, and again once the window manager has put its frame
-// around the window, which makes it larger.
+// KeepOnScreen once the window manager has put its frame around the
+// just-shown window, which makes it larger.
 void KeepOnScreenOnceFramed(QWidget& window);
 
 // Widens a message box so that its whole title shows in the title bar and no

@@ -122,7 +122,7 @@ void PreviewWindow::AfterCommand(int commandId, const JobSettings& settings) {
       QWidget* active = QApplication::activeWindow();
       show();
       if (active != nullptr && active != this) active->activateWindow();
-      if (!placed_) KeepOnScreen(*this);
+      if (!placed_) KeepOnScreenOnceFramed(*this);
       placed_ = true;
     }
     return;
