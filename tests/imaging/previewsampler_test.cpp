@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/rgbe.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "tests/support/floatfiles.h"
@@ -142,6 +143,47 @@ TEST_P(PreviewAgainstJobs, RenderGivesTheJobsBytesForEverySetting) {
   ASSERT_EQ(harness.Window.Boxes.back().Title, "LUMIVANE - Success.");
   EXPECT_EQ(sampler.Finished(), 1u);
   EXPECT_EQ(sampler.Last(), samples);
+  // A job that begins and never finishes leaves nothing half made to show.
+  sampler.Begin(kWidth, kHeight, samples->Precision, {}, kWidth * kHeight, {});
+  EXPECT_EQ(sampler.Last(), nullptr);
+}
+
+// Three grey pixels whose last one, with Brightness 1 and the exponent 1.2,
+// lands on a rounding edge: 137 through the Radiance job's 32-bit operator,
+// 138 through the float job's 64-bit one. Each preview follows its own job.
+TEST(PreviewSampler, EachInputKindUsesItsJobsOperatorWidth) {
+  const std::uint8_t mantissas[] = {0, 202, 195};
+  testing::RgbePixels pixels{3, 1, {}};
+  testing::FloatImage floats{3, 1, {}};
+  for (const std::uint8_t m : mantissas) {
+    const std::uint8_t e = m == 0 ? 0 : 100;
+    pixels.Pixels.push_back({m, m, m, e});
+    for (int c = 0; c < 3; ++c) floats.Values.push_back(RgbeToFloat(m, e));
+  }
+  TempDir folder;
+  const std::string hdr = folder.File("edge.hdr"), pfm = folder.File("edge.pfm");
+  testing::WriteBytes(hdr, testing::HdrFile(pixels, testing::RgbeRowForm::Flat));
+  testing::WriteBytes(pfm, testing::StandardPfm(floats, true));
+  JobSettings settings;
+  settings.Brightness = 1.0f;
+  settings.PostGamma = 1.2f;
+  std::vector<std::uint8_t> lastBytes;
+  for (const auto& [command, input] :
+       {std::pair{int{kOpenHdrCommand}, hdr}, {int{kOpenPfmCommand}, pfm}}) {
+    PreviewSampler sampler;
+    testing::StepHarness harness;
+    harness.Steps.Preview = &sampler;
+    harness.Steps.Settings = settings;
+    const std::string output = folder.File("edge.tif");
+    harness.Window.DialogAnswers = {input, output};
+    HandleCommand(harness.Steps, command);
+    ASSERT_NE(sampler.Last(), nullptr);
+    const Bytes written = testing::TiffPixels(testing::ReadBytes(output));
+    EXPECT_EQ(RenderPreview(*sampler.Last(), {1.0f, 1.2f, false}).Rgb, written);
+    ASSERT_EQ(written.size(), 9u);
+    lastBytes.push_back(written[6]);
+  }
+  EXPECT_EQ(lastBytes, (std::vector<std::uint8_t>{137, 138}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, PreviewAgainstJobs, ::testing::Values(0, 1, 2));
