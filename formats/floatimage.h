@@ -1,6 +1,7 @@
 // The size rule every float image format shares.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 
@@ -12,6 +13,17 @@ inline std::optional<std::uint32_t> FloatImageBytes(std::uint32_t width, std::ui
   const std::uint64_t bytes = std::uint64_t{width} * height * 12;
   if (width == 0 || height == 0 || bytes > 0xFFFFFFFFu) return std::nullopt;
   return static_cast<std::uint32_t>(bytes);
+}
+
+// The 32-bit float stored at `bytes`, least significant byte first when
+// `intelOrder`, most significant first otherwise.
+inline float StoredFloat(const std::uint8_t* bytes, bool intelOrder) {
+  const std::uint32_t bits =
+      intelOrder ? std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+                       std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24
+                 : std::uint32_t{bytes[3]} | std::uint32_t{bytes[2]} << 8 |
+                       std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[0]} << 24;
+  return std::bit_cast<float>(bits);
 }
 
 }  // namespace lumivane

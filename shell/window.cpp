@@ -23,8 +23,12 @@
 #include <algorithm>
 #include <climits>
 
+#include "imaging/previewsampler.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
+#include "shell/windowextras.h"
+#include "shell/windowplacement.h"
+#include "shell/windowpreview.h"
 
 // The icons live in a static library; nothing there would pull their
 // registration into the program without this call.
@@ -161,6 +165,11 @@ MainWindow::MainWindow()
   move(units_.X(320), units_.Y(250));
   session_ = std::make_unique<Session>(*this);
   StartSession(*session_);
+  sampler_ = std::make_unique<PreviewSampler>();
+  session_->Preview = sampler_.get();
+  preview_ = std::make_unique<PreviewWindow>(*sampler_);
+  AddMenuShortcuts(actions_);
+  AddLogCopyMenu(*log_);
 }
 
 MainWindow::~MainWindow() = default;
@@ -266,6 +275,7 @@ void MainWindow::CreateMenuBar() {
 
 int MainWindow::RunModalLoop() {
   show();
+  KeepOnScreenOnceFramed(*this);
   raise();
   activateWindow();
   loopRunning_ = true;
@@ -286,6 +296,7 @@ QAction* MainWindow::MenuAction(int commandId) const {
 
 void MainWindow::RunCommand(int commandId) {
   HandleCommand(*session_, commandId);
+  preview_->AfterCommand(commandId, session_->Settings);
   // A close asked for while a job ran takes effect once the job is over.
   if (closeRequested_ && !session_->JobRunning) {
     closeRequested_ = false;
@@ -352,6 +363,7 @@ void MainWindow::ShowMessageBox(const std::string& text, const std::string& titl
   box.setTextFormat(Qt::PlainText);
   box.setWindowModality(Qt::ApplicationModal);
   box.setWindowIcon(windowIcon());
+  FitBoxToTitleAndText(box);
   RunBox(box);
 }
 
@@ -378,6 +390,7 @@ bool MainWindow::ConfirmCreate(const QString& path, const QString& title) {
   box.setDefaultButton(QMessageBox::Yes);
   box.setWindowModality(Qt::ApplicationModal);
   box.setWindowIcon(windowIcon());
+  FitBoxToTitleAndText(box);
   return RunBox(box) == QMessageBox::Yes;
 }
 
@@ -393,6 +406,7 @@ void MainWindow::SetFocusedControl(int controlId) {
 
 void MainWindow::EndModalLoop(int result) {
   hide();
+  preview_->hide();
   if (loopRunning_) QCoreApplication::exit(result);
 }
 
@@ -403,6 +417,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
+  preview_->hide();
   if (loopRunning_) QCoreApplication::exit(0);
 }
 

@@ -27,6 +27,9 @@ class QPushButton;
 
 namespace lumivane {
 
+class PreviewSampler;
+class PreviewWindow;
+
 // The dialog-unit rule of the original layout: one horizontal unit is a
 // quarter of the font's average letter width, one vertical unit an eighth of
 // its line height.
@@ -64,6 +67,8 @@ class MainWindow : public QMainWindow, public WindowSystem {
   // The menu item with this command id, or null.
   QAction* MenuAction(int commandId) const;
   const DialogUnits& Units() const { return units_; }
+  // The window that shows the last tone-mapping job's result.
+  PreviewWindow& Preview() const { return *preview_; }
 
   // How a message box or file dialog is run; tests answer them here instead
   // of in a modal loop. Each returns the button or dialog result.
@@ -124,6 +129,8 @@ class MainWindow : public QMainWindow, public WindowSystem {
   bool loopRunning_ = false;
   bool closeRequested_ = false;
   std::unique_ptr<Session> session_;
+  std::unique_ptr<PreviewSampler> sampler_;
+  std::unique_ptr<PreviewWindow> preview_;
 };
 
 }  // namespace lumivane

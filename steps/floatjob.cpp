@@ -10,6 +10,7 @@
 #include "imaging/fastpaths.h"
 #include "io/parallel.h"
 #include "steps/rowjobs.h"
+#include "imaging/previewsampler.h"
 #include "imaging/statistics.h"
 #include "steps/failure.h"
 #include "steps/session.h"
@@ -180,6 +181,11 @@ bool ToneMapFloatImage(Session& session) {
   start = ClockWholeSeconds(session);
   SetProgressRange(session, 1, height);
   const FloatToneMapper mapper(statistics, session.Settings.Brightness, session.Settings.PostGamma);
+  PreviewSampler* const preview = session.Preview;
+  if (preview)
+    preview->Begin(width, height, OperatorWidth::Double, accumulators, width * height,
+                   {session.Settings.Brightness, session.Settings.PostGamma,
+                    session.Settings.WarmColours != 0});
   {
     // The first stored PFM row is the bottom one; the TIFF's first row is the top.
     FloatRowReader rows(context.InputFile, dataStart, rowBytes, height, context.InputRowsBottomUp);
@@ -200,6 +206,8 @@ bool ToneMapFloatImage(Session& session) {
         if (!row) break;
         block[count++] = row;
       }
+      if (preview)
+        for (std::uint32_t i = 0; i < count; ++i) preview->TakeFloatRow(first + i, block[i], intel);
       std::uint8_t* const out = writer.Next(outputRowBytes * count);
       workers.Run(count, [&](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
@@ -221,6 +229,7 @@ bool ToneMapFloatImage(Session& session) {
   LogLine(session, ElapsedLine("Tonemapped in", start, ClockWholeSeconds(session)));
   LogLine(session, "Closed Source file " + context.InputFileName);
   LogLine(session, "Closed destination file " + context.OutputFileName);
+  if (preview) preview->Finish(context.OutputFileName);
   return true;
 }
 

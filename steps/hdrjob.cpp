@@ -11,6 +11,7 @@
 #include "steps/failure.h"
 #include "steps/rgbeblocks.h"
 #include "steps/rowjobs.h"
+#include "imaging/previewsampler.h"
 #include "imaging/statistics.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
@@ -93,6 +94,11 @@ bool ToneMapHdrImage(Session& session) {
   // The output byte depends only on the channel, mantissa and exponent.
   const RgbeToneTables tables = BuildRgbeToneTables(statistics, session.Settings.Brightness,
                                                     session.Settings.PostGamma, workers);
+  PreviewSampler* const preview = session.Preview;
+  if (preview)
+    preview->Begin(width, height, OperatorWidth::Single, channels, width * height,
+                   {session.Settings.Brightness, session.Settings.PostGamma,
+                    session.Settings.WarmColours != 0});
   RgbeStream reread(context.InputFile, offset, bytes);
   RgbeBlockDecoder again(reread, width, height, rowsPerBlock);
   const std::size_t rowBytes = std::size_t{width} * 3;
@@ -106,6 +112,8 @@ bool ToneMapHdrImage(Session& session) {
   mapping.Before = [&](const RgbeBlockDecoder::Block& block) {
     out = writing ? writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * block.FirstRow)
                   : nullptr;
+    if (preview)
+      preview->TakeRgbeRows(block.FirstRow, block.Rows, block.R, block.G, block.B, block.E);
   };
   mapping.Parts = std::max(1u, workers.Threads() - 1);
   mapping.Use = [&](const RgbeBlockDecoder::Block& block, std::uint32_t begin, std::uint32_t end) {
@@ -141,6 +149,7 @@ bool ToneMapHdrImage(Session& session) {
   LogLine(session,
           ElapsedLine("Assembling and writing file in", start, ClockWholeSeconds(session)));
   LogLine(session, "Closed destination file " + context.OutputFileName);
+  if (preview) preview->Finish(context.OutputFileName);
   return true;
 }
 

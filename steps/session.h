@@ -42,6 +42,7 @@ struct JobContext {
 };
 
 class Session;
+class PreviewSampler;
 
 // The step contract: true on success; on failure FailureMessage is set, the
 // step has logged its reason and closed what it owned.
@@ -72,6 +73,9 @@ class Session {
 
   bool JobRunning = false;
   int RememberedFocus = 0;
+  // Set by a front end that shows the tone-mapped result: the tone-mapping
+  // jobs feed it. Null costs the jobs nothing.
+  PreviewSampler* Preview = nullptr;
 };
 
 }  // namespace lumivane

@@ -11,15 +11,6 @@ void ReverseBytes4(std::uint8_t* bytes) {
   std::swap(bytes[1], bytes[2]);
 }
 
-float StoredFloat(const std::uint8_t* bytes, bool intelOrder) {
-  const std::uint32_t bits =
-      intelOrder ? std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
-                       std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24
-                 : std::uint32_t{bytes[3]} | std::uint32_t{bytes[2]} << 8 |
-                       std::uint32_t{bytes[1]} << 16 | std::uint32_t{bytes[0]} << 24;
-  return std::bit_cast<float>(bits);
-}
-
 void ForEachRowWave(RowWorkers& workers, std::uint32_t rows, std::uint32_t rowsPerWave,
                     const RowWorkers::Work& work,
                     const std::function<void(std::uint32_t, std::uint32_t)>& afterWave) {

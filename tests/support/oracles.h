@@ -6,16 +6,13 @@
 #include <cstdint>
 #include <functional>
 
+#include "formats/floatimage.h"
 #include "io/parallel.h"
 
 namespace lumivane {
 
 // Bytes 4, 3, 2, 1 of the four at `bytes`, in place.
 void ReverseBytes4(std::uint8_t* bytes);
-
-// The 32-bit float stored at `bytes`, least significant byte first when
-// `intelOrder`, most significant first otherwise.
-float StoredFloat(const std::uint8_t* bytes, bool intelOrder);
 
 // Rows [0, rows) in waves of `rowsPerWave`: each wave is shared out by Run,
 // then afterWave(begin, end) runs on the calling thread, waves in row order.
