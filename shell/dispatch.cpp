@@ -16,6 +16,7 @@
 #include "imaging/convertjobs.h"
 #include "imaging/floatjob.h"
 #include "imaging/hdrjob.h"
+#include "imaging/imagejob.h"
 #include "shell/helptexts.h"
 #include "shell/statuslog.h"
 
@@ -64,6 +65,17 @@ std::array<JobChain, 7> DefaultJobChains() {
   }};
 }
 
+std::vector<JobChain> ImageJobChains() {
+  return {
+      {kOpenExrCommand, ReadExrHeader, WriteTiff24Header, ToneMapImageRows,
+       "EXR Tonemapping concluded."},
+      {kOpenGeneralTiffCommand, ReadGeneralTiffHeader, WriteTiff24Header, ToneMapImageRows,
+       "TIFF Tonemapping concluded."},
+      {kOpenGeneralPfmCommand, ReadGeneralPfmHeader, WriteTiff24Header, ToneMapImageRows,
+       "PFM Tonemapping concluded."},
+  };
+}
+
 namespace {
 
 constexpr int kOpenItems[] = {kOpenHdrCommand, kOpenTiffCommand, kOpenPfmCommand};
@@ -90,6 +102,7 @@ bool RunStep(Session& session, const JobStep& step) {
     context.FailureMessage = error.what();
   }
   LogLine(session, context.FailureMessage);
+  context.InputRows.reset();
   context.InputFile.Close();
   if (context.OutputFile.IsOpen()) {
     context.OutputFile.Close();
@@ -108,6 +121,7 @@ void RunJobChain(Session& session, const JobChain& chain) {
                          RunStep(session, chain.Job);
   if (!succeeded) ShowAbortBox(session);
   // Steps close what they own; this only guards against a handle left behind.
+  session.Context.InputRows.reset();
   session.Context.InputFile.Close();
   session.Context.OutputFile.Close();
   if (succeeded)
@@ -125,6 +139,12 @@ void ShowHelp(Session& session, std::string (*builder)(), const char* title) {
 void HandleCommand(Session& session, int commandId) {
   const int id = commandId & 0xFFFF;
   for (const JobChain& chain : session.Chains) {
+    if (chain.CommandId == id) {
+      RunJobChain(session, chain);
+      return;
+    }
+  }
+  for (const JobChain& chain : session.ImageChains) {
     if (chain.CommandId == id) {
       RunJobChain(session, chain);
       return;

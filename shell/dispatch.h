@@ -21,6 +21,9 @@ const std::vector<MenuItem>& MenuTable();
 
 // The real readers, writers and jobs, one chain per job command.
 std::array<JobChain, 7> DefaultJobChains();
+// The tone-mapping chains of the inputs read through libraries (EXR, the TIFFs
+// and PFMs the classic readers refuse).
+std::vector<JobChain> ImageJobChains();
 
 // Receives every command id (low 16 bits of the command event).
 void HandleCommand(Session& session, int commandId);

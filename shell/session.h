@@ -5,12 +5,16 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "shell/binaryfile.h"
 #include "shell/windowsystem.h"
 
 namespace lumivane {
+
+class ImageRowSource;
 
 struct JobSettings {
   float Brightness = 0.8f;
@@ -33,6 +37,9 @@ struct JobContext {
   // cleared by the job that consumes it.
   bool InputRowsBottomUp = false;
   bool OutputRowsBottomUp = false;
+  // The rows of an input read through a library (OpenEXR, libtiff, the
+  // tolerant PFM reader), over InputFile; released before InputFile closes.
+  std::shared_ptr<ImageRowSource> InputRows;
 };
 
 class Session;
@@ -63,6 +70,8 @@ class Session {
   ClockSource Clock;
   // The seven job chains; tests may put stand-in steps here.
   std::array<JobChain, 7> Chains;
+  // The chains of the inputs read through libraries, beside the seven.
+  std::vector<JobChain> ImageChains;
 
   bool JobRunning = false;
   int RememberedFocus = 0;
