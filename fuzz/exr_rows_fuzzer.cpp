@@ -1,0 +1,21 @@
+// The OpenEXR-based reader on any bytes.
+#include <OpenEXR/ImfHeader.h>
+
+#include "formats/exrrows.h"
+#include "fuzz/rowsource_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The library sizes its line and tile buffers from the header before any
+  // pixel is read: bounded here so that a forged header cannot exhaust memory.
+  static const bool bounded = [] {
+    Imf::Header::setMaxImageSize(4096, 4096);
+    Imf::Header::setMaxTileSize(512, 512);
+    return true;
+  }();
+  (void)bounded;
+  std::string error;
+  auto rows = lumivane::OpenExrRows(std::make_unique<lumivane::MemoryBytes>(std::span(data, size)),
+                                    1, error);
+  lumivane::fuzzing::CheckRowSource(rows.get(), error);
+  return 0;
+}
