@@ -13,7 +13,7 @@
 namespace lumivane::fuzzing {
 
 // Pixels read at most: a hostile header may promise 2^31 pixels of a few bytes.
-inline constexpr std::uint64_t kRowsFuzzPixels = std::uint64_t{1} << 20;
+inline constexpr std::uint64_t kRowsFuzzPixels = std::uint64_t{1} << 16;
 
 inline void CheckRowSource(ImageRowSource* rows, const std::string& error) {
   if (!rows) {
