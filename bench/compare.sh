@@ -183,6 +183,29 @@ for input in hdr pfm tif; do
   floor "$task" "$in" "$rgb_bytes"
 done
 
+# The library readers, on files of today's tools: OpenEXR (half, ZIP) and a
+# deflate-compressed float TIFF, both made by oiiotool from the same scene.
+if have oiiotool; then
+  oiiotool "$work/in.tif" -d half --compression zip -o "$work/in.exr"
+  oiiotool "$work/in.tif" -d float -o "$work/in-zip.tif"
+  for input in exr zip; do
+    case $input in exr) in="$work/in.exr"; name="OpenEXR (half, ZIP)" ;; zip) in="$work/in-zip.tif"; name="TIFF float, deflate" ;; esac
+    task="$name -> 24-bit TIFF (k = 1/1.2)"
+    command="'$cli' tonemap -q --contrast 1.2 '$in' '$work/out.tif'"
+    measure "$task" "lumivane-cli tonemap" "$command"
+    check_threads "tonemap $name" "$command" "$work/out.tif" $((pixels * 3))
+    if have luminance-hdr-cli; then
+      measure "$task" "luminance-hdr-cli --tmo reinhard02" \
+        "QT_QPA_PLATFORM=offscreen luminance-hdr-cli -l '$in' --tmo reinhard02 -o '$work/peer.tif'"
+    fi
+    if have pfstmo_reinhard02; then
+      measure "$task" "pfsin | pfstmo_reinhard02 | pfsout" \
+        "pfsin '$in' | pfstmo_reinhard02 | pfsout '$work/peer.tif'"
+    fi
+    floor "$task" "$in" "$rgb_bytes"
+  done
+fi
+
 convert_case() {
   local from="$1" to="$2" bytes="$3" name="$4"
   local in="$work/in.$from" out="$work/out.$to"

@@ -118,8 +118,9 @@ std::optional<InputFormat> RecogniseInput(const std::string& path, std::ostream&
   }
   if (sniff.Format == InputFormat::Unknown) {
     err << "lumivane-cli: " << EscapeForTerminal(path)
-        << " is not a Radiance, TIFF or PFM file (it starts with none of \"#?RADIANCE\", "
-           "\"II\", \"MM\", \"PF\", \"Pf\")\n";
+        << " is not a Radiance, TIFF, PFM or OpenEXR file (it starts with none of "
+           "\"#?RADIANCE\", \"II\", \"MM\", \"PF\", \"Pf\" in any letter case, or the "
+           "OpenEXR magic number)\n";
     *status = kExitJobFailed;
     return std::nullopt;
   }
@@ -136,7 +137,8 @@ std::optional<float> ParseSettingValue(std::string_view text) {
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                    bool errIsTerminal) {
   CLI::App app{
-      "Tone-maps high-dynamic-range images (Radiance .hdr, 96-bit float TIFF, PFM) to 24-bit "
+      "Tone-maps high-dynamic-range images (Radiance .hdr, float or integer TIFF, PFM, OpenEXR) "
+      "to 24-bit "
       "TIFF files and converts between the float formats. The input's format is recognised "
       "from its first bytes.",
       "lumivane-cli"};
@@ -158,9 +160,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
 
   CLI::App* tonemap = app.add_subcommand(
       "tonemap",
-      "Tone-map INPUT (Radiance, float TIFF or PFM) to OUTPUT, an 8-bit RGB image whose kind "
-      "its extension gives: .tif or .tiff a 24-bit TIFF, .png a PNG (the TIFF's pixel bytes), "
-      ".jpg or .jpeg a JPEG.");
+      "Tone-map INPUT (Radiance, float or integer TIFF, PFM or OpenEXR) to OUTPUT, an 8-bit RGB "
+      "image whose kind its extension gives: .tif or .tiff a 24-bit TIFF, .png a PNG (the TIFF's "
+      "pixel bytes), .jpg or .jpeg a JPEG.");
   tonemap
       ->add_option("--brightness", brightnessText,
                    "Brightness, 0.01 to 50; higher is brighter (default 0.8)")

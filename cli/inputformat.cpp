@@ -5,6 +5,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "formats/bytesource.h"
+#include "formats/exrrows.h"
+#include "formats/pfmrows.h"
+#include "formats/tiffrows.h"
 #include "io/binaryfile.h"
 #include "shell/controlids.h"
 
@@ -13,7 +17,11 @@ namespace lumivane {
 InputFormat SniffInputFormat(std::string_view firstBytes) {
   if (firstBytes.starts_with("#?RADIANCE")) return InputFormat::Radiance;
   if (firstBytes.starts_with("II") || firstBytes.starts_with("MM")) return InputFormat::Tiff;
-  if (firstBytes.starts_with("PF") || firstBytes.starts_with("Pf")) return InputFormat::Pfm;
+  if (firstBytes.size() >= 2 && (firstBytes[0] == 'P' || firstBytes[0] == 'p') &&
+      (firstBytes[1] == 'F' || firstBytes[1] == 'f'))
+    return InputFormat::Pfm;
+  if (firstBytes.starts_with(std::string_view(reinterpret_cast<const char*>(kExrMagic), 4)))
+    return InputFormat::Exr;
   return InputFormat::Unknown;
 }
 
@@ -35,13 +43,20 @@ SniffResult SniffInputFile(const std::string& path) {
     result.Error = file.ErrorText();
     return result;
   }
-  char head[10] = {};
+  // A PFM's header lines, comments among them, lie in its first bytes.
+  char head[256] = {};
   const std::size_t got = file.Read(head, sizeof head);
   if (file.ErrorNumber() != 0) {
     result.Error = file.ErrorText();
     return result;
   }
   result.Format = SniffInputFormat(std::string_view(head, got));
+  if (result.Format == InputFormat::Pfm && NeedsGeneralPfmReader(std::string_view(head, got)))
+    result.Format = InputFormat::GeneralPfm;
+  if (result.Format == InputFormat::Tiff) {
+    FileBytes bytes(file);
+    if (NeedsGeneralTiffReader(bytes)) result.Format = InputFormat::GeneralTiff;
+  }
   return result;
 }
 
@@ -50,9 +65,13 @@ std::string_view InputFormatName(InputFormat format) {
     case InputFormat::Radiance:
       return "Radiance";
     case InputFormat::Tiff:
+    case InputFormat::GeneralTiff:
       return "TIFF";
     case InputFormat::Pfm:
+    case InputFormat::GeneralPfm:
       return "PFM";
+    case InputFormat::Exr:
+      return "OpenEXR";
     case InputFormat::Unknown:
       break;
   }
@@ -67,6 +86,12 @@ std::optional<int> ToneMapCommandFor(InputFormat format) {
       return kOpenTiffCommand;
     case InputFormat::Pfm:
       return kOpenPfmCommand;
+    case InputFormat::Exr:
+      return kOpenExrCommand;
+    case InputFormat::GeneralTiff:
+      return kOpenGeneralTiffCommand;
+    case InputFormat::GeneralPfm:
+      return kOpenGeneralPfmCommand;
     case InputFormat::Unknown:
       break;
   }

@@ -8,9 +8,14 @@
 
 namespace lumivane {
 
-enum class InputFormat { Radiance, Tiff, Pfm, Unknown };
+// Tiff and Pfm are the files the classic readers take; GeneralTiff and
+// GeneralPfm those they refuse but the library-based readers read (compressed,
+// tiled, planar, integer or half TIFFs; grey or commented PFMs).
+enum class InputFormat { Radiance, Tiff, Pfm, Unknown, Exr, GeneralTiff, GeneralPfm };
 
-// "#?RADIANCE" Radiance; "II" or "MM" TIFF; "PF" or "Pf" PFM.
+// "#?RADIANCE" Radiance; "II" or "MM" TIFF; "PF" or "Pf" in any letter case
+// PFM; the OpenEXR magic number EXR. The first bytes alone never tell a
+// general TIFF or PFM: SniffInputFile looks further.
 InputFormat SniffInputFormat(std::string_view firstBytes);
 
 struct SniffResult {
@@ -20,7 +25,7 @@ struct SniffResult {
 };
 SniffResult SniffInputFile(const std::string& path);
 
-// "Radiance", "TIFF", "PFM".
+// "Radiance", "TIFF", "PFM", "OpenEXR".
 std::string_view InputFormatName(InputFormat format);
 
 // The tone-mapping command for an input format; nothing for Unknown.

@@ -42,9 +42,27 @@ std::optional<ClassicInput> ClassicInputFor(InputFormat format) {
     case InputFormat::Pfm:
       return ClassicInput::Pfm;
     case InputFormat::Unknown:
+    case InputFormat::Exr:
+    case InputFormat::GeneralTiff:
+    case InputFormat::GeneralPfm:
       break;
   }
   return std::nullopt;
+}
+
+// The readers of the inputs only the libraries take, and the names their
+// success texts start with.
+std::optional<std::pair<JobStep, const char*>> LibraryReaderFor(InputFormat format) {
+  switch (format) {
+    case InputFormat::Exr:
+      return std::pair<JobStep, const char*>{ReadExrHeader, "EXR"};
+    case InputFormat::GeneralTiff:
+      return std::pair<JobStep, const char*>{ReadGeneralTiffHeader, "TIFF"};
+    case InputFormat::GeneralPfm:
+      return std::pair<JobStep, const char*>{ReadGeneralPfmHeader, "PFM"};
+    default:
+      return std::nullopt;
+  }
 }
 
 JobStep ReaderFor(ClassicInput input) {
@@ -92,7 +110,16 @@ std::optional<JobChain> ToneMapChainFor(InputFormat input, OutputFormat output,
                                         const RowOutputOptions& options) {
   const auto classic = ClassicInputFor(input);
   const auto row = RowOutputFor(output);
-  if (!classic || !row || !TakesToneMappedRows(*row)) return std::nullopt;
+  if (!row || !TakesToneMappedRows(*row)) return std::nullopt;
+  if (const auto library = LibraryReaderFor(input)) {
+    JobChain chain;
+    chain.Reader = library->first;
+    chain.Writer = RowOutputWriter(*row, options);
+    chain.Job = ToneMapImageRows;
+    chain.SuccessText = std::string(library->second) + " Tonemapping concluded.";
+    return chain;
+  }
+  if (!classic) return std::nullopt;
   JobChain chain;
   chain.Reader = ReaderFor(*classic);
   chain.Writer = RowOutputWriter(*row, options);
@@ -105,7 +132,17 @@ std::optional<JobChain> ConvertChainFor(InputFormat input, OutputFormat output,
                                         const RowOutputOptions& options) {
   const auto classic = ClassicInputFor(input);
   const auto row = RowOutputFor(output);
-  if (!classic || !row || !IsConvertOutput(output)) return std::nullopt;
+  if (!row || !IsConvertOutput(output)) return std::nullopt;
+  if (const auto library = LibraryReaderFor(input)) {
+    JobChain chain;
+    chain.Reader = library->first;
+    chain.Writer = RowOutputWriter(*row, options);
+    chain.Job = ConvertRowsJob(ClassicInput::Tiff);
+    chain.SuccessText =
+        std::string(library->second) + " to " + RowOutputName(*row) + " conversion concluded.";
+    return chain;
+  }
+  if (!classic) return std::nullopt;
   const OutputKind kind = output == OutputFormat::Tiff  ? OutputKind::Tiff96
                           : output == OutputFormat::Pfm ? OutputKind::Pfm
                                                         : OutputKind::Unknown;

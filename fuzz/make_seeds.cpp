@@ -10,6 +10,7 @@
 #include "shell/dispatch.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/hdrfiles.h"
+#include "tests/support/libraryfiles.h"
 #include "tests/support/testfiles.h"
 
 namespace {
@@ -60,6 +61,35 @@ std::vector<Seed> PfmSeeds() {
           {"pfm-crlf", Pfm("PF\n2  2\r\n-2.5\r\n", GradientImage(2, 2), true)}};
 }
 
+// Files of the library readers: written through the libraries into a scratch
+// file, then kept as bytes.
+std::vector<Seed> LibrarySeeds(const fs::path& scratch) {
+  std::vector<Seed> seeds;
+  const std::string path = (scratch / "library-seed").string();
+  const std::pair<const char*, LibraryTiffOptions> tiffs[] = {
+      {"tiff-deflate", {.Compression = 8, .RowsPerStrip = 2}},
+      {"tiff-tiles", {.Tile = 16, .BigEndian = true}},
+      {"tiff-half-planar", {.Bits = 16, .Compression = 5, .RowsPerStrip = 3, .Planar = true}},
+      {"tiff-grey8-alpha",
+       {.Bits = 8, .Float = false, .RowsPerStrip = 4, .Grey = true, .Alpha = true}},
+  };
+  for (const auto& [name, layout] : tiffs) {
+    WriteLibraryTiff(path, GradientImage(5, 4), layout);
+    seeds.push_back({name, ReadBytes(path)});
+  }
+  const std::pair<const char*, ExrOptions> exrs[] = {
+      {"exr-zip", {}},
+      {"exr-piz-tiles", {.Half = false, .Compression = 4, .Tile = 16, .OriginX = -1, .OriginY = 2}},
+      {"exr-grey", {.Compression = 0, .Grey = true}},
+  };
+  for (const auto& [name, layout] : exrs) {
+    WriteExr(path, GradientImage(5, 4), layout);
+    seeds.push_back({name, ReadBytes(path)});
+  }
+  fs::remove(path);
+  return seeds;
+}
+
 void Write(const fs::path& folder, const std::vector<Seed>& seeds, const Bytes& prefix = {},
            const std::string& namePrefix = "") {
   fs::create_directories(folder);
@@ -92,6 +122,16 @@ int main(int argc, char** argv) {
   Write(root / "radiance_header", hdr);
   Write(root / "tiff_reader", tiff);
   Write(root / "pfm_reader", pfm);
+  const auto library = LibrarySeeds(root);
+  std::vector<Seed> tiffRows = tiff, exrRows, pfmRows = pfm;
+  for (const Seed& seed : library)
+    (seed.Name.starts_with("exr") ? exrRows : tiffRows).push_back(seed);
+  pfmRows.push_back(
+      {"pfm-comments", Pfm("PF\n#?RADIANCE\n3 2\n# c\n1.0\n", GradientImage(3, 2), false)});
+  pfmRows.push_back({"pfm-grey", Pfm("Pf\n3 2\n-1\n", GradientImage(1, 2), true)});
+  Write(root / "tiff_rows", tiffRows);
+  Write(root / "exr_rows", exrRows);
+  Write(root / "pfm_rows", pfmRows);
 
   // The decoder's seeds: the size bytes (width - 1 in two bytes, height - 1),
   // then the pixel data alone.

@@ -1,5 +1,5 @@
-// Writes the bundled sample samples/sunset.hdr: a 320 x 200 Radiance image of
-// a sunset over hills, in the per-component run-length form that Radiance
+// Writes the synthetic sunset scene the tests use: a 320 x 200 Radiance image
+// of a sunset over hills, in the per-component run-length form that Radiance
 // writers use. Its dynamic range is real: a sky gradient around 1, a sun some
 // thousands of times brighter, and hills in shadow a thousand times darker.
 //

@@ -21,6 +21,11 @@ enum CommandId : int {
   kHdrToTiffCommand = 1026,
   kTiffToPfmCommand = 1027,
   kConvertHelpCommand = 1028,
+  // Tone-mapping of the files read through libraries: no menu item; the
+  // command line and a file dropped onto the window send them.
+  kOpenExrCommand = 1101,
+  kOpenGeneralTiffCommand = 1102,
+  kOpenGeneralPfmCommand = 1103,
 };
 
 enum ControlId : int {

@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "steps/imagejob.h"
 #include "shell/helptexts.h"
 #include "steps/convertjobs.h"
 #include "steps/failure.h"
@@ -65,6 +66,17 @@ std::array<JobChain, 7> DefaultJobChains() {
   }};
 }
 
+std::vector<JobChain> ImageJobChains() {
+  return {
+      {kOpenExrCommand, ReadExrHeader, WriteTiff24Header, ToneMapImageRows,
+       "EXR Tonemapping concluded."},
+      {kOpenGeneralTiffCommand, ReadGeneralTiffHeader, WriteTiff24Header, ToneMapImageRows,
+       "TIFF Tonemapping concluded."},
+      {kOpenGeneralPfmCommand, ReadGeneralPfmHeader, WriteTiff24Header, ToneMapImageRows,
+       "PFM Tonemapping concluded."},
+  };
+}
+
 namespace {
 
 constexpr int kOpenItems[] = {kOpenHdrCommand, kOpenTiffCommand, kOpenPfmCommand};
@@ -91,6 +103,8 @@ bool RunStep(Session& session, const JobStep& step) {
     context.FailureMessage = error.what();
   }
   const std::string message = context.FailureMessage;
+  // The library reader holds the input open through its own handles.
+  context.InputRows.reset();
   return FailStep(
       session, message,
       FailureOptions().CloseInput(InputClosing::Quietly).CloseOutput(OutputClosing::RemoveIfOpen));
@@ -108,6 +122,7 @@ void RunJobChain(Session& session, const JobChain& chain) {
                          RunStep(session, chain.Job);
   if (!succeeded) ShowAbortBox(session);
   // Steps close what they own; this only guards against a handle left behind.
+  session.Context.InputRows.reset();
   session.Context.InputFile.Close();
   session.Context.OutputFile.Close();
   session.Context.ToneMappedRows.reset();
@@ -129,6 +144,12 @@ void ShowHelp(Session& session, std::string (*builder)(), const char* title) {
 void HandleCommand(Session& session, int commandId) {
   const int id = commandId & 0xFFFF;
   for (const JobChain& chain : session.Chains) {
+    if (chain.CommandId == id) {
+      RunJobChain(session, chain);
+      return;
+    }
+  }
+  for (const JobChain& chain : session.ImageChains) {
     if (chain.CommandId == id) {
       RunJobChain(session, chain);
       return;

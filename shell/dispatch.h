@@ -22,6 +22,9 @@ const std::vector<MenuItem>& MenuTable();
 
 // The real readers, writers and jobs, one chain per job command.
 std::array<JobChain, 7> DefaultJobChains();
+// The tone-mapping chains of the inputs read through libraries (EXR, the TIFFs
+// and PFMs the classic readers refuse).
+std::vector<JobChain> ImageJobChains();
 
 // Runs one chain as a job command runs: the command line's chains for the
 // outputs beyond the menu's go through here.

@@ -6,6 +6,9 @@
 namespace lumivane {
 
 Session::Session(WindowSystem& window)
-    : Window(window), Clock(LocalClockSeconds), Chains(DefaultJobChains()) {}
+    : Window(window),
+      Clock(LocalClockSeconds),
+      Chains(DefaultJobChains()),
+      ImageChains(ImageJobChains()) {}
 
 }  // namespace lumivane

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -18,12 +20,16 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QUrl>
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "imaging/previewsampler.h"
+#include "cli/inputformat.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "shell/windowextras.h"
@@ -170,6 +176,7 @@ MainWindow::MainWindow()
   preview_ = std::make_unique<PreviewWindow>(*sampler_);
   AddMenuShortcuts(actions_);
   AddLogCopyMenu(*log_);
+  setAcceptDrops(true);
 }
 
 MainWindow::~MainWindow() = default;
@@ -367,7 +374,47 @@ void MainWindow::ShowMessageBox(const std::string& text, const std::string& titl
   RunBox(box);
 }
 
+namespace {
+
+// The one local file a drag carries, or empty text.
+QString DraggedFile(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return {};
+  const QUrl url = data->urls().first();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+}  // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!session_->JobRunning && !DraggedFile(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QString path = DraggedFile(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  OpenImageFile(QFile::encodeName(QFileInfo(path).absoluteFilePath()).toStdString());
+}
+
+void MainWindow::OpenImageFile(const std::string& path) {
+  if (session_->JobRunning) return;
+  const SniffResult sniff = SniffInputFile(path);
+  const std::optional<int> command = ToneMapCommandFor(sniff.Format);
+  if (!command) {
+    ShowMessageBox(path + (sniff.Error.empty() ? " is not a Radiance, TIFF, PFM or OpenEXR file"
+                                               : ": " + sniff.Error),
+                   "LUMIVANE - File|Open", BoxKind::Error);
+    return;
+  }
+  pendingOpenPath_ = path;
+  RunCommand(*command);
+  pendingOpenPath_.clear();
+}
+
 std::string MainWindow::RunFileDialog(const FileDialogRequest& request) {
+  if (request.Kind == DialogKind::Open && !pendingOpenPath_.empty())
+    return std::exchange(pendingOpenPath_, std::string());
   QFileDialog dialog;
   ConfigureFileDialog(dialog, request);
   dialog.setWindowIcon(windowIcon());

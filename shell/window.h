@@ -62,6 +62,11 @@ class MainWindow : public QMainWindow, public WindowSystem {
   // Shows the window and runs until Quit or the close button ends it; returns the end result.
   int RunModalLoop();
 
+  // Tone-maps the image at `path` (any readable format) as the matching open
+  // command does, the file taken as the open dialog's answer: a dropped file,
+  // or the one named when the program starts. The save dialog still asks.
+  void OpenImageFile(const std::string& path);
+
   // The control with this id (1004 ... 1023), or null.
   QWidget* Control(int controlId) const;
   // The menu item with this command id, or null.
@@ -93,6 +98,8 @@ class MainWindow : public QMainWindow, public WindowSystem {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -128,6 +135,8 @@ class MainWindow : public QMainWindow, public WindowSystem {
   QEventLoop loop_;
   bool loopRunning_ = false;
   bool closeRequested_ = false;
+  // The next open dialog's answer, set by OpenImageFile.
+  std::string pendingOpenPath_;
   std::unique_ptr<Session> session_;
   std::unique_ptr<PreviewSampler> sampler_;
   std::unique_ptr<PreviewWindow> preview_;

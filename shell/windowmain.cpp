@@ -1,9 +1,13 @@
 // bin/lumivane: the program's window. `--screenshot FILE` draws the window
-// once into a PNG and ends, which works without a display.
+// once into a PNG and ends, which works without a display. `lumivane IMAGE`
+// tone-maps IMAGE at start, as a file dropped onto the window.
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QStringList>
 #include <csignal>
+#include <QTimer>
 #include <cstdio>
 
 #include "io/termination.h"
@@ -37,6 +41,13 @@ int main(int argc, char** argv) {
       return 1;
     }
     return 0;
+  }
+  // `lumivane FILE`, as the desktop entry starts it: FILE is tone-mapped once
+  // the window is up, as if it had been dropped onto it.
+  if (arguments.size() == 2) {
+    const std::string path =
+        QFile::encodeName(QFileInfo(arguments.at(1)).absoluteFilePath()).toStdString();
+    QTimer::singleShot(0, &window, [&window, path] { window.OpenImageFile(path); });
   }
   return window.RunModalLoop();
 }

@@ -74,6 +74,12 @@ bool OpenPfmDialog(Session& session) {
                                         {{"PFM", "*.pfm"}, {"All Files", "*.*"}}, "pfm"));
 }
 
+bool OpenImageDialog(Session& session) {
+  return RunOpenDialog(
+      session, Request(DialogKind::Open, "LUMIVANE Open Image",
+                       {{"Images", "*.exr *.tif *.tiff *.pfm"}, {"All Files", "*.*"}}, "exr"));
+}
+
 bool SaveTiffDialog(Session& session) {
   return RunSaveDialog(
       session, Request(DialogKind::Save, "LUMIVANE Save",

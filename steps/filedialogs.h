@@ -10,6 +10,8 @@ class Session;
 bool OpenHdrDialog(Session& session);
 bool OpenTiffDialog(Session& session);
 bool OpenPfmDialog(Session& session);
+// Any readable image: the inputs read through libraries.
+bool OpenImageDialog(Session& session);
 bool SaveTiffDialog(Session& session);
 bool SavePfmDialog(Session& session);
 // The save dialog for the formats written through libraries: `name` (such as

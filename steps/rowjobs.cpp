@@ -128,6 +128,11 @@ JobStep RowOutputWriter(RowOutput output, const RowOutputOptions& options) {
 JobStep ConvertRowsJob(ClassicInput input) {
   return [input](Session& session) {
     JobContext& context = session.Context;
+    // The library readers fail their jobs with their own reason in words.
+    const auto failRead = [&](const std::string& error) {
+      context.InputRows.reset();
+      return AbortFloatJob(session, "Cannot read " + context.InputFileName + ": " + error);
+    };
     const std::unique_ptr<FloatRowSink> sink = std::move(context.ConvertedRows);
     const std::uint32_t width = context.ImageWidth, height = context.ImageHeight;
     if (!sink || !FloatImageBytes(width, height))
@@ -141,7 +146,10 @@ JobStep ConvertRowsJob(ClassicInput input) {
     layout.DataStart = context.InputFile.Position();
     layout.IntelOrder = context.SourceIntelOrder;
     layout.BottomUp = context.InputRowsBottomUp;
-    const std::unique_ptr<ImageRowSource> source = OpenClassicSource(context.InputFile, layout);
+    // A library reader has its rows ready already; the classic readers leave
+    // only the file positioned at the first pixel.
+    std::shared_ptr<ImageRowSource> source = context.InputRows;
+    if (!source) source = OpenClassicSource(context.InputFile, layout);
 
     const std::uint32_t rowsPerBlock = static_cast<std::uint32_t>(
         std::clamp<std::size_t>(kBlockBytes / (std::size_t{width} * 12), 1, height));
@@ -151,14 +159,14 @@ JobStep ConvertRowsJob(ClassicInput input) {
     std::string error;
     for (std::uint32_t first = 0; first < height; first += rowsPerBlock) {
       const std::uint32_t count = std::min(rowsPerBlock, height - first);
-      if (!source->ReadRows(rows.data(), count, error))
-        return AbortFloatJob(session, "Cannot read " + context.InputFileName + ": " + error);
+      if (!source->ReadRows(rows.data(), count, error)) return failRead(error);
       if (!sink->WriteRows(rows.data(), count, error))
         return AbortFloatJob(session, "Cannot write " + context.OutputFileName + ": " + error);
       for (std::uint32_t y = first + 1; y <= first + count; ++y) SetProgressPosition(session, y);
     }
     if (!sink->Finish(error))
       return AbortFloatJob(session, "Cannot write " + context.OutputFileName + ": " + error);
+    context.InputRows.reset();
     context.InputFile.Close();
     if (!context.OutputFile.Commit())
       return AbortFloatJob(session, WriteFailureMessage(session));

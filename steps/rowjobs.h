@@ -29,8 +29,9 @@ bool TakesToneMappedRows(RowOutput output);
 // sink for the job in JobContext (ToneMappedRows or ConvertedRows).
 JobStep RowOutputWriter(RowOutput output, const RowOutputOptions& options);
 
-// The job that sends every row of the classic input, as float RGB, to the
-// ConvertedRows sink.
+// The job that sends every row of the input, as float RGB, to the
+// ConvertedRows sink: the rows of InputRows when a library reader left them,
+// else those of the classic input `input` behind InputFile.
 JobStep ConvertRowsJob(ClassicInput input);
 
 // Writes what a sink still holds; true for no sink at all.

@@ -7,12 +7,15 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "io/binaryfile.h"
 #include "steps/windowsystem.h"
 #include "formats/imagerows.h"
 
 namespace lumivane {
+
+class ImageRowSource;
 
 struct JobSettings {
   float Brightness = 0.8f;
@@ -39,6 +42,9 @@ struct JobContext {
   // sink behind the header, the job takes it and sends every row there.
   std::unique_ptr<ByteRowSink> ToneMappedRows;
   std::unique_ptr<FloatRowSink> ConvertedRows;
+  // The rows of an input read through a library (OpenEXR, libtiff, the
+  // tolerant PFM reader), over InputFile; released before InputFile closes.
+  std::shared_ptr<ImageRowSource> InputRows;
 };
 
 class Session;
@@ -70,6 +76,8 @@ class Session {
   ClockSource Clock;
   // The seven job chains; tests may put stand-in steps here.
   std::array<JobChain, 7> Chains;
+  // The chains of the inputs read through libraries, beside the seven.
+  std::vector<JobChain> ImageChains;
 
   bool JobRunning = false;
   int RememberedFocus = 0;

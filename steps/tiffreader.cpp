@@ -215,6 +215,18 @@ bool TiffHeaderReader::HandleEntry(const IfdEntry& entry) {
       LogEntry(entry, " Sample Format = IEEE floating point.");
       return true;
     }
+    case 322:
+    case 323:
+    case 324:
+    case 325:
+      // Tiles have no StripOffsets: mapped from the data start, the IFD and
+      // the tiles' order would be taken for pixels.
+      LogEntry(entry, " Not needed");
+      return Refuse(context_.InputFileName +
+                        " is a tiled TIFF; this reader reads strips only. Tiled TIFFs are read "
+                        "by the general reader (drop the file onto the window, or use "
+                        "lumivane-cli tonemap).",
+                    "LUMIVANE - File issue.", "");
     default:
       LogEntry(entry, " Not needed");
       return true;

@@ -106,8 +106,24 @@ void AcceptDefaults(RecordingWindow& window, Session& session) {
   HandleCommand(session, kAcceptButtonId);
 }
 
+// The synthetic sunset scene of the sample generator (a 320 x 200 sky near 1,
+// a sun thousands of times brighter, hills in deep shadow), made once per run.
 std::string SamplePath() {
-  return std::string(LUMIVANE_SOURCE_DIR) + "/samples/sunset.hdr";
+  static const TempDir dir;
+  static const std::string path = [] {
+    const std::string cli = LUMIVANE_CLI_PATH;
+    const std::string generator =
+        cli.substr(0, cli.find_last_of('/') + 1) + "lumivane_sample_generator";
+    const std::string file = dir.File("sunset.hdr");
+    EXPECT_EQ(testing::RunCommand(Quote(generator) + " " + Quote(file)), 0);
+    return file;
+  }();
+  return path;
+}
+
+// The bundled photograph, converted to Radiance by oiiotool.
+std::string PhotoSamplePath() {
+  return std::string(LUMIVANE_SOURCE_DIR) + "/samples/dawn.hdr";
 }
 
 // A small Radiance file of varied pixels in the given row form.
@@ -439,6 +455,12 @@ TEST(CliBinary, TheBundledSampleIsReproducibleAndReadByPeers) {
   const auto [darkest, brightest] = std::minmax_element(tiff.begin() + 308, tiff.end());
   EXPECT_LE(*darkest, 5);
   EXPECT_EQ(*brightest, 255);
+
+  // The bundled photograph is a whole Radiance file that tone-maps.
+  const CliResult photo = RunBinary(dir, {"tonemap", PhotoSamplePath(), output});
+  ASSERT_EQ(photo.Status, 0) << photo.Err;
+  EXPECT_NE(photo.Out.find("Image Length = 256\nImage Width = 512\n"), std::string::npos);
+  EXPECT_EQ(ReadBytes(output).size(), 308u + 512u * 256u * 3u);
 }
 
 }  // namespace

@@ -142,8 +142,9 @@ TEST(CommandLine, InputsThatCannotBeReadOrRecognisedFailTheJob) {
   const Result unknown = RunCli({"tonemap", "--quiet", dir.File("notes.hdr"), dir.File("out.tif")});
   EXPECT_EQ(unknown.Status, 1);
   EXPECT_EQ(unknown.Err, "lumivane-cli: " + dir.File("notes.hdr") +
-                             " is not a Radiance, TIFF or PFM file (it starts with none of "
-                             "\"#?RADIANCE\", \"II\", \"MM\", \"PF\", \"Pf\")\n");
+                             " is not a Radiance, TIFF, PFM or OpenEXR file (it starts with "
+                             "none of \"#?RADIANCE\", \"II\", \"MM\", \"PF\", \"Pf\" in any "
+                             "letter case, or the OpenEXR magic number)\n");
   const Result unknownConvert = RunCli({"convert", dir.File("notes.hdr"), dir.File("out.pfm")});
   EXPECT_EQ(unknownConvert.Status, 1);
   EXPECT_EQ(unknownConvert.Err, unknown.Err);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "shell/controlids.h"
+#include "tests/support/floatfiles.h"
+#include "tests/support/libraryfiles.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {
@@ -26,7 +28,7 @@ TEST(SniffInputFormat, RecognisesTheFirstBytes) {
   EXPECT_EQ(SniffInputFormat("#?radiance\n"), InputFormat::Unknown);
   EXPECT_EQ(SniffInputFormat("I"), InputFormat::Unknown);
   EXPECT_EQ(SniffInputFormat("IM*"), InputFormat::Unknown);
-  EXPECT_EQ(SniffInputFormat("pf\n"), InputFormat::Unknown);
+  EXPECT_EQ(SniffInputFormat("pf\n"), InputFormat::Pfm);
   EXPECT_EQ(SniffInputFormat("P6\n2 1\n255\n"), InputFormat::Unknown);
   EXPECT_EQ(SniffInputFormat(std::string("\x89PNG", 4)), InputFormat::Unknown);
 }
@@ -49,6 +51,40 @@ TEST(SniffInputFormat, ReadsTheFileNotItsName) {
   EXPECT_EQ(missing.Format, InputFormat::Unknown);
   EXPECT_EQ(missing.Error, "No such file or directory");
   EXPECT_EQ(SniffInputFile(dir.Path().string()).Error, "is a directory");
+}
+
+// Files the classic readers take keep their chains; the rest go to the
+// library readers.
+TEST(SniffInputFile, SendsWhatTheClassicReadersRefuseToTheLibraryReaders) {
+  TempDir dir;
+  const testing::FloatImage image = testing::GradientImage(20, 18);
+  WriteBytes(dir.File("classic.tif"), testing::FloatTiff(image));
+  testing::LibraryTiffOptions layout;
+  testing::WriteLibraryTiff(dir.File("strips.tif"), image, layout);
+  layout.Tile = 16;
+  testing::WriteLibraryTiff(dir.File("tiled.tif"), image, layout);
+  layout = {};
+  layout.Compression = 8;
+  testing::WriteLibraryTiff(dir.File("deflate.tif"), image, layout);
+  testing::WriteExr(dir.File("photo.exr"), image, {});
+  WriteBytes(dir.File("plain.pfm"), testing::StandardPfm(image, true));
+  WriteBytes(dir.File("lower.pfm"), testing::Pfm("pF\n20 18\n-1\n", image, true));
+  WriteBytes(dir.File("commented.pfm"), testing::Pfm("PF\n# c\n20 18\n-1\n", image, true));
+  WriteBytes(dir.File("grey.pfm"), testing::Pfm("Pf\n20 6\n-1\n", image, true));
+  WriteBytes(dir.File("broken.tif"), {'I', 'I', 42, 0, 200, 0, 0, 0});
+
+  const std::vector<std::pair<std::string, InputFormat>> cases = {
+      {"classic.tif", InputFormat::Tiff},      {"strips.tif", InputFormat::Tiff},
+      {"tiled.tif", InputFormat::GeneralTiff}, {"deflate.tif", InputFormat::GeneralTiff},
+      {"photo.exr", InputFormat::Exr},         {"plain.pfm", InputFormat::Pfm},
+      {"lower.pfm", InputFormat::Pfm},         {"commented.pfm", InputFormat::GeneralPfm},
+      {"grey.pfm", InputFormat::GeneralPfm},   {"broken.tif", InputFormat::Tiff},
+  };
+  for (const auto& [name, format] : cases)
+    EXPECT_EQ(SniffInputFile(dir.File(name)).Format, format) << name;
+  EXPECT_EQ(ToneMapCommandFor(InputFormat::Exr), kOpenExrCommand);
+  EXPECT_EQ(ToneMapCommandFor(InputFormat::GeneralTiff), kOpenGeneralTiffCommand);
+  EXPECT_EQ(ToneMapCommandFor(InputFormat::GeneralPfm), kOpenGeneralPfmCommand);
 }
 
 TEST(InputFormat, ChoosesTheToneMappingCommand) {

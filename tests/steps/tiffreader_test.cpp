@@ -8,6 +8,7 @@
 #include "shell/controlids.h"
 #include "steps/tiffwriter.h"
 #include "tests/support/floatfiles.h"
+#include "tests/support/libraryfiles.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {
@@ -420,6 +421,27 @@ TEST(TiffReader, RefusesSizesNoJobCanHandle) {
   // 357913941 x 12 bytes fits 32 bits: refused only because the file is short.
   const ReadResult r = ReadTiff(dir, sized(1, 357913941));
   EXPECT_EQ(r.FailureMessage, name + " is shorter than its header promises.");
+}
+
+// A tiled float TIFF has no StripOffsets: it used to be mapped from byte 0,
+// IFD bytes and all, and tone-mapped to rubbish with success.
+TEST(TiffReader, RefusesTiledFilesAndNamesTheGeneralReader) {
+  TempDir dir;
+  for (const bool intel : {true, false}) {
+    testing::LibraryTiffOptions tiled;
+    tiled.Tile = 16;
+    tiled.BigEndian = !intel;
+    const std::string path = dir.File("tiled.tif");
+    testing::WriteLibraryTiff(path, testing::GradientImage(20, 18), tiled);
+    const ReadResult r = ReadTiff(dir, testing::ReadBytes(path));
+    EXPECT_FALSE(r.Accepted);
+    EXPECT_FALSE(r.InputOpen);
+    ASSERT_EQ(r.Boxes.size(), 1u);
+    EXPECT_EQ(r.Boxes[0].Title, "LUMIVANE - File issue.");
+    EXPECT_EQ(r.FailureMessage, r.Boxes[0].Text);
+    EXPECT_NE(r.FailureMessage.find("is a tiled TIFF"), std::string::npos) << r.FailureMessage;
+    EXPECT_NE(r.FailureMessage.find("read by the general reader"), std::string::npos);
+  }
 }
 
 }  // namespace

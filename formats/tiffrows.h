@@ -1,0 +1,25 @@
+// Every RGB, RGBA or grey TIFF that libtiff decodes, as float rows: any
+// compression, strips or tiles, contiguous or planar samples; 32-bit and 16-bit
+// (half) floats as they are, 16- and 8-bit unsigned integers scaled to 0..1.
+// Alpha and other extra samples are dropped, grey is given to R, G and B.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "formats/bytesource.h"
+#include "formats/imagerows.h"
+
+namespace lumivane {
+
+// Nothing, with `error` set to the reason in words, when the file is no TIFF
+// libtiff reads or holds samples this reader does not take.
+std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes, std::string& error);
+
+// Whether the first image of the TIFF is one the 96-bit reader refuses:
+// compressed, tiled, planar, not three samples, or samples other than 32-bit
+// floats. OpenTiffRows reads it or says in words why not. False for a file
+// libtiff cannot open at all, which the 96-bit reader then reports itself.
+bool NeedsGeneralTiffReader(ByteSource& bytes);
+
+}  // namespace lumivane

@@ -1,0 +1,199 @@
+#include "steps/imagejob.h"
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <OpenEXR/ImfCompression.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "shell/controlids.h"
+#include "shell/dispatch.h"
+#include "tests/support/floatfiles.h"
+#include "tests/support/libraryfiles.h"
+#include "tests/support/testfiles.h"
+
+namespace lumivane {
+namespace {
+
+using testing::Bytes;
+using testing::FloatImage;
+using testing::JobRun;
+using testing::RunJobCommand;
+using testing::TempDir;
+
+const std::string kSuccessTitle = "LUMIVANE - Success.";
+
+JobSettings Settings(bool warm) {
+  JobSettings settings;
+  settings.PostGamma = PostGammaFromContrast(1.2f);
+  settings.WarmColours = warm ? 1 : 0;
+  return settings;
+}
+
+// The six statistics lines of a job's log.
+std::vector<std::string> StatisticsBlock(const JobRun& run) {
+  const auto at =
+      std::find(run.Log.begin(), run.Log.end(), "Statistics (Low, High, Sum, Average of values)");
+  if (run.Log.end() - at < 6) return {};
+  return std::vector<std::string>(at, at + 6);
+}
+
+// What the classic "Open TIFF96" chain makes of the same float values.
+JobRun ClassicRun(const TempDir& dir, const FloatImage& values, bool warm) {
+  testing::WriteBytes(dir.File("classic.tif"), testing::FloatTiff(values));
+  return RunJobCommand(kOpenTiffCommand, dir.File("classic.tif"), dir.File("classic-out.tif"),
+                       Settings(warm));
+}
+
+void ExpectSameAsClassic(const JobRun& run, const JobRun& classic, const std::string& success) {
+  ASSERT_EQ(run.Boxes.size(), 1u) << run.FailureMessage;
+  EXPECT_EQ(run.Boxes[0].Text, success);
+  EXPECT_EQ(run.Boxes[0].Title, kSuccessTitle);
+  ASSERT_FALSE(classic.Output.empty());
+  EXPECT_EQ(testing::TiffPixels(run.Output), testing::TiffPixels(classic.Output));
+  EXPECT_EQ(StatisticsBlock(run), StatisticsBlock(classic));
+  ASSERT_EQ(StatisticsBlock(run).size(), 6u);
+}
+
+FloatImage Scene(std::uint32_t width, std::uint32_t height) {
+  FloatImage image = testing::GradientImage(width, height);
+  // Spread the values over decades, as a real scene has them.
+  for (std::size_t i = 0; i < image.Values.size(); i += 7) image.Values[i] *= 300.0f;
+  return image;
+}
+
+TEST(ImageJob, EveryTiffLayoutTonemapsToTheClassicBytes) {
+  TempDir dir;
+  const FloatImage scene = Scene(37, 29);
+  using Options = testing::LibraryTiffOptions;
+  struct Case {
+    const char* Name;
+    Options Layout;
+  };
+  const std::vector<Case> cases = {
+      {"deflate strips", {.Compression = COMPRESSION_ADOBE_DEFLATE}},
+      {"LZW tiles, big-endian", {.Compression = COMPRESSION_LZW, .Tile = 16, .BigEndian = true}},
+      {"uncompressed tiles", {.Tile = 16}},
+      {"planar strips", {.RowsPerStrip = 5, .Planar = true}},
+      {"half, planar tiles",
+       {.Bits = 16, .Compression = COMPRESSION_ADOBE_DEFLATE, .Tile = 16, .Planar = true}},
+      {"RGBA 16-bit integers",
+       {.Bits = 16,
+        .Float = false,
+        .Compression = COMPRESSION_LZW,
+        .RowsPerStrip = 7,
+        .Alpha = true}},
+      {"grey 8-bit integers with alpha",
+       {.Bits = 8, .Float = false, .RowsPerStrip = 29, .Grey = true, .Alpha = true}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string path = dir.File("in.tif");
+    const FloatImage values = testing::WriteLibraryTiff(path, scene, c.Layout);
+    for (const bool warm : {false, true}) {
+      const JobRun classic = ClassicRun(dir, values, warm);
+      const JobRun run =
+          RunJobCommand(kOpenGeneralTiffCommand, path, dir.File("out.tif"), Settings(warm));
+      ExpectSameAsClassic(run, classic, "TIFF Tonemapping concluded.");
+    }
+  }
+}
+
+TEST(ImageJob, ExrLayoutsTonemapToTheClassicBytes) {
+  TempDir dir;
+  const FloatImage scene = Scene(41, 23);
+  struct Case {
+    const char* Name;
+    testing::ExrOptions Layout;
+  };
+  const std::vector<Case> cases = {
+      {"half, ZIP scanlines", {.Compression = Imf::ZIP_COMPRESSION}},
+      {"float, PIZ tiles, shifted data window",
+       {.Half = false,
+        .Compression = Imf::PIZ_COMPRESSION,
+        .Tile = 16,
+        .OriginX = -3,
+        .OriginY = 5}},
+      {"half RGBA, RLE tiles", {.Compression = Imf::RLE_COMPRESSION, .Tile = 8, .Alpha = true}},
+      {"luminance only",
+       {.Compression = Imf::NO_COMPRESSION, .OriginX = 2, .OriginY = 2, .Grey = true}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string path = dir.File("in.exr");
+    const FloatImage values = testing::WriteExr(path, scene, c.Layout);
+    const JobRun classic = ClassicRun(dir, values, true);
+    const JobRun run = RunJobCommand(kOpenExrCommand, path, dir.File("out.tif"), Settings(true));
+    ExpectSameAsClassic(run, classic, "EXR Tonemapping concluded.");
+  }
+}
+
+// A real photograph: its EXR and the TIFFs made from it all give one picture.
+TEST(ImageJob, ThePhotographTonemapsAlikeFromEveryLayout) {
+  TempDir dir;
+  const std::string exr = std::string(LUMIVANE_SOURCE_DIR) + "/samples/city.exr";
+  const FloatImage photo = testing::ReadExrAsRgba(exr);
+  ASSERT_EQ(photo.Width, 512u);
+  const JobRun classic = ClassicRun(dir, photo, false);
+  ExpectSameAsClassic(RunJobCommand(kOpenExrCommand, exr, dir.File("exr.tif"), Settings(false)),
+                      classic, "EXR Tonemapping concluded.");
+  const std::vector<testing::LibraryTiffOptions> layouts = {
+      {.Compression = COMPRESSION_ADOBE_DEFLATE, .RowsPerStrip = 32},
+      {.Tile = 64},
+      {.Bits = 16, .Compression = COMPRESSION_LZW, .RowsPerStrip = 16, .Planar = true},
+  };
+  for (const auto& layout : layouts) {
+    const std::string path = dir.File("photo.tif");
+    EXPECT_EQ(testing::WriteLibraryTiff(path, photo, layout).Values, photo.Values);
+    ExpectSameAsClassic(
+        RunJobCommand(kOpenGeneralTiffCommand, path, dir.File("tiff.tif"), Settings(false)),
+        classic, "TIFF Tonemapping concluded.");
+  }
+}
+
+TEST(ImageJob, BadInputsFailWithTheReasonAndLeaveNoOutput) {
+  TempDir dir;
+  const FloatImage scene = Scene(40, 40);
+  const std::string exr = dir.File("cut.exr");
+  testing::WriteExr(exr, scene, {});
+  Bytes bytes = testing::ReadBytes(exr);
+  bytes.resize(bytes.size() - 40);
+  testing::WriteBytes(exr, bytes);
+  const std::string tiff = dir.File("cut.tif");
+  testing::WriteLibraryTiff(tiff, scene,
+                            {.Compression = COMPRESSION_ADOBE_DEFLATE, .RowsPerStrip = 4});
+  bytes = testing::ReadBytes(tiff);
+  // The last strips' data, stored before the IFD at the end, becomes rubbish.
+  std::fill(bytes.begin() + static_cast<long>(bytes.size() / 2), bytes.end() - 400, 0xA5);
+  testing::WriteBytes(tiff, bytes);
+  testing::WriteBytes(dir.File("not-exr.exr"), {0x76, 0x2f, 0x31, 0x01, 2, 0, 0, 0});
+
+  struct Case {
+    int Command;
+    std::string Input;
+    std::string Reason;
+  };
+  const std::vector<Case> cases = {
+      {kOpenExrCommand, exr, "OpenEXR could not decode its pixels"},
+      {kOpenGeneralTiffCommand, tiff, "could not be decoded"},
+      {kOpenExrCommand, dir.File("not-exr.exr"), "OpenEXR cannot read it"},
+      {kOpenGeneralTiffCommand, dir.File("not-exr.exr"), "not a TIFF file libtiff can read"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Input);
+    const std::string output = dir.File("out.tif");
+    const JobRun run = RunJobCommand(c.Command, c.Input, output, Settings(false));
+    ASSERT_EQ(run.Boxes.size(), 1u);
+    EXPECT_EQ(run.Boxes[0].Title, "LUMIVANE - Abort.");
+    EXPECT_TRUE(run.FailureMessage.starts_with("Cannot read " + c.Input + ": "))
+        << run.FailureMessage;
+    EXPECT_NE(run.FailureMessage.find(c.Reason), std::string::npos) << run.FailureMessage;
+    EXPECT_FALSE(run.OutputExists);
+  }
+}
+
+}  // namespace
+}  // namespace lumivane

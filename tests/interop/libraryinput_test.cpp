@@ -1,0 +1,91 @@
+// Files of today's tools through the library readers: every photograph as
+// OpenEXR and as the TIFFs oiiotool makes of it tone-maps to one picture, and
+// ImageMagick's commented PFM is read.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/interop/peers.h"
+#include "tests/support/floatfiles.h"
+
+namespace lumivane::interop {
+namespace {
+
+// The shared photographs beside the clone when there, else the bundled one.
+std::vector<std::string> Photographs() {
+  std::vector<std::string> photos;
+  const std::filesystem::path shared =
+      std::filesystem::path(LUMIVANE_SOURCE_DIR) / "../shared/photos";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(shared, error))
+    if (entry.path().extension() == ".exr") photos.push_back(entry.path().string());
+  if (photos.empty()) photos.push_back(std::string(LUMIVANE_SOURCE_DIR) + "/samples/city.exr");
+  return photos;
+}
+
+Bytes TonemappedPixels(const TempDir& dir, const std::string& input, std::string* out = nullptr) {
+  const std::string output = dir.File("out.tif");
+  const Ran run = RunCli(dir, {"tonemap", input, output});
+  EXPECT_EQ(run.Status, 0) << input << "\n" << run.Err;
+  if (out) *out = run.Out;
+  return testing::TiffPixels(testing::ReadBytes(output));
+}
+
+TEST(LibraryInputPeers, EveryPhotographTonemapsAlikeAsExrAndOiiotoolTiffs) {
+  if (!HavePeers({"oiiotool"})) GTEST_SKIP() << "oiiotool is not installed";
+  TempDir dir;
+  for (const std::string& photo : Photographs()) {
+    SCOPED_TRACE(photo);
+    const std::string q = Quote(photo);
+    const std::string plain = dir.File("plain.tif"), zip = dir.File("zip.tif"),
+                      tiled = dir.File("tiled.tif"), planar = dir.File("planar.tif");
+    ASSERT_EQ(Shell(dir, "oiiotool " + q + " -d float --compression none -o " + Quote(plain) +
+                             " && oiiotool " + q + " -d float -o " + Quote(zip) + " && oiiotool " +
+                             q + " -d float --compression none --tile 64 64 -o " + Quote(tiled) +
+                             " && oiiotool " + q + " -d float --planarconfig separate -o " +
+                             Quote(planar))
+                  .Status,
+              0);
+    std::string log;
+    const Bytes classic = TonemappedPixels(dir, plain, &log);
+    ASSERT_FALSE(classic.empty());
+    // The uncompressed one is the classic 96-bit reader's.
+    EXPECT_NE(log.find("\nTIFF Tonemapping concluded.\n"), std::string::npos);
+    EXPECT_NE(log.find(" --> 96-bit per pixel source file."), std::string::npos);
+    EXPECT_EQ(TonemappedPixels(dir, photo, &log), classic);
+    EXPECT_TRUE(log.ends_with("\nEXR Tonemapping concluded.\n")) << log;
+    for (const std::string& tiff : {zip, tiled, planar})
+      EXPECT_EQ(TonemappedPixels(dir, tiff), classic);
+  }
+}
+
+// ImageMagick copies a Radiance file's "#?RADIANCE" line into the PFM as a
+// comment: read, it gives the bytes of the same file without the comment.
+TEST(LibraryInputPeers, ImageMagicksCommentedPfm) {
+  if (!HavePeers({"oiiotool"}) || !std::filesystem::exists(kMagick))
+    GTEST_SKIP() << "oiiotool or ImageMagick is not installed";
+  TempDir dir;
+  const std::string photo = std::string(LUMIVANE_SOURCE_DIR) + "/samples/city.exr";
+  ASSERT_EQ(
+      Shell(dir, "oiiotool " + Quote(photo) + " -o " + Quote(dir.File("c.hdr")) + " && " + kMagick +
+                     " " + Quote(dir.File("c.hdr")) + " " + Quote(dir.File("c.pfm")))
+          .Status,
+      0);
+  const Bytes commented = testing::ReadBytes(dir.File("c.pfm"));
+  const std::string head(commented.begin(), commented.begin() + 14);
+  ASSERT_EQ(head, "PF\n#?RADIANCE\n");
+  Bytes plain = commented;
+  plain.erase(plain.begin() + 3, plain.begin() + 14);
+  testing::WriteBytes(dir.File("plain.pfm"), plain);
+  std::string log;
+  const Bytes fromCommented = TonemappedPixels(dir, dir.File("c.pfm"), &log);
+  EXPECT_TRUE(log.ends_with("\nPFM Tonemapping concluded.\n")) << log;
+  EXPECT_NE(log.find("Comment: ?RADIANCE\n"), std::string::npos) << log;
+  ASSERT_FALSE(fromCommented.empty());
+  EXPECT_EQ(fromCommented, TonemappedPixels(dir, dir.File("plain.pfm")));
+}
+
+}  // namespace
+}  // namespace lumivane::interop
