@@ -8,6 +8,7 @@
 #include "steps/tiffreader.h"
 #include "steps/floatjob.h"
 #include "steps/hdrjob.h"
+#include "steps/imagejob.h"
 
 namespace lumivane {
 
