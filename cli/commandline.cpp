@@ -4,13 +4,18 @@
 
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 
+#include "cli/batch.h"
 #include "cli/consolewindow.h"
 #include "cli/escape.h"
+#include "cli/info.h"
 #include "cli/inputformat.h"
+#include "cli/streams.h"
 #include "shell/binaryfile.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
@@ -80,6 +85,23 @@ struct JobRequest {
   bool Quiet = false;
 };
 
+// The abort box says "Cannot open " and the path; this adds the system's reason.
+void ExplainCannotOpen(const JobContext& context, std::ostream& err) {
+  const auto explain = [&](const std::string& path, const std::string& why) {
+    err << "lumivane-cli: cannot open " << EscapeForTerminal(path) << ": " << why << '\n';
+  };
+  if (!context.OutputFileName.empty() &&
+      context.FailureMessage == "Cannot open " + context.OutputFileName) {
+    explain(context.OutputFileName, context.OutputFile.ErrorNumber() != 0
+                                        ? context.OutputFile.ErrorText()
+                                        : "it is the input file, under this or another name");
+  } else if (!context.InputFileName.empty() &&
+             context.FailureMessage == "Cannot open " + context.InputFileName &&
+             context.InputFile.ErrorNumber() != 0) {
+    explain(context.InputFileName, context.InputFile.ErrorText());
+  }
+}
+
 int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool errIsTerminal) {
   ConsoleOptions options;
   options.InputPath = request.InputPath;
@@ -96,6 +118,7 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
   if (request.Warm) HandleCommand(session, kWarmColoursBoxId);
   HandleCommand(session, request.CommandId);
   window.ClearProgress();
+  if (!window.Succeeded()) ExplainCannotOpen(session.Context, err);
   out.flush();
   if (!out) {
     err << "lumivane-cli: cannot write the log to the standard output (the job "
@@ -123,6 +146,22 @@ std::optional<InputFormat> RecogniseInput(const std::string& path, std::ostream&
   return sniff.Format;
 }
 
+// The job for the input: its tone-mapping, or its conversion to `kind`.
+// Nothing, after a message, when the input cannot be read or recognised;
+// a pair outside the four conversions is a usage error.
+std::optional<int> ChooseCommand(bool toneMapping, OutputKind kind, const std::string& input,
+                                 std::ostream& err, int* status) {
+  const std::optional<InputFormat> format = RecogniseInput(input, err, status);
+  if (!format) return std::nullopt;
+  if (toneMapping) return ToneMapCommandFor(*format);
+  const std::optional<int> command = ConvertCommandFor(*format, kind);
+  if (!command)
+    throw CLI::ValidationError(
+        "OUTPUT", "no conversion from a " + std::string(InputFormatName(*format)) + " input to a " +
+                      (kind == OutputKind::Pfm ? "PFM" : "TIFF") + " output; " + kConversionList);
+  return command;
+}
+
 }  // namespace
 
 std::optional<float> ParseSettingValue(std::string_view text) {
@@ -132,25 +171,48 @@ std::optional<float> ParseSettingValue(std::string_view text) {
 
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                    bool errIsTerminal) {
+  std::istringstream noInput;
+  const ConsoleStreams streams{noInput, out, err, false, false, errIsTerminal};
+  return RunCommandLine(argc, argv, streams);
+}
+
+int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& streams) {
+  std::ostream& out = streams.Out;
+  std::ostream& err = streams.Err;
   CLI::App app{
       "Tone-maps high-dynamic-range images (Radiance .hdr, 96-bit float TIFF, PFM) to 24-bit "
       "TIFF files and converts between the float formats. The input's format is recognised "
       "from its first bytes.",
       "lumivane-cli"};
-  app.set_version_flag("--version", std::string("lumivane-cli ") + LUMIVANE_VERSION);
+  app.set_version_flag("-V,--version", std::string("lumivane-cli ") + LUMIVANE_VERSION);
   app.require_subcommand(1);
   app.footer(
       "Exit status: 0 success, 1 the job failed, 2 usage error.\n"
-      "The status log and the success text go to standard output; failures to standard "
-      "error.");
+      "The status log and the success text go to standard output (to standard error when "
+      "OUTPUT is -); failures to standard error.");
 
-  std::string input;
-  std::string output;
+  std::vector<std::string> files;
+  std::string outputDir;
+  std::string format;
+  std::string toExtension;
   std::string brightnessText = "0.8";
   std::string contrastText = "1.2";
   std::string postGammaText;
   bool warm = false;
   bool quiet = false;
+  bool json = false;
+  std::string helpVerb;
+  const std::string filesHelp =
+      "INPUT OUTPUT, or with -o DIR any number of INPUTs; - is standard input as INPUT and "
+      "standard output as OUTPUT (the log then goes to standard error)";
+  const auto addCommon = [&](CLI::App* verb) {
+    verb->add_option("-o,--output-dir", outputDir, "Write one output per INPUT into DIR")
+        ->type_name("DIR");
+    verb->add_option("--format", format,
+                     "The format of an OUTPUT of -, which has no extension to tell it")
+        ->type_name("tif|png|jpg|pfm|hdr|exr")
+        ->check(CLI::IsMember({"tif", "png", "jpg", "pfm", "hdr", "exr"}).description(""));
+  };
 
   CLI::App* tonemap = app.add_subcommand(
       "tonemap", "Tone-map INPUT (Radiance, float TIFF or PFM) to the 24-bit TIFF OUTPUT.");
@@ -176,10 +238,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   contrast->excludes(postGamma);
   tonemap->add_flag("--warm", warm, "Warm colours: each channel's own average");
   tonemap->add_flag("-q,--quiet", quiet, "No log, progress or success text; failures only");
-  tonemap->add_option("INPUT", input, "The image to tone-map")->type_name("")->required();
-  tonemap->add_option("OUTPUT", output, "The 24-bit TIFF to write (replaced if it exists)")
-      ->type_name("")
-      ->required();
+  addCommon(tonemap);
+  tonemap->add_option("FILES", files, filesHelp)->type_name("")->required();
 
   CLI::App* convert = app.add_subcommand(
       "convert",
@@ -187,42 +247,154 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
       "PFM > TIFF or TIFF > PFM, by INPUT's first bytes and OUTPUT's extension (.tif, .tiff: "
       "96-bit float TIFF; .pfm: PFM).");
   convert->add_flag("-q,--quiet", quiet, "No log, progress or success text; failures only");
-  convert->add_option("INPUT", input, "The Radiance, float TIFF or PFM image")
-      ->type_name("")
-      ->required();
-  convert->add_option("OUTPUT", output, "The file to write: .tif, .tiff or .pfm")
+  addCommon(convert);
+  convert->add_option("--to", toExtension, "With -o DIR: the outputs' extension (tif or pfm)")
+      ->type_name("EXT");
+  convert->add_option("FILES", files, filesHelp)->type_name("")->required();
+
+  CLI::App* info = app.add_subcommand(
+      "info", "Show each FILE's format, size, byte order, header and statistics; writes nothing.");
+  info->add_flag("--json", json, "One JSON object per file, one per line");
+  info->add_option("FILES", files, "The images to look at; - is standard input")
       ->type_name("")
       ->required();
 
+  CLI::App* help = app.add_subcommand("help", "Show the help of lumivane-cli or of one VERB.");
+  help->add_option("VERB", helpVerb, "tonemap, convert, info or help")->type_name("");
+
+  const auto findVerb = [&app](const std::string& name) -> CLI::App* {
+    const std::vector<CLI::App*> found =
+        app.get_subcommands([&name](CLI::App* verb) { return verb->get_name() == name; });
+    return found.empty() ? nullptr : found.front();
+  };
+  if (argc < 2) {
+    err << "lumivane-cli: a verb is required: tonemap, convert, info or help\n"
+           "Run with --help for more information.\n";
+    return kExitUsage;
+  }
+  // An unknown first word is a verb misspelt, not a stray argument.
+  if (argv[1][0] != '-' && !findVerb(argv[1])) {
+    err << "lumivane-cli: unknown verb '" << EscapeForTerminal(argv[1])
+        << "'; the verbs are tonemap, convert, info and help\n"
+           "Run with --help for more information.\n";
+    return kExitUsage;
+  }
+
   JobRequest request;
+  bool toneMapping = false;
+  std::optional<TemporaryFile> inputSpool;
+  std::optional<TemporaryFile> outputSpool;
+  // Standard input in a file of its own when it cannot be read by name.
+  const auto resolveInput = [&](const std::string& name, std::string* path) {
+    *path = name;
+    if (!NamesStandardInput(name)) return true;
+    if (streams.InIsRegularFile) {
+      *path = "/dev/stdin";
+      return true;
+    }
+    inputSpool.emplace("");
+    if (inputSpool->Path().empty() || !inputSpool->Fill(streams.In)) {
+      err << "lumivane-cli: cannot keep standard input in a temporary file: " << inputSpool->Error()
+          << '\n';
+      return false;
+    }
+    *path = inputSpool->Path();
+    return true;
+  };
+  bool toStandardOutput = false;
+  OutputKind kind = OutputKind::Unknown;
+  std::vector<BatchItem> batch;
   try {
     app.parse(argc, argv);
-    request.InputPath = AbsolutePath(input);
-    request.OutputPath = AbsolutePath(output);
+    toneMapping = tonemap->parsed();
+    if (help->parsed()) {
+      CLI::App* verb = helpVerb.empty() ? &app : findVerb(helpVerb);
+      if (!verb || verb == help)
+        throw CLI::ValidationError("VERB",
+                                   "'" + helpVerb + "' is not one of tonemap, convert, info");
+      out << verb->help();
+      return kExitSuccess;
+    }
+    if (info->parsed()) {
+      std::vector<std::string> paths(files.size());
+      for (std::size_t i = 0; i < files.size(); ++i)
+        if (!resolveInput(files[i], &paths[i])) return kExitJobFailed;
+      return RunInfo(paths, files, json, out, err);
+    }
+    const bool many = !outputDir.empty();
+    if (!many && files.size() != 2)
+      throw CLI::ValidationError("FILES", "give INPUT and OUTPUT, or -o DIR and the INPUTs");
+    toStandardOutput = !many && NamesStandardOutput(files[1]);
+    if (toStandardOutput && format.empty())
+      throw CLI::ValidationError("--format", "an OUTPUT of - (standard output) needs --format");
+    if (!toStandardOutput && !format.empty())
+      throw CLI::ValidationError("--format",
+                                 "only an OUTPUT of - takes --format; a file's "
+                                 "extension tells its format");
+    if (!toExtension.empty() && !many)
+      throw CLI::ValidationError("--to", "--to is for -o DIR; OUTPUT's extension tells its format");
+    // Standard output and --to behave as an output with that extension.
+    const std::string extension = toStandardOutput ? format
+                                  : many           ? (toneMapping ? "tif" : toExtension)
+                                                   : "";
+    if (toneMapping && toStandardOutput && format != "tif")
+      throw CLI::ValidationError("--format",
+                                 "tonemap writes TIFF only in this build: use --format tif");
+    if (!toneMapping) {
+      if (many && toExtension.empty())
+        throw CLI::ValidationError("--to", "convert with -o DIR needs --to tif or --to pfm");
+      kind = OutputKindFromName(extension.empty() ? files[1] : "output." + extension);
+      if (kind == OutputKind::Unknown && extension.empty())
+        throw CLI::ValidationError(
+            "OUTPUT", "'" + files[1] + "' does not end in .tif, .tiff or .pfm; " + kConversionList);
+      if (kind == OutputKind::Unknown)
+        throw CLI::ValidationError(many ? "--to" : "--format",
+                                   "'" + extension + "' is not tif or pfm; " + kConversionList);
+    }
+    if (many) {
+      if (!std::filesystem::is_directory(outputDir))
+        throw CLI::ValidationError("--output-dir", "'" + outputDir + "' is not a folder");
+      for (const std::string& input : files) {
+        if (NamesStandardInput(input))
+          throw CLI::ValidationError("FILES", "standard input cannot be one of several inputs");
+        const std::string output = AbsolutePath(
+            (std::filesystem::path(outputDir) / std::filesystem::path(input).stem()).string() +
+            "." + extension);
+        for (const BatchItem& earlier : batch)
+          if (earlier.Output == output)
+            throw CLI::ValidationError("FILES", "'" + earlier.Input + "' and '" + input +
+                                                    "' would both write '" + output + "'");
+        batch.push_back({AbsolutePath(input), output});
+      }
+    }
     request.Quiet = quiet;
-    int status = kExitJobFailed;
-    if (tonemap->parsed()) {
+    if (toneMapping) {
       request.Brightness = *ParseSettingValue(brightnessText);
       request.PostGamma = postGamma->count() > 0
                               ? *ParseSettingValue(postGammaText)
                               : PostGammaFromContrast(*ParseSettingValue(contrastText));
       request.Warm = warm;
-      const std::optional<InputFormat> format = RecogniseInput(request.InputPath, err, &status);
-      if (!format) return status;
-      request.CommandId = *ToneMapCommandFor(*format);
-    } else {
-      const OutputKind kind = OutputKindFromName(output);
-      if (kind == OutputKind::Unknown)
-        throw CLI::ValidationError(
-            "OUTPUT", "'" + output + "' does not end in .tif, .tiff or .pfm; " + kConversionList);
-      const std::optional<InputFormat> format = RecogniseInput(request.InputPath, err, &status);
-      if (!format) return status;
-      const std::optional<int> command = ConvertCommandFor(*format, kind);
-      if (!command)
-        throw CLI::ValidationError("OUTPUT",
-                                   "no conversion from a " + std::string(InputFormatName(*format)) +
-                                       " input to a " + (kind == OutputKind::Pfm ? "PFM" : "TIFF") +
-                                       " output; " + kConversionList);
+    }
+    if (!many) {
+      if (toStandardOutput && streams.OutIsTerminal) {
+        err << "lumivane-cli: standard output is a terminal: no image is written there "
+               "(redirect it to a file or a pipe)\n";
+        return kExitUsage;
+      }
+      if (!resolveInput(files[0], &request.InputPath)) return kExitJobFailed;
+      request.InputPath = AbsolutePath(request.InputPath);
+      if (toStandardOutput) {
+        outputSpool.emplace("." + extension);
+        if (outputSpool->Path().empty()) {
+          err << "lumivane-cli: " << outputSpool->Error() << '\n';
+          return kExitJobFailed;
+        }
+      }
+      request.OutputPath = toStandardOutput ? outputSpool->Path() : AbsolutePath(files[1]);
+      int status = kExitJobFailed;
+      const std::optional<int> command =
+          ChooseCommand(toneMapping, kind, request.InputPath, err, &status);
+      if (!command) return status;
       request.CommandId = *command;
     }
   } catch (const CLI::ParseError& error) {
@@ -233,7 +405,42 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     for (std::string line; std::getline(lines, line);) err << EscapeForTerminal(line) << '\n';
     return code == static_cast<int>(CLI::ExitCodes::Success) ? kExitSuccess : kExitUsage;
   }
-  return RunJob(request, out, err, errIsTerminal);
+  if (!batch.empty()) {
+    const BatchJob one = [&](const BatchItem& item, std::ostream& log, std::ostream& failures) {
+      JobRequest job = request;
+      job.InputPath = item.Input;
+      job.OutputPath = item.Output;
+      int status = kExitJobFailed;
+      try {
+        const std::optional<int> command =
+            ChooseCommand(toneMapping, kind, item.Input, failures, &status);
+        if (!command) return status;
+        job.CommandId = *command;
+      } catch (const CLI::ValidationError& error) {
+        failures << "lumivane-cli: " << EscapeForTerminal(error.what()) << '\n';
+        return kExitUsage;
+      }
+      return RunJob(job, log, failures, false);
+    };
+    std::uint64_t largest = 0;
+    for (const BatchItem& item : batch) {
+      std::error_code error;
+      const auto size = std::filesystem::file_size(item.Input, error);
+      if (!error) largest = std::max<std::uint64_t>(largest, size);
+    }
+    const unsigned threads =
+        BatchThreads(batch.size(), largest, std::thread::hardware_concurrency());
+    return RunBatch(batch, one, threads, streams.ErrIsTerminal && !quiet, out, err);
+  }
+  // The image owns standard output; the log moves aside to standard error.
+  const int status = RunJob(request, toStandardOutput ? err : out, err, streams.ErrIsTerminal);
+  if (status != kExitSuccess || !toStandardOutput) return status;
+  if (!outputSpool->CopyTo(out)) {
+    err << "lumivane-cli: cannot write the image to standard output: " << outputSpool->Error()
+        << '\n';
+    return kExitJobFailed;
+  }
+  return kExitSuccess;
 }
 
 }  // namespace lumivane
