@@ -312,7 +312,10 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       if (!verb || verb == help)
         throw CLI::ValidationError("VERB",
                                    "'" + helpVerb + "' is not one of tonemap, convert, info");
-      out << verb->help();
+      // As --help prints it; App::help would show the parsed "help" verb's own.
+      out << app.get_formatter()->make_help(
+          verb, verb == &app ? "lumivane-cli" : "lumivane-cli " + helpVerb,
+          CLI::AppFormatMode::Normal);
       return kExitSuccess;
     }
     if (info->parsed()) {
