@@ -3,6 +3,7 @@
 // left behind on any road.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -121,6 +122,25 @@ TEST(StandardStreams, FailuresSayWhyAndLeaveNoTemporaryFile) {
     EXPECT_EQ(screen.find("II*"), std::string::npos);
   }
   EXPECT_TRUE(TemporaryFolderEmpty(dir));
+}
+
+// Interrupted while it keeps standard input: the kept copy goes too.
+TEST(StandardStreams, ASignalRemovesTheTemporaryFile) {
+  TempDir dir;
+  // A FIFO held open by the shell: standard input never ends on its own.
+  Shell(dir,
+        "mkfifo in.fifo; $CLI tonemap - out.tif <in.fifo >log.txt & pid=$!; exec 3>in.fifo; "
+        "cat " +
+            Quote(kSample) + " >&3; " +
+            "for i in $(seq 200); do [ -n \"$(ls \"$TMPDIR\")\" ] && break; sleep 0.05; done; " +
+            "ls \"$TMPDIR\" >seen.txt; kill -TERM $pid; wait $pid; echo $? >status.txt");
+  const testing::Bytes seen = ReadBytes(dir.File("seen.txt"));
+  EXPECT_EQ(std::string(seen.begin(), seen.begin() + std::min<std::size_t>(seen.size(), 9)),
+            "lumivane-");
+  const testing::Bytes status = ReadBytes(dir.File("status.txt"));
+  EXPECT_EQ(std::string(status.begin(), status.end()), "143\n");
+  EXPECT_TRUE(TemporaryFolderEmpty(dir));
+  EXPECT_FALSE(testing::FileExists(dir.File("out.tif")));
 }
 
 }  // namespace
