@@ -1,12 +1,17 @@
 #include "cli/batch.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 #include <sstream>
 #include <thread>
 
 #include "cli/escape.h"
+#include "cli/streams.h"
+#include "shell/binaryfile.h"
 
 namespace lumivane {
 
@@ -20,6 +25,36 @@ constexpr std::uint64_t kSmallImageBytes = std::uint64_t{32} << 20;
 unsigned BatchThreads(std::size_t count, std::uint64_t largestInputBytes, unsigned cores) {
   if (largestInputBytes > kSmallImageBytes || count < 2) return 1;
   return static_cast<unsigned>(std::min<std::size_t>(count, std::max(cores, 1u)));
+}
+
+std::vector<BatchItem> PlanBatch(const std::vector<std::string>& inputs, const std::string& folder,
+                                 const std::string& extension) {
+  if (!std::filesystem::is_directory(folder))
+    throw CLI::ValidationError("--output-dir", "'" + folder + "' is not a folder");
+  std::vector<BatchItem> items;
+  for (const std::string& input : inputs) {
+    if (NamesStandardInput(input))
+      throw CLI::ValidationError("FILES", "standard input cannot be one of several inputs");
+    const std::string output = AbsolutePath(
+        (std::filesystem::path(folder) / std::filesystem::path(input).stem()).string() + "." +
+        extension);
+    for (const BatchItem& earlier : items)
+      if (earlier.Output == output)
+        throw CLI::ValidationError("FILES", "'" + earlier.Input + "' and '" + input +
+                                                "' would both write '" + output + "'");
+    items.push_back({AbsolutePath(input), output});
+  }
+  return items;
+}
+
+unsigned BatchThreads(const std::vector<BatchItem>& items, unsigned cores) {
+  std::uint64_t largest = 0;
+  for (const BatchItem& item : items) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(item.Input, error);
+    if (!error) largest = std::max<std::uint64_t>(largest, size);
+  }
+  return BatchThreads(items.size(), largest, cores);
 }
 
 int RunBatch(const std::vector<BatchItem>& items, const BatchJob& job, unsigned threads,

@@ -4,7 +4,6 @@
 
 #include <cctype>
 #include <cmath>
-#include <filesystem>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -354,22 +353,7 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
         throw CLI::ValidationError(many ? "--to" : "--format",
                                    "'" + extension + "' is not tif or pfm; " + kConversionList);
     }
-    if (many) {
-      if (!std::filesystem::is_directory(outputDir))
-        throw CLI::ValidationError("--output-dir", "'" + outputDir + "' is not a folder");
-      for (const std::string& input : files) {
-        if (NamesStandardInput(input))
-          throw CLI::ValidationError("FILES", "standard input cannot be one of several inputs");
-        const std::string output = AbsolutePath(
-            (std::filesystem::path(outputDir) / std::filesystem::path(input).stem()).string() +
-            "." + extension);
-        for (const BatchItem& earlier : batch)
-          if (earlier.Output == output)
-            throw CLI::ValidationError("FILES", "'" + earlier.Input + "' and '" + input +
-                                                    "' would both write '" + output + "'");
-        batch.push_back({AbsolutePath(input), output});
-      }
-    }
+    if (many) batch = PlanBatch(files, outputDir, extension);
     request.Quiet = quiet;
     if (toneMapping) {
       request.Brightness = *ParseSettingValue(brightnessText);
@@ -425,14 +409,7 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       }
       return RunJob(job, log, failures, false);
     };
-    std::uint64_t largest = 0;
-    for (const BatchItem& item : batch) {
-      std::error_code error;
-      const auto size = std::filesystem::file_size(item.Input, error);
-      if (!error) largest = std::max<std::uint64_t>(largest, size);
-    }
-    const unsigned threads =
-        BatchThreads(batch.size(), largest, std::thread::hardware_concurrency());
+    const unsigned threads = BatchThreads(batch, std::thread::hardware_concurrency());
     return RunBatch(batch, one, threads, streams.ErrIsTerminal && !quiet, out, err);
   }
   // The image owns standard output; the log moves aside to standard error.
