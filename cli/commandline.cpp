@@ -292,7 +292,11 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       return true;
     }
     inputSpool.emplace("");
-    if (inputSpool->Path().empty() || !inputSpool->Fill(streams.In)) {
+    if (inputSpool->Path().empty()) {
+      err << "lumivane-cli: " << inputSpool->Error() << '\n';
+      return false;
+    }
+    if (!inputSpool->Fill(streams.In)) {
       err << "lumivane-cli: cannot keep standard input in a temporary file: " << inputSpool->Error()
           << '\n';
       return false;

@@ -98,6 +98,18 @@ TEST(StandardStreams, FailuresSayWhyAndLeaveNoTemporaryFile) {
   EXPECT_EQ(png.Status, 2);
   EXPECT_NE(png.Err.find("use --format tif"), std::string::npos) << png.Err;
 
+  // No temporary folder to keep standard input in, or to write the image to.
+  const ShellRun noFolder =
+      Shell(dir, "cat " + Quote(kSample) + " | TMPDIR=" + Quote(dir.File("gone")) +
+                     " $CLI convert - - --format pfm >out.pfm; TMPDIR=" + Quote(dir.File("gone")) +
+                     " $CLI convert " + Quote(kSample) + " - --format pfm >>out.pfm");
+  EXPECT_EQ(noFolder.Status, 1);
+  const std::string why = "lumivane-cli: cannot make a temporary file in " + dir.File("gone") +
+                          ": No such file or "
+                          "directory\n";
+  EXPECT_EQ(noFolder.Err, why + why);
+  EXPECT_TRUE(ReadBytes(dir.File("out.pfm")).empty());
+
   // The reader of the pipe quits at once: the job still ends, and says so.
   const ShellRun closed =
       Shell(dir, "{ $CLI convert " + Quote(kSample) +
