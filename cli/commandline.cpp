@@ -7,13 +7,17 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 
+#include "cli/batch.h"
 #include "cli/consolewindow.h"
 #include "cli/escape.h"
+#include "cli/info.h"
 #include "cli/inputformat.h"
-#include "io/binaryfile.h"
 #include "cli/outputformat.h"
 #include "cli/outputoptions.h"
+#include "cli/streams.h"
+#include "io/binaryfile.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "steps/session.h"
@@ -75,9 +79,26 @@ struct JobRequest {
   float PostGamma = 1.2f;
   bool Warm = false;
   bool Quiet = false;
-  // Set for an output or pair that no menu command writes.
+  // The outputs and conversion pairs beyond the menu's commands.
   std::optional<JobChain> Chain;
 };
+
+// The abort box says "Cannot open " and the path; this adds the system's reason.
+void ExplainCannotOpen(const JobContext& context, std::ostream& err) {
+  const auto explain = [&](const std::string& path, const std::string& why) {
+    err << "lumivane-cli: cannot open " << EscapeForTerminal(path) << ": " << why << '\n';
+  };
+  if (!context.OutputFileName.empty() &&
+      context.FailureMessage == "Cannot open " + context.OutputFileName) {
+    explain(context.OutputFileName, context.OutputFile.ErrorNumber() != 0
+                                        ? context.OutputFile.ErrorText()
+                                        : "it is the input file, under this or another name");
+  } else if (!context.InputFileName.empty() &&
+             context.FailureMessage == "Cannot open " + context.InputFileName &&
+             context.InputFile.ErrorNumber() != 0) {
+    explain(context.InputFileName, context.InputFile.ErrorText());
+  }
+}
 
 int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool errIsTerminal) {
   ConsoleOptions options;
@@ -99,6 +120,7 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
     HandleCommand(session, request.CommandId);
   }
   window.ClearProgress();
+  if (!window.Succeeded()) ExplainCannotOpen(session.Context, err);
   out.flush();
   if (!out) {
     err << "lumivane-cli: cannot write the log to the standard output (the job "
@@ -127,6 +149,28 @@ std::optional<InputFormat> RecogniseInput(const std::string& path, std::ostream&
   return sniff.Format;
 }
 
+
+// The job for the input at `input`: its menu command, or the chain for the
+// outputs and pairs beyond the menu. False, after a message, when the input
+// cannot be read or recognised.
+bool ChooseJob(bool toneMapping, OutputFormat output, OutputKind kind,
+               const RowOutputOptions& options, const std::string& input, JobRequest& request,
+               std::ostream& err, int* status) {
+  const std::optional<InputFormat> format = RecogniseInput(input, err, status);
+  if (!format) return false;
+  if (toneMapping) {
+    request.CommandId = ToneMapCommandFor(*format).value_or(0);
+    request.Chain = ToneMapChainFor(*format, output, options);
+  } else {
+    request.CommandId = ConvertCommandFor(*format, kind).value_or(0);
+    request.Chain = ConvertChainFor(*format, output, options);
+  }
+  if (request.CommandId == 0 && !request.Chain)
+    throw CLI::ValidationError("OUTPUT", "no job writes this output from a " +
+                                             std::string(InputFormatName(*format)) + " input");
+  return true;
+}
+
 }  // namespace
 
 std::optional<float> ParseSettingValue(std::string_view text) {
@@ -136,27 +180,49 @@ std::optional<float> ParseSettingValue(std::string_view text) {
 
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                    bool errIsTerminal) {
+  std::istringstream noInput;
+  const ConsoleStreams streams{noInput, out, err, false, false, errIsTerminal};
+  return RunCommandLine(argc, argv, streams);
+}
+
+int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& streams) {
+  std::ostream& out = streams.Out;
+  std::ostream& err = streams.Err;
   CLI::App app{
-      "Tone-maps high-dynamic-range images (Radiance .hdr, float or integer TIFF, PFM, OpenEXR) "
-      "to 24-bit "
+      "Tone-maps high-dynamic-range images (Radiance .hdr, 96-bit float TIFF, PFM) to 24-bit "
       "TIFF files and converts between the float formats. The input's format is recognised "
       "from its first bytes.",
       "lumivane-cli"};
-  app.set_version_flag("--version", std::string("lumivane-cli ") + LUMIVANE_VERSION);
+  app.set_version_flag("-V,--version", std::string("lumivane-cli ") + LUMIVANE_VERSION);
   app.require_subcommand(1);
   app.footer(
       "Exit status: 0 success, 1 the job failed, 2 usage error.\n"
-      "The status log and the success text go to standard output; failures to standard "
-      "error.");
+      "The status log and the success text go to standard output (to standard error when "
+      "OUTPUT is -); failures to standard error.");
 
-  std::string input;
-  std::string output;
+  std::vector<std::string> files;
+  std::string outputDir;
+  std::string format;
+  std::string toExtension;
   std::string brightnessText = "0.8";
   std::string contrastText = "1.2";
   std::string postGammaText;
   bool warm = false;
   bool quiet = false;
+  bool json = false;
   OutputSwitches switches;
+  std::string helpVerb;
+  const std::string filesHelp =
+      "INPUT OUTPUT, or with -o DIR any number of INPUTs; - is standard input as INPUT and "
+      "standard output as OUTPUT (the log then goes to standard error)";
+  const auto addCommon = [&](CLI::App* verb) {
+    verb->add_option("-o,--output-dir", outputDir, "Write one output per INPUT into DIR")
+        ->type_name("DIR");
+    verb->add_option("--format", format,
+                     "The format of an OUTPUT of -, which has no extension to tell it")
+        ->type_name("tif|png|jpg|pfm|hdr|exr")
+        ->check(CLI::IsMember({"tif", "png", "jpg", "pfm", "hdr", "exr"}).description(""));
+  };
 
   CLI::App* tonemap = app.add_subcommand(
       "tonemap",
@@ -185,11 +251,9 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
   contrast->excludes(postGamma);
   tonemap->add_flag("--warm", warm, "Warm colours: each channel's own average");
   tonemap->add_flag("-q,--quiet", quiet, "No log, progress or success text; failures only");
-  tonemap->add_option("INPUT", input, "The image to tone-map")->type_name("")->required();
+  addCommon(tonemap);
   AddToneMapOutputOptions(*tonemap, switches);
-  tonemap->add_option("OUTPUT", output, "The image to write (replaced if it exists)")
-      ->type_name("")
-      ->required();
+  tonemap->add_option("FILES", files, filesHelp)->type_name("")->required();
 
   CLI::App* convert = app.add_subcommand(
       "convert",
@@ -199,41 +263,146 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
       "kind: .tif or .tiff a 96-bit float TIFF, .pfm a PFM, .hdr a Radiance file, .exr an "
       "OpenEXR file.");
   convert->add_flag("-q,--quiet", quiet, "No log, progress or success text; failures only");
-  convert->add_option("INPUT", input, "The Radiance, float TIFF or PFM image")
-      ->type_name("")
-      ->required();
+  addCommon(convert);
   AddConvertOutputOptions(*convert, switches);
-  convert->add_option("OUTPUT", output, "The file to write: .tif, .tiff, .pfm, .hdr or .exr")
+  convert->add_option("--to", toExtension,
+                      "With -o DIR: the outputs' extension (tif, pfm, hdr or exr)")
+      ->type_name("EXT");
+  convert->add_option("FILES", files, filesHelp)->type_name("")->required();
+
+  CLI::App* info = app.add_subcommand(
+      "info", "Show each FILE's format, size, byte order, header and statistics; writes nothing.");
+  info->add_flag("--json", json, "One JSON object per file, one per line");
+  info->add_option("FILES", files, "The images to look at; - is standard input")
       ->type_name("")
       ->required();
 
+  CLI::App* help = app.add_subcommand("help", "Show the help of lumivane-cli or of one VERB.");
+  help->add_option("VERB", helpVerb, "tonemap, convert, info or help")->type_name("");
+
+  const auto findVerb = [&app](const std::string& name) -> CLI::App* {
+    const std::vector<CLI::App*> found =
+        app.get_subcommands([&name](CLI::App* verb) { return verb->get_name() == name; });
+    return found.empty() ? nullptr : found.front();
+  };
+  if (argc < 2) {
+    err << "lumivane-cli: a verb is required: tonemap, convert, info or help\n"
+           "Run with --help for more information.\n";
+    return kExitUsage;
+  }
+  // An unknown first word is a verb misspelt, not a stray argument.
+  if (argv[1][0] != '-' && !findVerb(argv[1])) {
+    err << "lumivane-cli: unknown verb '" << EscapeForTerminal(argv[1])
+        << "'; the verbs are tonemap, convert, info and help\n"
+           "Run with --help for more information.\n";
+    return kExitUsage;
+  }
+
   JobRequest request;
+  bool toneMapping = false;
+  std::optional<TemporaryFile> inputSpool;
+  std::optional<TemporaryFile> outputSpool;
+  // Standard input in a file of its own when it cannot be read by name.
+  const auto resolveInput = [&](const std::string& name, std::string* path) {
+    *path = name;
+    if (!NamesStandardInput(name)) return true;
+    if (streams.InIsRegularFile) {
+      *path = "/dev/stdin";
+      return true;
+    }
+    inputSpool.emplace("");
+    if (inputSpool->Path().empty()) {
+      err << "lumivane-cli: " << inputSpool->Error() << '\n';
+      return false;
+    }
+    if (!inputSpool->Fill(streams.In)) {
+      err << "lumivane-cli: cannot keep standard input in a temporary file: " << inputSpool->Error()
+          << '\n';
+      return false;
+    }
+    *path = inputSpool->Path();
+    return true;
+  };
+  bool toStandardOutput = false;
+  OutputKind kind = OutputKind::Unknown;
+  OutputFormat outputFormat = OutputFormat::Unknown;
+  RowOutputOptions outputOptions;
+  std::vector<BatchItem> batch;
   try {
     app.parse(argc, argv);
-    request.InputPath = AbsolutePath(input);
-    request.OutputPath = AbsolutePath(output);
+    toneMapping = tonemap->parsed();
+    if (help->parsed()) {
+      CLI::App* verb = helpVerb.empty() ? &app : findVerb(helpVerb);
+      if (!verb || verb == help)
+        throw CLI::ValidationError("VERB",
+                                   "'" + helpVerb + "' is not one of tonemap, convert, info");
+      // As --help prints it; App::help would show the parsed "help" verb's own.
+      out << app.get_formatter()->make_help(
+          verb, verb == &app ? "lumivane-cli" : "lumivane-cli " + helpVerb,
+          CLI::AppFormatMode::Normal);
+      return kExitSuccess;
+    }
+    if (info->parsed()) {
+      std::vector<std::string> paths(files.size());
+      for (std::size_t i = 0; i < files.size(); ++i)
+        if (!resolveInput(files[i], &paths[i])) return kExitJobFailed;
+      return RunInfo(paths, files, json, out, err);
+    }
+    const bool many = !outputDir.empty();
+    if (!many && files.size() != 2)
+      throw CLI::ValidationError("FILES", "give INPUT and OUTPUT, or -o DIR and the INPUTs");
+    toStandardOutput = !many && NamesStandardOutput(files[1]);
+    if (toStandardOutput && format.empty())
+      throw CLI::ValidationError("--format", "an OUTPUT of - (standard output) needs --format");
+    if (!toStandardOutput && !format.empty())
+      throw CLI::ValidationError("--format",
+                                 "only an OUTPUT of - takes --format; a file's "
+                                 "extension tells its format");
+    if (!toExtension.empty() && !many)
+      throw CLI::ValidationError("--to", "--to is for -o DIR; OUTPUT's extension tells its format");
+    // Standard output and --to behave as an output with that extension.
+    const std::string extension = toStandardOutput ? format
+                                  : many           ? (toneMapping ? "tif" : toExtension)
+                                                   : "";
+    if (!toneMapping && many && toExtension.empty())
+      throw CLI::ValidationError("--to", "convert with -o DIR needs --to tif, pfm, hdr or exr");
+    // The name whose extension tells the output's format.
+    const std::string outputName = extension.empty() ? files[1] : "output." + extension;
+    outputFormat = toneMapping ? ToneMapOutputFormat(outputName, extension.empty()
+                                                                     ? AbsolutePath(files[1])
+                                                                     : outputName)
+                               : ConvertOutputFormat(outputName);
+    outputOptions = CheckOutputSwitches(toneMapping ? *tonemap : *convert, switches, outputFormat);
+    kind = OutputKindFromName(outputName);
+    if (many) batch = PlanBatch(files, outputDir, extension);
     request.Quiet = quiet;
-    int status = kExitJobFailed;
-    if (tonemap->parsed()) {
+    if (toneMapping) {
       request.Brightness = *ParseSettingValue(brightnessText);
       request.PostGamma = postGamma->count() > 0
                               ? *ParseSettingValue(postGammaText)
                               : PostGammaFromContrast(*ParseSettingValue(contrastText));
       request.Warm = warm;
-      const OutputFormat kind = ToneMapOutputFormat(output, request.OutputPath);
-      const RowOutputOptions options = CheckOutputSwitches(*tonemap, switches, kind);
-      const std::optional<InputFormat> format = RecogniseInput(request.InputPath, err, &status);
-      if (!format) return status;
-      request.CommandId = *ToneMapCommandFor(*format);
-      request.Chain = ToneMapChainFor(*format, kind, options);
-    } else {
-      const OutputFormat kind = ConvertOutputFormat(output);
-      const RowOutputOptions options = CheckOutputSwitches(*convert, switches, kind);
-      const std::optional<InputFormat> format = RecogniseInput(request.InputPath, err, &status);
-      if (!format) return status;
-      const OutputKind classic = OutputKindFromName(output);
-      request.CommandId = ConvertCommandFor(*format, classic).value_or(0);
-      request.Chain = ConvertChainFor(*format, kind, options);
+    }
+    if (!many) {
+      if (toStandardOutput && streams.OutIsTerminal) {
+        err << "lumivane-cli: standard output is a terminal: no image is written there "
+               "(redirect it to a file or a pipe)\n";
+        return kExitUsage;
+      }
+      if (!resolveInput(files[0], &request.InputPath)) return kExitJobFailed;
+      request.InputPath = AbsolutePath(request.InputPath);
+      if (toStandardOutput) {
+        outputSpool.emplace("." + extension);
+        if (outputSpool->Path().empty()) {
+          err << "lumivane-cli: " << outputSpool->Error() << '\n';
+          return kExitJobFailed;
+        }
+      }
+      request.OutputPath = toStandardOutput ? outputSpool->Path() : AbsolutePath(files[1]);
+      int status = kExitJobFailed;
+      if (!ChooseJob(toneMapping, outputFormat, kind, outputOptions, request.InputPath, request,
+                     err, &status))
+        return status;
     }
   } catch (const CLI::ParseError& error) {
     // Usage messages quote the arguments, file names among them.
@@ -243,7 +412,34 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     for (std::string line; std::getline(lines, line);) err << EscapeForTerminal(line) << '\n';
     return code == static_cast<int>(CLI::ExitCodes::Success) ? kExitSuccess : kExitUsage;
   }
-  return RunJob(request, out, err, errIsTerminal);
+  if (!batch.empty()) {
+    const BatchJob one = [&](const BatchItem& item, std::ostream& log, std::ostream& failures) {
+      JobRequest job = request;
+      job.InputPath = item.Input;
+      job.OutputPath = item.Output;
+      int status = kExitJobFailed;
+      try {
+        if (!ChooseJob(toneMapping, outputFormat, kind, outputOptions, item.Input, job, failures,
+                       &status))
+          return status;
+      } catch (const CLI::ValidationError& error) {
+        failures << "lumivane-cli: " << EscapeForTerminal(error.what()) << '\n';
+        return kExitUsage;
+      }
+      return RunJob(job, log, failures, false);
+    };
+    const unsigned threads = BatchThreads(batch, std::thread::hardware_concurrency());
+    return RunBatch(batch, one, threads, streams.ErrIsTerminal && !quiet, out, err);
+  }
+  // The image owns standard output; the log moves aside to standard error.
+  const int status = RunJob(request, toStandardOutput ? err : out, err, streams.ErrIsTerminal);
+  if (status != kExitSuccess || !toStandardOutput) return status;
+  if (!outputSpool->CopyTo(out)) {
+    err << "lumivane-cli: cannot write the image to standard output: " << outputSpool->Error()
+        << '\n';
+    return kExitJobFailed;
+  }
+  return kExitSuccess;
 }
 
 }  // namespace lumivane

@@ -7,6 +7,8 @@
 
 namespace lumivane {
 
+struct ConsoleStreams;
+
 // Exit statuses.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitJobFailed = 1;
@@ -17,7 +19,9 @@ inline constexpr int kExitUsage = 2;
 std::optional<float> ParseSettingValue(std::string_view text);
 
 // The whole command line; `errIsTerminal` decides whether a progress bar is drawn.
+// Standard input reads as empty.
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                    bool errIsTerminal);
+int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& streams);
 
 }  // namespace lumivane

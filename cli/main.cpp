@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -5,6 +6,7 @@
 
 #include "cli/commandline.h"
 #include "io/termination.h"
+#include "cli/streams.h"
 
 int main(int argc, char** argv) {
   // A reader that stops early (| head) must not kill a job halfway through
@@ -14,5 +16,13 @@ int main(int argc, char** argv) {
   // then discards the partial output, instead of killing the process.
   std::signal(SIGXFSZ, SIG_IGN);
   lumivane::InstallTerminationCleanup();
-  return lumivane::RunCommandLine(argc, argv, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+  struct stat input {};
+  const bool inputIsFile = ::fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode);
+  const lumivane::ConsoleStreams streams{std::cin,
+                                         std::cout,
+                                         std::cerr,
+                                         inputIsFile,
+                                         ::isatty(STDOUT_FILENO) == 1,
+                                         ::isatty(STDERR_FILENO) == 1};
+  return lumivane::RunCommandLine(argc, argv, streams);
 }

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/batch.h"
+#include "tests/support/floatfiles.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {
@@ -187,6 +190,90 @@ TEST(CommandLine, ConvertOutputsOfNoKnownKindAreUsageErrorsListingTheKnown) {
   // A format to itself is a conversion too: this one fails on the stub file, not as usage.
   const Result same = RunCli({"convert", dir.File("float.tif"), dir.File("x.tif")});
   EXPECT_EQ(same.Status, 1) << same.Err;
+}
+
+TEST(CommandLine, ConventionsOfAUnixTool) {
+  EXPECT_EQ(RunCli({"-V"}).Out, "lumivane-cli 1.22\n");
+  const Result help = RunCli({"help"});
+  EXPECT_EQ(help.Status, 0);
+  EXPECT_EQ(help.Out, RunCli({"--help"}).Out);
+  for (const char* verb : {"tonemap", "convert", "info"}) {
+    const Result verbHelp = RunCli({"help", verb});
+    EXPECT_EQ(verbHelp.Status, 0);
+    EXPECT_EQ(verbHelp.Out, RunCli({verb, "--help"}).Out) << verb;
+  }
+  const Result badHelp = RunCli({"help", "blur"});
+  EXPECT_EQ(badHelp.Status, 2);
+  EXPECT_TRUE(Contains(badHelp.Err, "'blur' is not one of tonemap, convert, info")) << badHelp.Err;
+
+  const Result unknown = RunCli({"blur", "a.hdr"});
+  EXPECT_EQ(unknown.Status, 2);
+  EXPECT_EQ(unknown.Err,
+            "lumivane-cli: unknown verb 'blur'; the verbs are tonemap, convert, info and help\n"
+            "Run with --help for more information.\n");
+  EXPECT_TRUE(Contains(RunCli({}).Err, "a verb is required: tonemap, convert, info or help"));
+
+  // The abort box keeps its text; the system's reason follows it, and nothing is made.
+  TempDir dir;
+  const std::string sample = std::string(LUMIVANE_SOURCE_DIR) + "/samples/sunset.hdr";
+  const std::string nowhere = dir.File("none/out.tif");
+  const Result missingFolder = RunCli({"tonemap", "--quiet", sample, nowhere});
+  EXPECT_EQ(missingFolder.Status, 1);
+  EXPECT_EQ(missingFolder.Err, "lumivane-cli: LUMIVANE - Abort.: Cannot open " + nowhere +
+                                   "\nlumivane-cli: cannot open " + nowhere +
+                                   ": No such file or directory\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("none")));
+}
+
+TEST(CommandLine, ManyInputsIntoAFolderRunEveryOneAndNameEachFailure) {
+  TempDir dir;
+  const std::string sample = std::string(LUMIVANE_SOURCE_DIR) + "/samples/sunset.hdr";
+  std::filesystem::create_directories(dir.File("in"));
+  std::filesystem::create_directories(dir.File("out"));
+  std::filesystem::copy_file(sample, dir.File("in/a.hdr"));
+  WriteText(dir.File("in/b.hdr"), "not an image\n");
+  ASSERT_EQ(RunCli({"convert", sample, dir.File("in/c.pfm")}).Status, 0);
+
+  const Result many = RunCli({"tonemap", "--warm", "-o", dir.File("out"), dir.File("in/a.hdr"),
+                              dir.File("in/b.hdr"), dir.File("in/c.pfm")});
+  EXPECT_EQ(many.Status, 1);
+  EXPECT_TRUE(
+      Contains(many.Err, "lumivane-cli: 1 of 3 inputs failed:\n  " + dir.File("in/b.hdr") + "\n"))
+      << many.Err;
+  EXPECT_FALSE(testing::FileExists(dir.File("out/b.tif")));
+  // Each output is what a run of its own gives, with the same settings.
+  for (const char* name : {"a.hdr", "c.pfm"}) {
+    const std::string input = dir.File(std::string("in/") + name);
+    ASSERT_EQ(RunCli({"tonemap", "--warm", "--quiet", input, dir.File("single.tif")}).Status, 0);
+    const std::string output =
+        dir.File("out/" + std::filesystem::path(name).stem().string() + ".tif");
+    EXPECT_EQ(testing::TiffPixels(testing::ReadBytes(output)),
+              testing::TiffPixels(testing::ReadBytes(dir.File("single.tif"))))
+        << name;
+  }
+  // Both logs, each whole: its last line right after its statistics and writing.
+  EXPECT_TRUE(Contains(many.Out, "Closed destination file " + dir.File("out/a.tif") +
+                                     "\nHDR Tonemapping concluded.\n"))
+      << many.Out;
+  EXPECT_TRUE(Contains(many.Out, "PFM Tonemapping concluded.\n")) << many.Out;
+
+  const Result converted =
+      RunCli({"convert", "-q", "-o", dir.File("out"), "--to", "pfm", dir.File("in/a.hdr")});
+  EXPECT_EQ(converted.Status, 0) << converted.Err;
+  EXPECT_EQ(testing::ReadBytes(dir.File("out/a.pfm")), testing::ReadBytes(dir.File("in/c.pfm")));
+
+  for (const std::vector<std::string>& usage : std::vector<std::vector<std::string>>{
+           {"convert", "-o", dir.File("out"), dir.File("in/a.hdr")},
+           {"convert", "-o", dir.File("out"), "--to", "png", dir.File("in/a.hdr")},
+           {"tonemap", "-o", dir.File("nothing"), dir.File("in/a.hdr")},
+           {"tonemap", "-o", dir.File("out"), dir.File("in/a.hdr"), dir.File("a.hdr")},
+           {"tonemap", "-o", dir.File("out"), "-"}}) {
+    const Result result = RunCli(usage);
+    EXPECT_EQ(result.Status, 2) << result.Err;
+  }
+  EXPECT_EQ(BatchThreads(10, 1 << 20, 4), 4u);
+  EXPECT_EQ(BatchThreads(3, 1 << 20, 8), 3u);
+  EXPECT_EQ(BatchThreads(10, std::uint64_t{1} << 30, 4), 1u);
 }
 
 }  // namespace

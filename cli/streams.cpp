@@ -1,0 +1,112 @@
+#include "cli/streams.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "io/termination.h"
+
+namespace lumivane {
+
+bool NamesStandardInput(const std::string& path) {
+  return path == "-" || path == "/dev/stdin";
+}
+
+bool NamesStandardOutput(const std::string& path) {
+  return path == "-" || path == "/dev/stdout";
+}
+
+TemporaryFile::TemporaryFile(const std::string& suffix) {
+  const char* folder = std::getenv("TMPDIR");
+  std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/lumivane-XXXXXX";
+  pattern += suffix;
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+  if (fd < 0) {
+    error_ = "cannot make a temporary file in " + pattern.substr(0, pattern.rfind('/')) + ": " +
+             std::strerror(errno);
+    return;
+  }
+  ::close(fd);
+  path_ = name.data();
+  slot_ = RegisterTemporaryFile(path_.c_str());
+}
+
+TemporaryFile::~TemporaryFile() {
+  if (path_.empty()) return;
+  ::unlink(path_.c_str());
+  if (slot_ >= 0) ForgetTemporaryFile(slot_);
+}
+
+bool TemporaryFile::Fill(std::istream& from) {
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) {
+    error_ = std::strerror(errno);
+    return false;
+  }
+  std::vector<char> buffer(1 << 16);
+  bool ok = true;
+  while (ok && from) {
+    from.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const auto got = static_cast<std::size_t>(from.gcount());
+    for (std::size_t done = 0; ok && done < got;) {
+      const ssize_t put = ::write(fd, buffer.data() + done, got - done);
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) {
+        error_ = std::strerror(errno);
+        ok = false;
+      } else {
+        done += static_cast<std::size_t>(put);
+      }
+    }
+  }
+  if (ok && from.bad()) {
+    error_ = "reading standard input failed";
+    ok = false;
+  }
+  if (::close(fd) != 0 && ok) {
+    error_ = std::strerror(errno);
+    ok = false;
+  }
+  return ok;
+}
+
+bool TemporaryFile::CopyTo(std::ostream& to) {
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error_ = std::strerror(errno);
+    return false;
+  }
+  std::vector<char> buffer(1 << 16);
+  bool ok = true;
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error_ = std::strerror(errno);
+      ok = false;
+    }
+    if (got <= 0) break;
+    errno = 0;
+    if (!to.write(buffer.data(), got)) {
+      error_ = errno != 0 ? std::strerror(errno) : "the stream refused the bytes";
+      ok = false;
+      break;
+    }
+  }
+  ::close(fd);
+  errno = 0;
+  if (ok && !to.flush()) {
+    error_ = errno != 0 ? std::strerror(errno) : "the stream refused the bytes";
+    ok = false;
+  }
+  return ok;
+}
+
+
+}  // namespace lumivane

@@ -1,0 +1,51 @@
+// Standard input and output as image files: "-" on the command line, spooled
+// through temporary files that are removed on every way out.
+#pragma once
+
+#include <istream>
+#include <ostream>
+#include <string>
+
+namespace lumivane {
+
+// The process's three streams and what they are connected to.
+struct ConsoleStreams {
+  std::istream& In;
+  std::ostream& Out;
+  std::ostream& Err;
+  bool InIsRegularFile = false;  // a file redirected in: readable, and seekable, by name
+  bool OutIsTerminal = false;
+  bool ErrIsTerminal = false;
+};
+
+// "-", or the standard stream's own name.
+bool NamesStandardInput(const std::string& path);
+bool NamesStandardOutput(const std::string& path);
+
+// A file of its own in $TMPDIR (or /tmp), removed when this goes, and by the
+// termination cleanup when a signal ends the process.
+class TemporaryFile {
+ public:
+  // `suffix` ends the name (".tif"): the output's kind follows the name.
+  explicit TemporaryFile(const std::string& suffix);
+  ~TemporaryFile();
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  // Empty when it could not be made; Error() then says why.
+  const std::string& Path() const { return path_; }
+  const std::string& Error() const { return error_; }
+
+  // Copies `from` into the file; false with Error() set when it cannot.
+  bool Fill(std::istream& from);
+  // Copies the whole file to `to`; false with Error() set when it cannot.
+  bool CopyTo(std::ostream& to);
+
+ private:
+  std::string path_;
+  std::string error_;
+  int slot_ = -1;
+};
+
+
+}  // namespace lumivane
