@@ -20,6 +20,7 @@
 #include "imaging/statistics.h"
 #include "shell/dispatch.h"
 #include "steps/session.h"
+#include "steps/statuslog.h"
 
 namespace lumivane {
 
