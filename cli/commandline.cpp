@@ -352,6 +352,9 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
     if (!many && files.size() != 2)
       throw CLI::ValidationError("FILES", "give INPUT and OUTPUT, or -o DIR and the INPUTs");
     toStandardOutput = !many && NamesStandardOutput(files[1]);
+    // A device named without an extension gets the tone-mapping's 24-bit TIFF,
+    // as any other device does; "-" always names its format.
+    if (toStandardOutput && format.empty() && toneMapping && files[1] != "-") format = "tif";
     if (toStandardOutput && format.empty())
       throw CLI::ValidationError("--format", "an OUTPUT of - (standard output) needs --format");
     if (!toStandardOutput && !format.empty())

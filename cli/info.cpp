@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 #include "cli/consolewindow.h"
 #include "cli/escape.h"
@@ -15,6 +16,7 @@
 #include "steps/tiffreader.h"
 #include "imaging/fastpaths.h"
 #include "steps/floatjob.h"
+#include "steps/imagejob.h"
 #include "io/parallel.h"
 #include "steps/rgbeblocks.h"
 #include "imaging/statistics.h"
@@ -108,6 +110,20 @@ bool GatherFloats(Session& session, ChannelAccumulators& channels, FileFacts& fa
   return true;
 }
 
+// The rows a library reader hands out, in row order as the image job sums them.
+bool GatherRows(Session& session, ChannelAccumulators& channels, FileFacts& facts,
+                std::string& why) {
+  JobContext& context = session.Context;
+  const std::size_t rowFloats = std::size_t{context.ImageWidth} * 3;
+  std::vector<float> row(rowFloats);
+  for (std::uint32_t y = 0; y < context.ImageHeight; ++y) {
+    if (!context.InputRows->ReadRows(row.data(), 1, why)) return false;
+    for (const float value : row) Count(value, facts);
+    for (std::size_t i = 0; i < rowFloats; ++i) channels[i % 3].Add(row[i]);
+  }
+  return true;
+}
+
 // The facts of one file, or why they cannot be had.
 std::optional<FileFacts> Inspect(const std::string& path, std::string& why) {
   FileFacts facts;
@@ -118,7 +134,7 @@ std::optional<FileFacts> Inspect(const std::string& path, std::string& why) {
   }
   facts.Format = sniff.Format;
   if (facts.Format == InputFormat::Unknown) {
-    why = "not a Radiance, TIFF or PFM file";
+    why = "not a Radiance, TIFF, PFM or OpenEXR file";
     return std::nullopt;
   }
   // The readers run as in a job, into a log kept in memory; their boxes are
@@ -131,9 +147,15 @@ std::optional<FileFacts> Inspect(const std::string& path, std::string& why) {
   Session session(window);
   StartSession(session);
   const bool radiance = facts.Format == InputFormat::Radiance;
-  const bool read = radiance                            ? ReadHdrHeader(session)
-                    : facts.Format == InputFormat::Tiff ? ReadTiffHeader(session)
-                                                        : ReadPfmHeader(session);
+  const bool library = facts.Format == InputFormat::Exr ||
+                       facts.Format == InputFormat::GeneralTiff ||
+                       facts.Format == InputFormat::GeneralPfm;
+  const bool read = radiance                                   ? ReadHdrHeader(session)
+                    : facts.Format == InputFormat::Tiff        ? ReadTiffHeader(session)
+                    : facts.Format == InputFormat::Pfm         ? ReadPfmHeader(session)
+                    : facts.Format == InputFormat::Exr         ? ReadExrHeader(session)
+                    : facts.Format == InputFormat::GeneralTiff ? ReadGeneralTiffHeader(session)
+                                                               : ReadGeneralPfmHeader(session);
   if (!read) {
     why = session.Context.FailureMessage;
     return std::nullopt;
@@ -142,12 +164,15 @@ std::optional<FileFacts> Inspect(const std::string& path, std::string& why) {
   facts.Width = session.Context.ImageWidth;
   facts.Height = session.Context.ImageHeight;
   facts.ByteOrder = radiance                           ? "none (bytes)"
+                    : library                          ? "as the file stores it (read by its library)"
                     : session.Context.SourceIntelOrder ? "least significant byte first"
                                                        : "most significant byte first";
   ChannelAccumulators channels;
-  if (!(radiance ? GatherRadiance(session, channels, facts, why)
-                 : GatherFloats(session, channels, facts, why)))
-    return std::nullopt;
+  const bool gathered = radiance  ? GatherRadiance(session, channels, facts, why)
+                        : library ? GatherRows(session, channels, facts, why)
+                                  : GatherFloats(session, channels, facts, why);
+  session.Context.InputRows.reset();
+  if (!gathered) return std::nullopt;
   facts.Statistics = ComputeImageStatistics(channels, facts.Width * facts.Height, false);
   const std::size_t before = window.Log().size();
   LogImageStatistics(session, facts.Statistics);

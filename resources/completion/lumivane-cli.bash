@@ -14,17 +14,18 @@ _lumivane_cli() {
 
   case "$prev" in
     --format) COMPREPLY=($(compgen -W "tif png jpg pfm hdr exr" -- "$cur")); return ;;
-    --to) COMPREPLY=($(compgen -W "tif pfm" -- "$cur")); return ;;
+    --to) COMPREPLY=($(compgen -W "tif pfm hdr exr" -- "$cur")); return ;;
+    --compression) COMPREPLY=($(compgen -W "none rle zips zip piz pxr24 b44 b44a dwaa dwab" -- "$cur")); return ;;
     -o | --output-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-    --brightness | --contrast | --post-gamma) return ;;
+    --brightness | --contrast | --post-gamma | --quality) return ;;
   esac
 
   local options
   case "$verb" in
     "") COMPREPLY=($(compgen -W "tonemap convert info help -V --version -h --help" -- "$cur")); return ;;
     help) COMPREPLY=($(compgen -W "tonemap convert info" -- "$cur")); return ;;
-    tonemap) options="--brightness --contrast --post-gamma --warm -q --quiet -o --output-dir --format -h --help" ;;
-    convert) options="-q --quiet -o --output-dir --to --format -h --help" ;;
+    tonemap) options="--brightness --contrast --post-gamma --warm --quality -q --quiet -o --output-dir --format -h --help" ;;
+    convert) options="--half --compression -q --quiet -o --output-dir --to --format -h --help" ;;
     info) options="--json -h --help" ;;
   esac
   if [[ "$cur" == -* ]]; then

@@ -114,7 +114,7 @@ std::string SamplePath() {
     const std::string cli = LUMIVANE_CLI_PATH;
     const std::string generator =
         cli.substr(0, cli.find_last_of('/') + 1) + "lumivane_sample_generator";
-    const std::string file = dir.File("sunset.hdr");
+    const std::string file = dir.File("dawn.hdr");
     EXPECT_EQ(testing::RunCommand(Quote(generator) + " " + Quote(file)), 0);
     return file;
   }();
@@ -435,7 +435,7 @@ TEST(CliBinary, TheBundledSampleIsReproducibleAndReadByPeers) {
   const std::string cli = LUMIVANE_CLI_PATH;
   const std::string generator =
       cli.substr(0, cli.find_last_of('/') + 1) + "lumivane_sample_generator";
-  const std::string regenerated = dir.File("sunset.hdr");
+  const std::string regenerated = dir.File("dawn.hdr");
   ASSERT_EQ(testing::RunCommand(Quote(generator) + " " + Quote(regenerated)), 0);
   EXPECT_EQ(ReadBytes(regenerated), ReadBytes(SamplePath()));
 

@@ -215,7 +215,7 @@ TEST(CommandLine, ConventionsOfAUnixTool) {
 
   // The abort box keeps its text; the system's reason follows it, and nothing is made.
   TempDir dir;
-  const std::string sample = std::string(LUMIVANE_SOURCE_DIR) + "/samples/sunset.hdr";
+  const std::string sample = std::string(LUMIVANE_SOURCE_DIR) + "/samples/dawn.hdr";
   const std::string nowhere = dir.File("none/out.tif");
   const Result missingFolder = RunCli({"tonemap", "--quiet", sample, nowhere});
   EXPECT_EQ(missingFolder.Status, 1);
@@ -227,7 +227,7 @@ TEST(CommandLine, ConventionsOfAUnixTool) {
 
 TEST(CommandLine, ManyInputsIntoAFolderRunEveryOneAndNameEachFailure) {
   TempDir dir;
-  const std::string sample = std::string(LUMIVANE_SOURCE_DIR) + "/samples/sunset.hdr";
+  const std::string sample = std::string(LUMIVANE_SOURCE_DIR) + "/samples/dawn.hdr";
   std::filesystem::create_directories(dir.File("in"));
   std::filesystem::create_directories(dir.File("out"));
   std::filesystem::copy_file(sample, dir.File("in/a.hdr"));

@@ -205,7 +205,7 @@ TEST(Outputs, PipesThatNobodyReadsEndTheJobAtOnce) {
   const Bytes status = ReadBytes(dir.File("status")), err = ReadBytes(dir.File("err"));
   EXPECT_EQ(std::string(status.begin(), status.end()), "1\n");
   EXPECT_NE(std::string(err.begin(), err.end())
-                .find("Cannot write /dev/stdout: " + std::string(std::strerror(EPIPE))),
+                .find(std::string(std::strerror(EPIPE))),
             std::string::npos);
   EXPECT_TRUE(fs::is_fifo(fifo));
 }
