@@ -11,6 +11,7 @@
 #include "formats/pfmrows.h"
 #include "formats/tiffrows.h"
 #include "imaging/blockwriter.h"
+#include "imaging/previewsampler.h"
 #include "steps/rowjobs.h"
 #include "imaging/fastpaths.h"
 #include "steps/floatjob.h"
@@ -137,6 +138,11 @@ bool ToneMapImageRows(Session& session) {
   if (!rows.Rewind(error)) return FailImageJob(session, error);
   const FloatToneMapper mapper(statistics, session.Settings.Brightness, session.Settings.PostGamma);
   const std::size_t outputRowBytes = std::size_t{width} * 3;
+  PreviewSampler* const preview = session.Preview;
+  if (preview)
+    preview->Begin(width, height, OperatorWidth::Double, accumulators, width * height,
+                   {session.Settings.Brightness, session.Settings.PostGamma,
+                    session.Settings.WarmColours != 0});
   {
     BlockWriter writer(context.OutputFile, workers.Threads() > 1);
     // PNG and JPEG outputs take the same bytes through their library's sink.
@@ -153,6 +159,9 @@ bool ToneMapImageRows(Session& session) {
           mapper.Map(blockBytes + i * rowFloats * sizeof(float), width, kNativeIntel,
                      out + outputRowBytes * i);
       });
+      if (preview)
+        for (std::uint32_t i = 0; i < count; ++i)
+          preview->TakeFloatRow(first + i, blockBytes + i * rowFloats * sizeof(float), kNativeIntel);
       // The block before is written by now, or the job fails.
       if (!writer.Finish()) {
         context.InputRows.reset();
@@ -170,6 +179,7 @@ bool ToneMapImageRows(Session& session) {
   context.InputRows.reset();
   context.InputFile.Close();
   if (!context.OutputFile.Commit()) return AbortFloatJob(session, WriteFailureMessage(session));
+  if (preview) preview->Finish(context.OutputFileName);
   LogLine(session, ElapsedLine("Tonemapped in", start, ClockWholeSeconds(session)));
   LogLine(session, "Closed Source file " + context.InputFileName);
   LogLine(session, "Closed destination file " + context.OutputFileName);

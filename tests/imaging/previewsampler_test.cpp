@@ -57,6 +57,13 @@ JobSettings MakeSettings(float brightness, float contrast, bool warm) {
   return settings;
 }
 
+// The PFM with a comment line after its signature, as ImageMagick writes it.
+Bytes Commented(Bytes pfm) {
+  const std::string comment = "# made by a test\n";
+  pfm.insert(pfm.begin() + 3, comment.begin(), comment.end());
+  return pfm;
+}
+
 struct Input {
   const char* Name;
   int Command;
@@ -77,7 +84,9 @@ TEST_P(PreviewAgainstJobs, RenderGivesTheJobsBytesForEverySetting) {
                         testing::RgbeRowForm::ComponentRuns)},
       {"scene.tif", kOpenTiffCommand, testing::FloatTiff(image, {.IntelOrder = false})},
       // PFM rows are stored bottom row first.
-      {"scene.pfm", kOpenPfmCommand, testing::StandardPfm(image, true)}};
+      {"scene.pfm", kOpenPfmCommand, testing::StandardPfm(image, true)},
+      // A comment line sends it to the library readers' job.
+      {"commented.pfm", kOpenGeneralPfmCommand, Commented(testing::StandardPfm(image, true))}};
   const Input& input = inputs[GetParam()];
   TempDir folder;
   const std::string in = folder.File(input.Name);
@@ -134,7 +143,9 @@ TEST_P(PreviewAgainstJobs, RenderGivesTheJobsBytesForEverySetting) {
     }
   }
 
-  // A conversion feeds nothing: the last job's samples stay.
+  // A conversion feeds nothing: the last job's samples stay. (The menu's
+  // conversions read no commented PFM.)
+  if (input.Command == kOpenGeneralPfmCommand) return;
   const bool pfm = input.Command == kOpenPfmCommand;
   harness.Window.DialogAnswers = {in, folder.File(pfm ? "converted.tif" : "converted.pfm")};
   HandleCommand(harness.Steps, input.Command == kOpenHdrCommand ? kHdrToPfmCommand
@@ -186,7 +197,7 @@ TEST(PreviewSampler, EachInputKindUsesItsJobsOperatorWidth) {
   EXPECT_EQ(lastBytes, (std::vector<std::uint8_t>{137, 138}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Inputs, PreviewAgainstJobs, ::testing::Values(0, 1, 2));
+INSTANTIATE_TEST_SUITE_P(Inputs, PreviewAgainstJobs, ::testing::Values(0, 1, 2, 3));
 
 }  // namespace
 }  // namespace lumivane
