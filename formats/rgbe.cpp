@@ -227,7 +227,8 @@ void DecodeOldRunLine(RgbeData& data, const Planes& planes, std::size_t rowStart
     count = std::min<std::uint64_t>(count, room);
     const std::size_t at = rowStart + x;
     for (std::uint8_t* plane : planes.Component) {
-      const std::uint8_t previous = at > 0 || planes.HasPrevious ? plane[at - 1] : 0;
+      const std::uint8_t previous =
+          at > 0 || planes.HasPrevious ? plane[static_cast<std::ptrdiff_t>(at) - 1] : 0;
       std::memset(plane + at, previous, static_cast<std::size_t>(count));
     }
     x += static_cast<std::uint32_t>(count);

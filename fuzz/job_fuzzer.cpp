@@ -1,6 +1,9 @@
 // A whole job command through the dispatcher on any bytes: the first byte
 // picks one of the seven job commands, the rest is the input file. The output
-// goes to a second in-memory file.
+// goes to a plain file in a temporary folder.
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -126,14 +129,47 @@ void CheckConverted(const StoredPixels& pixels, const ReaderResult& r, bool pfmO
   }
 }
 
+// The job's output as a plain file in a folder of its own: outputs are written
+// beside their name and renamed into place, which a descriptor's /proc name
+// cannot take.
+class OutputFile {
+ public:
+  OutputFile() {
+    char folder[] = "/tmp/lumivane-fuzz-XXXXXX";
+    LUMIVANE_FUZZ_CHECK(::mkdtemp(folder) != nullptr);
+    folder_ = folder;
+    path_ = folder_ + "/output";
+  }
+  ~OutputFile() {
+    Reset();
+    ::rmdir(folder_.c_str());
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  const std::string& Path() const { return path_; }
+  void Reset() const { ::unlink(path_.c_str()); }
+  std::vector<std::uint8_t> Contents() const {
+    BinaryFile file = BinaryFile::OpenForReading(path_);
+    if (!file.IsOpen()) return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.Size().value_or(0)));
+    bytes.resize(file.Read(bytes.data(), bytes.size()));
+    return bytes;
+  }
+  std::uint64_t Size() const { return Contents().size(); }
+
+ private:
+  std::string folder_;
+  std::string path_;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   static MemoryFile input("job-input");
-  static MemoryFile output("job-output");
+  static const OutputFile output;
   input.Assign(data + 1, size - 1);
-  output.Assign(nullptr, 0);
+  output.Reset();
 
   FuzzSession session;
   Session& steps = session.Steps;
