@@ -183,6 +183,11 @@ bool ConvertFloatImage(Session& session) {
   }
   context.InputFile.Close();
   if (!context.OutputFile.Commit()) return AbortFloatJob(session, WriteFailureMessage(session));
+  return FinishConversion(session, start);
+}
+
+bool FinishConversion(Session& session, std::int32_t start) {
+  const JobContext& context = session.Context;
   const std::int32_t end = ClockWholeSeconds(session);
   LogLine(session, "Converted from");
   LogLine(session, context.InputFileName + " to");

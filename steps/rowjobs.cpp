@@ -7,6 +7,7 @@
 #include "steps/floatsinks.h"
 #include "formats/pngwriter.h"
 #include "formats/rgbewriter.h"
+#include "steps/convertjobs.h"
 #include "steps/floatjob.h"
 #include "steps/filedialogs.h"
 #include "steps/statuslog.h"
@@ -170,14 +171,7 @@ JobStep ConvertRowsJob(ClassicInput input) {
     context.InputFile.Close();
     if (!context.OutputFile.Commit())
       return AbortFloatJob(session, WriteFailureMessage(session));
-    const std::int32_t end = ClockWholeSeconds(session);
-    LogLine(session, "Converted from");
-    LogLine(session, context.InputFileName + " to");
-    LogLine(session, context.OutputFileName + " in");
-    LogLine(session, FormatNumber(end - start, 15) + " seconds");
-    LogLine(session, "Closed Source file " + context.InputFileName);
-    LogLine(session, "Closed destination file " + context.OutputFileName);
-    return true;
+    return FinishConversion(session, start);
   };
 }
 
