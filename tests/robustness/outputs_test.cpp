@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -150,6 +151,9 @@ pid_t StartCli(const std::vector<std::string>& args) {
   const pid_t child = ::fork();
   if (child != 0) return child;
   for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) ::signal(signalNumber, SIG_DFL);
+  // One thread keeps the job running long enough to be caught mid-way on a
+  // loaded machine.
+  ::setenv("LUMIVANE_THREADS", "1", 1);
   std::vector<char*> argv = {const_cast<char*>("lumivane-cli")};
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -161,7 +165,7 @@ TEST(Outputs, SignalsMidJobLeaveTheOldOutputAndEndTheProcess) {
   TempDir dir;
   // Large enough that the job is still running when its temporary file shows.
   const std::string in = dir.File("in.pfm"), out = dir.File("out.tif");
-  WriteBytes(in, testing::StandardPfm(testing::GradientImage(2048, 1024), true));
+  WriteBytes(in, testing::StandardPfm(testing::GradientImage(2048, 2048), true));
   const Bytes old(1000, 0x5A);
   for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signalNumber);
