@@ -65,6 +65,10 @@ class Preview : public ::testing::Test {
 
 TEST_F(Preview, ShowsTheJobsBytesAndRendersThemAgainForNewSettings) {
   window->show();
+  // The main window has the keyboard before the job, as a user's would.
+  window->activateWindow();
+  Settle();
+  ASSERT_EQ(QApplication::activeWindow(), &*window);
   window->Control(kBrightnessBoxId)->setFocus();
   Run(kOpenHdrCommand, input, folder.File("out.tif"));
   ASSERT_EQ(window.Boxes.back().Text, "HDR Tonemapping concluded.");
