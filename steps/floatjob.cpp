@@ -69,6 +69,16 @@ bool FloatRowReader::LoadBlock() {
   return whole;
 }
 
+std::uint32_t FloatRowReader::NextRows(const std::uint8_t** rows, std::uint32_t most) {
+  std::uint32_t count = 0;
+  while (count < most && !AllRowsRead()) {
+    const std::uint8_t* row = NextRow();
+    if (!row) break;
+    rows[count++] = row;
+  }
+  return count;
+}
+
 const std::uint8_t* FloatRowReader::NextRow() {
   if (handed_ >= rows_ || failed_) return nullptr;
   if (usedInBlock_ == blockRows_ && !LoadBlock()) return nullptr;
@@ -148,12 +158,7 @@ bool ToneMapFloatImage(Session& session) {
     rows.ShareReadsWith(workers);
     while (rows.RowsRead() < height) {
       const std::uint32_t first = rows.RowsRead();
-      std::uint32_t count = 0;
-      while (count < rowsPerBlock && rows.RowsRead() < height) {
-        const std::uint8_t* row = rows.NextRow();
-        if (!row) break;
-        block[count++] = row;
-      }
+      const std::uint32_t count = rows.NextRows(block.data(), rowsPerBlock);
       workers.Run(2, [&](std::size_t begin, std::size_t end) {
         for (std::size_t part = begin; part < end; ++part) {
           for (std::uint32_t i = 0; i < count; ++i) {
@@ -200,12 +205,7 @@ bool ToneMapFloatImage(Session& session) {
     writer.SendTo(sink.get(), outputRowBytes);
     while (rows.RowsRead() < height) {
       const std::uint32_t first = rows.RowsRead();
-      std::uint32_t count = 0;
-      while (count < rowsPerBlock && rows.RowsRead() < height) {
-        const std::uint8_t* row = rows.NextRow();
-        if (!row) break;
-        block[count++] = row;
-      }
+      const std::uint32_t count = rows.NextRows(block.data(), rowsPerBlock);
       if (preview)
         for (std::uint32_t i = 0; i < count; ++i) preview->TakeFloatRow(first + i, block[i], intel);
       std::uint8_t* const out = writer.Next(outputRowBytes * count);

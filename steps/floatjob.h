@@ -39,6 +39,9 @@ class FloatRowReader {
 
   // The next row, or nullptr when the file ends before it (or after the last row).
   const std::uint8_t* NextRow();
+  // Up to `most` next rows into `rows`, fewer when the rows or the file end;
+  // returns how many.
+  std::uint32_t NextRows(const std::uint8_t** rows, std::uint32_t most);
   // Rows handed out so far.
   std::uint32_t RowsRead() const { return handed_; }
   bool AllRowsRead() const { return handed_ >= rows_; }
