@@ -6,6 +6,7 @@
 #include <OpenEXR/ImfCompression.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,53 @@ TEST(ImageJob, ThePhotographTonemapsAlikeFromEveryLayout) {
     ExpectSameAsClassic(
         RunJobCommand(kOpenGeneralTiffCommand, path, dir.File("tiff.tif"), Settings(false)),
         classic, "TIFF Tonemapping concluded.");
+  }
+}
+
+// Strips and tiles are decoded on every thread: any number of them gives the
+// classic bytes, over more than one block of rows and with bands that straddle
+// the blocks' edges; a broken strip fails alike.
+TEST(ImageJob, AnyThreadCountGivesTheSameBytes) {
+  TempDir dir;
+  const FloatImage scene = Scene(613, 700);
+  using Options = testing::LibraryTiffOptions;
+  const std::vector<Options> layouts = {
+      {.Compression = COMPRESSION_ADOBE_DEFLATE, .RowsPerStrip = 5},
+      {.Compression = COMPRESSION_LZW, .Tile = 48, .Planar = true},
+      {.Bits = 16, .Tile = 16, .Grey = true},
+      {.RowsPerStrip = 700, .Alpha = true},
+  };
+  for (const Options& layout : layouts) {
+    SCOPED_TRACE(std::to_string(layout.Tile) + " " + std::to_string(layout.RowsPerStrip));
+    const std::string path = dir.File("in.tif");
+    const FloatImage values = testing::WriteLibraryTiff(path, scene, layout);
+    const JobRun classic = ClassicRun(dir, values, false);
+    for (const char* threads : {"1", "2", "3", "7"}) {
+      SCOPED_TRACE(threads);
+      ::setenv("LUMIVANE_THREADS", threads, 1);
+      const JobRun run =
+          RunJobCommand(kOpenGeneralTiffCommand, path, dir.File("out.tif"), Settings(false));
+      ::unsetenv("LUMIVANE_THREADS");
+      ExpectSameAsClassic(run, classic, "TIFF Tonemapping concluded.");
+    }
+  }
+  const std::string path = dir.File("broken.tif");
+  testing::WriteLibraryTiff(path, scene, {.Compression = COMPRESSION_ADOBE_DEFLATE, .Tile = 32});
+  Bytes bytes = testing::ReadBytes(path);
+  std::fill(bytes.begin() + static_cast<long>(bytes.size() / 3),
+            bytes.begin() + static_cast<long>(bytes.size() / 2), 0x5A);
+  testing::WriteBytes(path, bytes);
+  std::string first;
+  for (const char* threads : {"1", "3"}) {
+    ::setenv("LUMIVANE_THREADS", threads, 1);
+    const JobRun run =
+        RunJobCommand(kOpenGeneralTiffCommand, path, dir.File("none.tif"), Settings(false));
+    ::unsetenv("LUMIVANE_THREADS");
+    EXPECT_NE(run.FailureMessage.find("a tile could not be decoded"), std::string::npos)
+        << run.FailureMessage;
+    EXPECT_FALSE(run.OutputExists);
+    if (first.empty()) first = run.FailureMessage;
+    EXPECT_EQ(run.FailureMessage, first);
   }
 }
 
