@@ -9,10 +9,12 @@
 #include <OpenEXR/ImfPartType.h>
 #include <OpenEXR/ImfThreading.h>
 #include <OpenEXR/ImfTileDescription.h>
+#include <OpenEXR/openexr.h>
 
 #include <algorithm>
 #include <exception>
 #include <stdexcept>
+#include <type_traits>
 
 #include "formats/numbertext.h"
 
@@ -65,6 +67,77 @@ bool HasColour(const Imf::Header& header) {
   const Imf::ChannelList& channels = header.channels();
   return channels.findChannel("R") || channels.findChannel("G") || channels.findChannel("B") ||
          channels.findChannel("Y");
+}
+
+// Tiles of more pixels than this are refused: the library keeps a buffer the
+// size of a tile per thread, and files in use have tiles of 32 to 512 pixels a side.
+constexpr std::uint64_t kMaxTilePixels = std::uint64_t{1} << 24;
+
+std::int64_t CoreRead(exr_const_context_t, void* source, void* destination, std::uint64_t count,
+                      std::uint64_t offset, exr_stream_error_func_ptr_t) {
+  return static_cast<std::int64_t>(
+      static_cast<ByteSource*>(source)->ReadAt(destination, count, offset));
+}
+
+std::int64_t CoreSize(exr_const_context_t, void* source) {
+  return static_cast<std::int64_t>(static_cast<ByteSource*>(source)->Size());
+}
+
+void CoreQuiet(exr_const_context_t, exr_result_t, const char*) {}
+
+struct CoreDeleter {
+  void operator()(exr_context_t context) const { exr_finish(&context); }
+};
+
+// Why the headers are refused, or nothing. The C++ library sizes its chunk
+// tables and tile buffers from the headers as it opens a file, before any
+// pixel is read; the headers are read here first by the library's C core,
+// which allocates only for the headers themselves, so that a forged one is
+// refused before it can make the C++ library allocate a huge table.
+std::string RefuseHeaders(ByteSource& bytes) {
+  exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
+  init.user_data = &bytes;
+  init.read_fn = CoreRead;
+  init.size_fn = CoreSize;
+  init.error_handler_fn = CoreQuiet;
+  exr_context_t raw = nullptr;
+  const exr_result_t started = exr_start_read(&raw, "input", &init);
+  const std::unique_ptr<std::remove_pointer_t<exr_context_t>, CoreDeleter> context(raw);
+  if (started != EXR_ERR_SUCCESS)
+    return std::string("OpenEXR cannot read its header: ") + exr_get_default_error_message(started);
+  int parts = 0;
+  if (exr_get_count(raw, &parts) != EXR_ERR_SUCCESS) return "OpenEXR cannot count its parts";
+  std::uint64_t chunks = 0;
+  for (int part = 0; part < parts; ++part) {
+    exr_attr_box2i_t window{};
+    std::int32_t count = 0;
+    if (exr_get_data_window(raw, part, &window) != EXR_ERR_SUCCESS ||
+        exr_get_chunk_count(raw, part, &count) != EXR_ERR_SUCCESS || count < 0)
+      return "OpenEXR cannot read the data window or the chunk count of part " +
+             std::to_string(part + 1);
+    const std::int64_t width = std::int64_t{window.max.x} - window.min.x + 1;
+    const std::int64_t height = std::int64_t{window.max.y} - window.min.y + 1;
+    if (width > 0 && height > 0 &&
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
+            kMaxLibraryImagePixels)
+      return "it has more than 2^31 pixels";
+    exr_storage_t storage{};
+    std::uint32_t tileWidth = 0, tileHeight = 0;
+    exr_tile_level_mode_t levels{};
+    exr_tile_round_mode_t rounding{};
+    if (exr_get_storage(raw, part, &storage) == EXR_ERR_SUCCESS &&
+        (storage == EXR_STORAGE_TILED || storage == EXR_STORAGE_DEEP_TILED) &&
+        exr_get_tile_descriptor(raw, part, &tileWidth, &tileHeight, &levels, &rounding) ==
+            EXR_ERR_SUCCESS &&
+        std::uint64_t{tileWidth} * tileHeight > kMaxTilePixels)
+      return "its tiles have more than 2^24 pixels";
+    chunks += static_cast<std::uint64_t>(count);
+  }
+  // Every chunk has an 8-byte entry in the file's offset tables.
+  if (chunks > bytes.Size() / 8)
+    return "its headers promise " + std::to_string(chunks) +
+           " chunks of pixels, more than the file can hold";
+  return {};
 }
 
 class ExrRows : public ImageRowSource {
@@ -190,6 +263,8 @@ std::unique_ptr<ImageRowSource> OpenExrRows(std::unique_ptr<ByteSource> bytes, u
     error = "it is not an OpenEXR file (it does not start with the OpenEXR magic number)";
     return nullptr;
   }
+  error = RefuseHeaders(*bytes);
+  if (!error.empty()) return nullptr;
   if (threads > 1 && Imf::globalThreadCount() < static_cast<int>(threads))
     Imf::setGlobalThreadCount(static_cast<int>(threads));
   try {

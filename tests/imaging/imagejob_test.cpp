@@ -218,6 +218,28 @@ TEST(ImageJob, BadInputsFailWithTheReasonAndLeaveNoOutput) {
   std::fill(bytes.begin() + static_cast<long>(bytes.size() / 2), bytes.end() - 400, 0xA5);
   testing::WriteBytes(tiff, bytes);
   testing::WriteBytes(dir.File("not-exr.exr"), {0x76, 0x2f, 0x31, 0x01, 2, 0, 0, 0});
+  // Forged headers of a small tiled file: the library would size its tables
+  // from them before reading a pixel.
+  const std::string tiled = dir.File("tiled.exr");
+  testing::WriteExr(tiled, scene, {.Tile = 8});
+  const Bytes small = testing::ReadBytes(tiled);
+  const auto forge = [&](const std::string& name, std::uint32_t size, std::uint32_t tile) {
+    Bytes forged = small;
+    const auto patch = [&](const std::string& attribute, const std::vector<std::uint32_t>& values) {
+      const auto at = std::search(forged.begin(), forged.end(), attribute.begin(), attribute.end());
+      ASSERT_NE(at, forged.end()) << attribute;
+      // The value follows the attribute's name, type and 4-byte size (little-endian).
+      auto value = at + static_cast<long>(attribute.size()) + 4;
+      for (const std::uint32_t v : values)
+        for (int b = 0; b < 4; ++b) *value++ = static_cast<std::uint8_t>(v >> (8 * b));
+    };
+    patch(std::string("dataWindow\0box2i\0", 17), {0, 0, size - 1, size - 1});
+    patch(std::string("tiles\0tiledesc\0", 15), {tile, tile});
+    testing::WriteBytes(dir.File(name), forged);
+  };
+  forge("huge.exr", 65536, 64);
+  forge("many-tiles.exr", 2000, 1);
+  forge("big-tiles.exr", 40000, 8192);
 
   struct Case {
     int Command;
@@ -229,6 +251,9 @@ TEST(ImageJob, BadInputsFailWithTheReasonAndLeaveNoOutput) {
       {kOpenGeneralTiffCommand, tiff, "could not be decoded"},
       {kOpenExrCommand, dir.File("not-exr.exr"), "OpenEXR cannot read it"},
       {kOpenGeneralTiffCommand, dir.File("not-exr.exr"), "not a TIFF file libtiff can read"},
+      {kOpenExrCommand, dir.File("huge.exr"), "it has more than 2^31 pixels"},
+      {kOpenExrCommand, dir.File("many-tiles.exr"), "more than the file can hold"},
+      {kOpenExrCommand, dir.File("big-tiles.exr"), "its tiles have more than 2^24 pixels"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Input);
