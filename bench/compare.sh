@@ -231,18 +231,91 @@ convert_case tif pfm "$pfm_bytes" "TIFF 96-bit -> PFM"
 # The outputs written through libraries, beside the peers writing the same
 # kind of file from the same input (the peers clamp to 8 bits, they do not
 # tone-map).
+# Whether ImageMagick has a coder for this format: Debian's has none for
+# OpenEXR and then writes Radiance bytes under the .exr name.
+magick_knows() {
+  have "$magick" && "$magick" -list format 2>/dev/null | grep -qiE "^ *$1\*? "
+}
 output_case() {
   local task="$1" verb="$2" to="$3" peer_args="$4"
   measure "$task" "lumivane-cli $verb" "'$cli' $verb -q '$work/in.hdr' '$work/out.$to'"
   if have oiiotool; then
     measure "$task" "oiiotool" "oiiotool '$work/in.hdr' $peer_args -o '$work/peer.$to'"
   fi
-  if have "$magick"; then
+  if magick_knows "$to"; then
     measure "$task" "ImageMagick convert" "'$magick' -quiet '$work/in.hdr' '$work/peer.$to'"
   fi
 }
 output_case "Radiance -> PNG" tonemap png ""
 output_case "Radiance -> OpenEXR (float, ZIP)" convert exr "-d float --compression zip"
+
+# --- The library formats on a real photograph -------------------------------
+# A photograph from ../shared/photos (else samples/city.exr) repeated by oiiotool
+# to WIDTH x HEIGHT, as OpenEXR (half, ZIP: what cameras and renderers write) and
+# as oiiotool's default float TIFF (deflate): the field's compressed inputs read
+# through OpenEXR and libtiff, and the PNG and OpenEXR outputs, beside oiiotool
+# and ImageMagick doing the same reading and writing (they clamp to 8 bits for
+# the 8-bit outputs, they do not tone-map). ImageMagick rows appear only for the
+# formats its build reads (Debian's has no OpenEXR coder).
+photo_rows() {
+  have oiiotool || return 0
+  local photo="" candidate
+  for candidate in "$root"/../shared/photos/*.exr "$root/samples/city.exr"; do
+    [[ -f "$candidate" ]] && { photo="$candidate"; break; }
+  done
+  [[ -n "$photo" ]] || return 0
+  local size pw ph
+  size=$(oiiotool --info "$photo" | sed -n 's/.* : *\([0-9]*\) x *\([0-9]*\),.*/\1 \2/p')
+  read -r pw ph <<<"$size"
+  local across=$(((width + pw - 1) / pw)) down=$(((height + ph - 1) / ph))
+  local dups=() i
+  for ((i = 1; i < across; ++i)); do dups+=(--dup); done
+  local row=("${dups[@]}" --mosaic "${across}x1")
+  dups=()
+  for ((i = 1; i < down; ++i)); do dups+=(--dup); done
+  oiiotool "$photo" "${row[@]}" "${dups[@]}" --mosaic "1x${down}" --cut "${width}x${height}+0+0" \
+    -d half --compression zip -o "$work/photo.exr"
+  oiiotool "$work/photo.exr" -d float -o "$work/photo-zip.tif"
+
+  local in name task kind
+  for in in "$work/photo.exr" "$work/photo-zip.tif"; do
+    case $in in *.exr) name="Photo OpenEXR (half, ZIP)" ;; *) name="Photo TIFF float, deflate" ;; esac
+    task="$name -> 24-bit TIFF (k = 1/1.2)"
+    measure "$task" "lumivane-cli tonemap" "'$cli' tonemap -q --contrast 1.2 '$in' '$work/out.tif'"
+    check_threads "tonemap $name" "'$cli' tonemap -q --contrast 1.2 '$in' '$work/out.tif'" \
+      "$work/out.tif" $((pixels * 3))
+    measure "$task" "oiiotool" "oiiotool '$in' -d uint8 -o '$work/peer.tif'"
+    kind=${in##*.}
+    [[ $kind == tif ]] && kind=tiff
+    if magick_knows "$kind"; then
+      measure "$task" "ImageMagick convert" "'$magick' -quiet '$in' -depth 8 '$work/peer.tif'"
+    fi
+    floor "$task" "$in" "$rgb_bytes"
+  done
+
+  task="Photo OpenEXR (half, ZIP) -> PNG"
+  measure "$task" "lumivane-cli tonemap" "'$cli' tonemap -q '$work/photo.exr' '$work/out.png'"
+  check_threads "tonemap $task" "'$cli' tonemap -q '$work/photo.exr' '$work/out.png'" \
+    "$work/out.png" "$(stat -c %s "$work/out.png")"
+  measure "$task" "oiiotool" "oiiotool '$work/photo.exr' -d uint8 -o '$work/peer.png'"
+  task="Photo TIFF float, deflate -> PNG"
+  measure "$task" "lumivane-cli tonemap" "'$cli' tonemap -q '$work/photo-zip.tif' '$work/out.png'"
+  measure "$task" "oiiotool" "oiiotool '$work/photo-zip.tif' -d uint8 -o '$work/peer.png'"
+  if magick_knows tiff; then
+    measure "$task" "ImageMagick convert" "'$magick' -quiet '$work/photo-zip.tif' '$work/peer.png'"
+  fi
+
+  task="Photo OpenEXR (half, ZIP) -> OpenEXR (float, ZIP)"
+  measure "$task" "lumivane-cli convert" "'$cli' convert -q '$work/photo.exr' '$work/out.exr'"
+  measure "$task" "oiiotool" \
+    "oiiotool '$work/photo.exr' -d float --compression zip -o '$work/peer.exr'"
+  task="Photo TIFF float, deflate -> OpenEXR (float, ZIP)"
+  measure "$task" "lumivane-cli convert" "'$cli' convert -q '$work/photo-zip.tif' '$work/out.exr'"
+  measure "$task" "oiiotool" \
+    "oiiotool '$work/photo-zip.tif' -d float --compression zip -o '$work/peer.exr'"
+}
+photo_rows
+# --- end of the photograph rows ----------------------------------------------
 
 model=$(lscpu | awk -F': *' '/Model name/ {print $2; exit}')
 sizes=$(stat -c '%n %s' "$work/in.hdr" "$work/in.tif" "$work/in.pfm" | awk '{sub(".*/", "", $1); printf "%s%s %.0f MB", sep, $1, $2 / 1048576; sep = ", "}')

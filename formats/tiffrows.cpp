@@ -6,11 +6,15 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <vector>
 
 #include "formats/numbertext.h"
+#include "io/parallel.h"
 
 namespace lumivane {
 
@@ -162,36 +166,75 @@ std::string CompressionName(std::uint16_t compression) {
   return codec ? codec->name : std::to_string(compression);
 }
 
+// libtiff handles are not thread-safe: each decoding thread has its own, over
+// the same bytes (positioned reads), with its own scratch tile.
+struct Decoder {
+  ClientHandle Client;
+  TiffHandle Tiff;
+  std::vector<std::uint8_t> Tile;
+};
+
+// Decoded rows of one strip, or of one row of tiles, every plane.
+struct Band {
+  std::uint32_t First = 0;
+  std::uint32_t Rows = 0;
+  std::vector<std::vector<std::uint8_t>> Planes;
+};
+
+enum class SampleKind { Float32, Half, Unsigned16, Unsigned8 };
+
 class TiffRows : public ImageRowSource {
  public:
-  TiffRows(std::unique_ptr<ByteSource> bytes, std::unique_ptr<ClientHandle> client, TiffHandle tiff,
-           const Layout& layout)
-      : bytes_(std::move(bytes)),
-        client_(std::move(client)),
-        tiff_(std::move(tiff)),
-        layout_(layout) {
+  TiffRows(std::unique_ptr<ByteSource> bytes, std::unique_ptr<Decoder> first, const Layout& layout,
+           unsigned threads)
+      : bytes_(std::move(bytes)), layout_(layout), workers_(threads) {
     colour_ = layout.Photometric == PHOTOMETRIC_RGB;
     planes_ = layout.Planar == PLANARCONFIG_SEPARATE ? layout.Samples : 1;
     samplesInPlane_ = layout.Planar == PLANARCONFIG_SEPARATE ? 1 : layout.Samples;
     sampleBytes_ = layout.Bits / 8;
     planeRowBytes_ = std::size_t{layout.Width} * samplesInPlane_ * sampleBytes_;
     bandHeight_ = layout.Tiled ? layout.TileHeight : layout.RowsPerStrip;
+    bandCount_ = (layout.Height - 1) / bandHeight_ + 1;
+    tilesAcross_ = layout.Tiled ? (layout.Width - 1) / layout.TileWidth + 1 : 1;
+    kind_ = layout.Format == SAMPLEFORMAT_IEEEFP
+                ? (layout.Bits == 32 ? SampleKind::Float32 : SampleKind::Half)
+                : (layout.Bits == 16 ? SampleKind::Unsigned16 : SampleKind::Unsigned8);
+    idle_.push_back(std::move(first));
     Describe();
   }
 
   const ImageDescription& Description() const override { return description_; }
 
   bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) override {
-    for (std::uint32_t i = 0; i < rowCount; ++i, ++nextRow_) {
-      if (nextRow_ >= layout_.Height) {
-        error = "it holds fewer rows than asked for";
-        return false;
-      }
-      if (!bandLoaded_ || nextRow_ < bandFirst_ || nextRow_ >= bandFirst_ + bandRows_) {
-        if (!LoadBand(nextRow_ / bandHeight_ * bandHeight_, error)) return false;
-      }
-      ConvertRow(nextRow_ - bandFirst_, destination + std::size_t{i} * layout_.Width * 3);
+    if (rowCount > layout_.Height - nextRow_) {
+      error = "it holds fewer rows than asked for";
+      return false;
     }
+    if (rowCount == 0) return true;
+    const std::uint32_t end = nextRow_ + rowCount;
+    while (!bands_.empty() && bands_.front().First + bands_.front().Rows <= nextRow_)
+      bands_.pop_front();
+    if (!bands_.empty() && bands_.front().First > nextRow_) bands_.clear();
+    const std::uint32_t lastNeeded = (end - 1) / bandHeight_;
+    const std::uint32_t next =
+        bands_.empty() ? nextRow_ / bandHeight_ : bands_.back().First / bandHeight_ + 1;
+    if (next <= lastNeeded) {
+      // A few bands more when the needed ones hold fewer strips or tiles than
+      // there are threads; memory stays a few bands whatever the height.
+      std::uint32_t last = lastNeeded;
+      const std::size_t unitsPerBand = std::size_t{planes_} * tilesAcross_;
+      while ((last - next + 1) * unitsPerBand < workers_.Threads() && last + 1 < bandCount_) ++last;
+      if (!DecodeBands(next, last, error)) return false;
+    }
+    const std::size_t rowFloats = std::size_t{layout_.Width} * 3;
+    workers_.Run(rowCount, [&](std::size_t begin, std::size_t stop) {
+      for (std::size_t i = begin; i < stop; ++i) {
+        const std::uint32_t row = nextRow_ + static_cast<std::uint32_t>(i);
+        const Band& band = bands_[row / bandHeight_ - bands_.front().First / bandHeight_];
+        ConvertRow(band, row - band.First, destination + i * rowFloats);
+      }
+    });
+    nextRow_ = end;
     return true;
   }
 
@@ -222,125 +265,196 @@ class TiffRows : public ImageRowSource {
                     (planes_ > 1 ? "separate planes" : "contiguous"));
   }
 
-  std::string LibraryError(const char* what) const {
+  static std::string LibraryError(const char* what, const Decoder& decoder) {
     return std::string(what) +
-           (client_->FirstError.empty() ? "" : " (" + client_->FirstError + ")");
+           (decoder.Client.FirstError.empty() ? "" : " (" + decoder.Client.FirstError + ")");
   }
 
-  // Decodes the strip or the row of tiles that starts at row `first`, every plane.
-  bool LoadBand(std::uint32_t first, std::string& error) {
-    bandLoaded_ = false;
-    bandFirst_ = first;
-    bandRows_ = std::min(bandHeight_, layout_.Height - first);
-    band_.resize(planes_);
-    for (std::uint16_t plane = 0; plane < planes_; ++plane) {
-      std::vector<std::uint8_t>& out = band_[plane];
-      out.resize(std::size_t{bandRows_} * planeRowBytes_);
-      if (!layout_.Tiled) {
-        const tmsize_t expected = static_cast<tmsize_t>(out.size());
-        const tmsize_t got = TIFFReadEncodedStrip(
-            tiff_.get(), TIFFComputeStrip(tiff_.get(), first, plane), out.data(), expected);
-        if (got < expected) {
-          error = LibraryError("a strip could not be decoded");
-          return false;
-        }
-        continue;
-      }
-      const tmsize_t tileBytes = TIFFTileSize(tiff_.get());
-      const std::size_t tileRowBytes =
-          std::size_t{layout_.TileWidth} * samplesInPlane_ * sampleBytes_;
-      if (tileBytes <= 0 ||
-          static_cast<std::size_t>(tileBytes) < tileRowBytes * layout_.TileHeight) {
-        error = LibraryError("its tile size is inconsistent");
-        return false;
-      }
-      tile_.resize(static_cast<std::size_t>(tileBytes));
-      for (std::uint32_t x = 0; x < layout_.Width; x += layout_.TileWidth) {
-        const tmsize_t got = TIFFReadEncodedTile(
-            tiff_.get(), TIFFComputeTile(tiff_.get(), x, first, 0, plane), tile_.data(), tileBytes);
-        if (got < tileBytes) {
-          error = LibraryError("a tile could not be decoded");
-          return false;
-        }
-        const std::size_t columns = std::min(layout_.TileWidth, layout_.Width - x);
-        const std::size_t bytes = columns * samplesInPlane_ * sampleBytes_;
-        const std::size_t at = std::size_t{x} * samplesInPlane_ * sampleBytes_;
-        for (std::uint32_t r = 0; r < bandRows_; ++r)
-          std::memcpy(out.data() + r * planeRowBytes_ + at, tile_.data() + r * tileRowBytes, bytes);
+  // A decoder no other thread is using, opened on first need.
+  std::unique_ptr<Decoder> Acquire(std::string& error) {
+    {
+      std::lock_guard lock(poolMutex_);
+      if (!idle_.empty()) {
+        std::unique_ptr<Decoder> decoder = std::move(idle_.back());
+        idle_.pop_back();
+        return decoder;
       }
     }
-    bandLoaded_ = true;
+    auto decoder = std::make_unique<Decoder>();
+    decoder->Client.Bytes = bytes_.get();
+    decoder->Tiff.reset(OpenClient(decoder->Client));
+    if (!decoder->Tiff) {
+      error = LibraryError("it could not be opened again for another thread", *decoder);
+      return nullptr;
+    }
+    return decoder;
+  }
+
+  void Release(std::unique_ptr<Decoder> decoder) {
+    std::lock_guard lock(poolMutex_);
+    idle_.push_back(std::move(decoder));
+  }
+
+  // Bands `from` to `to` appended to bands_, their strips and tiles decoded side
+  // by side. The error is the one of the first failing strip or tile, so that
+  // it does not depend on the number of threads.
+  bool DecodeBands(std::uint32_t from, std::uint32_t to, std::string& error) {
+    const std::size_t firstNew = bands_.size();
+    for (std::uint32_t index = from; index <= to; ++index) {
+      Band& band = bands_.emplace_back();
+      band.First = index * bandHeight_;
+      band.Rows = std::min(bandHeight_, layout_.Height - band.First);
+      band.Planes.resize(planes_);
+      for (auto& plane : band.Planes) plane.resize(std::size_t{band.Rows} * planeRowBytes_);
+    }
+    const std::size_t unitsPerBand = std::size_t{planes_} * tilesAcross_;
+    std::mutex failureMutex;
+    std::size_t failedUnit = SIZE_MAX;
+    workers_.Run((to - from + 1) * unitsPerBand, [&](std::size_t begin, std::size_t end) {
+      std::string why;
+      std::unique_ptr<Decoder> decoder = Acquire(why);
+      std::size_t unit = begin;
+      if (decoder)
+        for (; unit < end; ++unit) {
+          Band& band = bands_[firstNew + unit / unitsPerBand];
+          const auto plane = static_cast<std::uint16_t>(unit % unitsPerBand / tilesAcross_);
+          const auto tile = static_cast<std::uint32_t>(unit % tilesAcross_);
+          if (!DecodeUnit(*decoder, band, plane, tile, why)) break;
+        }
+      if (decoder) Release(std::move(decoder));
+      if (unit == end) return;
+      std::lock_guard lock(failureMutex);
+      if (unit < failedUnit) {
+        failedUnit = unit;
+        error = why;
+      }
+    });
+    if (failedUnit == SIZE_MAX) return true;
+    bands_.clear();
+    return false;
+  }
+
+  // One strip, or one tile copied to its columns of the band.
+  bool DecodeUnit(Decoder& decoder, Band& band, std::uint16_t plane, std::uint32_t tileColumn,
+                  std::string& error) const {
+    TIFF* tiff = decoder.Tiff.get();
+    decoder.Client.FirstError.clear();
+    std::vector<std::uint8_t>& out = band.Planes[plane];
+    if (!layout_.Tiled) {
+      const tmsize_t expected = static_cast<tmsize_t>(out.size());
+      const tmsize_t got = TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, band.First, plane),
+                                                out.data(), expected);
+      if (got >= expected) return true;
+      error = LibraryError("a strip could not be decoded", decoder);
+      return false;
+    }
+    const tmsize_t tileBytes = TIFFTileSize(tiff);
+    const std::size_t tileRowBytes =
+        std::size_t{layout_.TileWidth} * samplesInPlane_ * sampleBytes_;
+    if (tileBytes <= 0 || static_cast<std::size_t>(tileBytes) < tileRowBytes * layout_.TileHeight) {
+      error = LibraryError("its tile size is inconsistent", decoder);
+      return false;
+    }
+    decoder.Tile.resize(static_cast<std::size_t>(tileBytes));
+    const std::uint32_t x = tileColumn * layout_.TileWidth;
+    const tmsize_t got = TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, band.First, 0, plane),
+                                             decoder.Tile.data(), tileBytes);
+    if (got < tileBytes) {
+      error = LibraryError("a tile could not be decoded", decoder);
+      return false;
+    }
+    const std::size_t columns = std::min(layout_.TileWidth, layout_.Width - x);
+    const std::size_t bytes = columns * samplesInPlane_ * sampleBytes_;
+    const std::size_t at = std::size_t{x} * samplesInPlane_ * sampleBytes_;
+    for (std::uint32_t r = 0; r < band.Rows; ++r)
+      std::memcpy(out.data() + r * planeRowBytes_ + at, decoder.Tile.data() + r * tileRowBytes,
+                  bytes);
     return true;
   }
 
-  float Sample(std::uint32_t bandRow, std::uint32_t x, std::uint16_t sample) const {
-    const std::uint16_t plane = planes_ > 1 ? sample : 0;
-    const std::size_t index = std::size_t{x} * samplesInPlane_ + (planes_ > 1 ? 0 : sample);
-    const std::uint8_t* at = band_[plane].data() + bandRow * planeRowBytes_ + index * sampleBytes_;
+  // Samples `step` bytes apart from `at` to every third float from `out`.
+  template <SampleKind kind>
+  void ConvertChannel(const std::uint8_t* at, std::size_t step, float* out) const {
     // libtiff has put every sample in this machine's byte order.
-    if (layout_.Format == SAMPLEFORMAT_IEEEFP) {
-      if (layout_.Bits == 32) {
-        float value;
-        std::memcpy(&value, at, 4);
-        return value;
+    for (std::uint32_t x = 0; x < layout_.Width; ++x, at += step, out += 3) {
+      if constexpr (kind == SampleKind::Float32) {
+        std::memcpy(out, at, 4);
+      } else if constexpr (kind == SampleKind::Half) {
+        std::uint16_t bits;
+        std::memcpy(&bits, at, 2);
+        Imath::half value;
+        value.setBits(bits);
+        *out = static_cast<float>(value);
+      } else if constexpr (kind == SampleKind::Unsigned16) {
+        std::uint16_t value;
+        std::memcpy(&value, at, 2);
+        *out = static_cast<float>(value) / 65535.0f;
+      } else {
+        *out = static_cast<float>(*at) / 255.0f;
       }
-      std::uint16_t bits;
-      std::memcpy(&bits, at, 2);
-      Imath::half value;
-      value.setBits(bits);
-      return static_cast<float>(value);
     }
-    if (layout_.Bits == 8) return static_cast<float>(*at) / 255.0f;
-    std::uint16_t value;
-    std::memcpy(&value, at, 2);
-    return static_cast<float>(value) / 65535.0f;
   }
 
-  void ConvertRow(std::uint32_t bandRow, float* out) const {
-    for (std::uint32_t x = 0; x < layout_.Width; ++x, out += 3) {
-      if (colour_) {
-        for (std::uint16_t c = 0; c < 3; ++c) out[c] = Sample(bandRow, x, c);
-      } else {
-        out[0] = out[1] = out[2] = Sample(bandRow, x, 0);
+  void ConvertRow(const Band& band, std::uint32_t bandRow, float* out) const {
+    const std::uint16_t channels = colour_ ? 3 : 1;
+    const std::size_t step = std::size_t{samplesInPlane_} * sampleBytes_;
+    for (std::uint16_t c = 0; c < channels; ++c) {
+      const std::uint8_t* at = band.Planes[planes_ > 1 ? c : 0].data() + bandRow * planeRowBytes_ +
+                               (planes_ > 1 ? 0 : c * sampleBytes_);
+      switch (kind_) {
+        case SampleKind::Float32:
+          ConvertChannel<SampleKind::Float32>(at, step, out + c);
+          break;
+        case SampleKind::Half:
+          ConvertChannel<SampleKind::Half>(at, step, out + c);
+          break;
+        case SampleKind::Unsigned16:
+          ConvertChannel<SampleKind::Unsigned16>(at, step, out + c);
+          break;
+        case SampleKind::Unsigned8:
+          ConvertChannel<SampleKind::Unsigned8>(at, step, out + c);
+          break;
       }
     }
+    if (!colour_)
+      for (std::uint32_t x = 0; x < layout_.Width; ++x, out += 3) out[1] = out[2] = out[0];
   }
 
   std::unique_ptr<ByteSource> bytes_;
-  std::unique_ptr<ClientHandle> client_;
-  TiffHandle tiff_;
   Layout layout_;
+  RowWorkers workers_;
   ImageDescription description_;
   bool colour_ = true;
+  SampleKind kind_ = SampleKind::Float32;
   std::uint16_t planes_ = 1;
   std::uint16_t samplesInPlane_ = 1;
   std::size_t sampleBytes_ = 1;
   std::size_t planeRowBytes_ = 0;
   std::uint32_t bandHeight_ = 1;
-  std::vector<std::vector<std::uint8_t>> band_;
-  std::vector<std::uint8_t> tile_;
-  bool bandLoaded_ = false;
-  std::uint32_t bandFirst_ = 0;
-  std::uint32_t bandRows_ = 0;
+  std::uint32_t bandCount_ = 1;
+  std::uint32_t tilesAcross_ = 1;
+  std::mutex poolMutex_;
+  std::vector<std::unique_ptr<Decoder>> idle_;
+  std::deque<Band> bands_;
   std::uint32_t nextRow_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes,
+std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes, unsigned threads,
                                              std::string& error) {
-  auto client = std::make_unique<ClientHandle>();
-  client->Bytes = bytes.get();
-  TiffHandle tiff(OpenClient(*client));
-  if (!tiff) {
+  auto decoder = std::make_unique<Decoder>();
+  decoder->Client.Bytes = bytes.get();
+  decoder->Tiff.reset(OpenClient(decoder->Client));
+  if (!decoder->Tiff) {
     error = "it is not a TIFF file libtiff can read" +
-            (client->FirstError.empty() ? "" : " (" + client->FirstError + ")");
+            (decoder->Client.FirstError.empty() ? "" : " (" + decoder->Client.FirstError + ")");
     return nullptr;
   }
-  const Layout layout = ReadLayout(tiff.get());
+  const Layout layout = ReadLayout(decoder->Tiff.get());
   error = Unreadable(layout);
   if (!error.empty()) return nullptr;
-  return std::make_unique<TiffRows>(std::move(bytes), std::move(client), std::move(tiff), layout);
+  return std::make_unique<TiffRows>(std::move(bytes), std::move(decoder), layout, threads);
 }
 
 bool NeedsGeneralTiffReader(ByteSource& bytes) {

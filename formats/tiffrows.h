@@ -12,9 +12,12 @@
 
 namespace lumivane {
 
-// Nothing, with `error` set to the reason in words, when the file is no TIFF
-// libtiff reads or holds samples this reader does not take.
-std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes, std::string& error);
+// Strips and tiles are decoded by `threads` side by side (1: all on the
+// calling thread); the rows are the same for any number. Nothing, with `error`
+// set to the reason in words, when the file is no TIFF libtiff reads or holds
+// samples this reader does not take.
+std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes, unsigned threads,
+                                             std::string& error);
 
 // Whether the first image of the TIFF is one the 96-bit reader refuses:
 // compressed, tiled, planar, not three samples, or samples other than 32-bit

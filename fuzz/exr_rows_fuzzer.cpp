@@ -6,9 +6,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // The library sizes its line buffers and chunk tables from the header
-  // before any pixel is read (a tiled header with tiny tiles asks for a table
-  // entry per tile): bounded here so that a forged header cannot exhaust
-  // memory or time; the reader itself reads at most kRowsFuzzPixels.
+  // before any pixel is read. The reader refuses what the file cannot hold;
+  // a header that fits a small file may still ask for buffers of a few
+  // hundred MB, bounded further here so that each run stays fast. The check
+  // below reads at most kRowsFuzzPixels.
   static const bool bounded = [] {
     Imf::Header::setMaxImageSize(512, 512);
     Imf::Header::setMaxTileSize(256, 256);

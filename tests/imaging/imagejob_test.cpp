@@ -6,6 +6,7 @@
 #include <OpenEXR/ImfCompression.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -154,6 +155,53 @@ TEST(ImageJob, ThePhotographTonemapsAlikeFromEveryLayout) {
   }
 }
 
+// Strips and tiles are decoded on every thread: any number of them gives the
+// classic bytes, over more than one block of rows and with bands that straddle
+// the blocks' edges; a broken strip fails alike.
+TEST(ImageJob, AnyThreadCountGivesTheSameBytes) {
+  TempDir dir;
+  const FloatImage scene = Scene(613, 700);
+  using Options = testing::LibraryTiffOptions;
+  const std::vector<Options> layouts = {
+      {.Compression = COMPRESSION_ADOBE_DEFLATE, .RowsPerStrip = 5},
+      {.Compression = COMPRESSION_LZW, .Tile = 48, .Planar = true},
+      {.Bits = 16, .Tile = 16, .Grey = true},
+      {.RowsPerStrip = 700, .Alpha = true},
+  };
+  for (const Options& layout : layouts) {
+    SCOPED_TRACE(std::to_string(layout.Tile) + " " + std::to_string(layout.RowsPerStrip));
+    const std::string path = dir.File("in.tif");
+    const FloatImage values = testing::WriteLibraryTiff(path, scene, layout);
+    const JobRun classic = ClassicRun(dir, values, false);
+    for (const char* threads : {"1", "2", "3", "7"}) {
+      SCOPED_TRACE(threads);
+      ::setenv("LUMIVANE_THREADS", threads, 1);
+      const JobRun run =
+          RunJobCommand(kOpenGeneralTiffCommand, path, dir.File("out.tif"), Settings(false));
+      ::unsetenv("LUMIVANE_THREADS");
+      ExpectSameAsClassic(run, classic, "TIFF Tonemapping concluded.");
+    }
+  }
+  const std::string path = dir.File("broken.tif");
+  testing::WriteLibraryTiff(path, scene, {.Compression = COMPRESSION_ADOBE_DEFLATE, .Tile = 32});
+  Bytes bytes = testing::ReadBytes(path);
+  std::fill(bytes.begin() + static_cast<long>(bytes.size() / 3),
+            bytes.begin() + static_cast<long>(bytes.size() / 2), 0x5A);
+  testing::WriteBytes(path, bytes);
+  std::string first;
+  for (const char* threads : {"1", "3"}) {
+    ::setenv("LUMIVANE_THREADS", threads, 1);
+    const JobRun run =
+        RunJobCommand(kOpenGeneralTiffCommand, path, dir.File("none.tif"), Settings(false));
+    ::unsetenv("LUMIVANE_THREADS");
+    EXPECT_NE(run.FailureMessage.find("a tile could not be decoded"), std::string::npos)
+        << run.FailureMessage;
+    EXPECT_FALSE(run.OutputExists);
+    if (first.empty()) first = run.FailureMessage;
+    EXPECT_EQ(run.FailureMessage, first);
+  }
+}
+
 TEST(ImageJob, BadInputsFailWithTheReasonAndLeaveNoOutput) {
   TempDir dir;
   const FloatImage scene = Scene(40, 40);
@@ -170,6 +218,38 @@ TEST(ImageJob, BadInputsFailWithTheReasonAndLeaveNoOutput) {
   std::fill(bytes.begin() + static_cast<long>(bytes.size() / 2), bytes.end() - 400, 0xA5);
   testing::WriteBytes(tiff, bytes);
   testing::WriteBytes(dir.File("not-exr.exr"), {0x76, 0x2f, 0x31, 0x01, 2, 0, 0, 0});
+  // Forged headers of a small tiled file: the library would size its tables
+  // from them before reading a pixel.
+  const std::string tiled = dir.File("tiled.exr");
+  testing::WriteExr(tiled, scene, {.Tile = 8});
+  const Bytes small = testing::ReadBytes(tiled);
+  const auto forge = [&](const std::string& name, std::uint32_t size, std::uint32_t tile) {
+    Bytes forged = small;
+    const auto patch = [&](const std::string& attribute, const std::vector<std::uint32_t>& values) {
+      const auto at = std::search(forged.begin(), forged.end(), attribute.begin(), attribute.end());
+      ASSERT_NE(at, forged.end()) << attribute;
+      // The value follows the attribute's name, type and 4-byte size (little-endian).
+      auto value = at + static_cast<long>(attribute.size()) + 4;
+      for (const std::uint32_t v : values)
+        for (int b = 0; b < 4; ++b) *value++ = static_cast<std::uint8_t>(v >> (8 * b));
+    };
+    patch(std::string("dataWindow\0box2i\0", 17), {0, 0, size - 1, size - 1});
+    patch(std::string("tiles\0tiledesc\0", 15), {tile, tile});
+    testing::WriteBytes(dir.File(name), forged);
+  };
+  forge("huge.exr", 65536, 64);
+  forge("many-tiles.exr", 2000, 1);
+  forge("big-tiles.exr", 40000, 8192);
+  // Found by fuzzing: a channel list shorter than its channels, after which
+  // the library took text for an attribute claiming 1.7 GB.
+  testing::WriteBytes(
+      dir.File("framing.exr"),
+      {0x76, 0x2f, 0x31, 0x01, 0x02, 0x00, 0x00, 0x00, 0x63, 0x68, 0x61, 0x6e, 0x6e, 0x65,
+       0x6c, 0x73, 0x00, 0x63, 0x68, 0x6c, 0x69, 0x73, 0x74, 0x00, 0x13, 0x00, 0x00, 0x00,
+       0x5d, 0x93, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,
+       0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x63, 0x6f, 0x6d, 0x70, 0x72, 0x65, 0x62, 0x6f,
+       0x78, 0x32, 0x69, 0x00, 0x10, 0x00, 0x00, 0x00, 0x64, 0x69, 0x00, 0x00, 0x00, 0x00,
+       0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x63, 0x6f, 0x6d, 0x74});
 
   struct Case {
     int Command;
@@ -181,6 +261,10 @@ TEST(ImageJob, BadInputsFailWithTheReasonAndLeaveNoOutput) {
       {kOpenGeneralTiffCommand, tiff, "could not be decoded"},
       {kOpenExrCommand, dir.File("not-exr.exr"), "OpenEXR cannot read it"},
       {kOpenGeneralTiffCommand, dir.File("not-exr.exr"), "not a TIFF file libtiff can read"},
+      {kOpenExrCommand, dir.File("huge.exr"), "it has more than 2^31 pixels"},
+      {kOpenExrCommand, dir.File("many-tiles.exr"), "more than the file can hold"},
+      {kOpenExrCommand, dir.File("big-tiles.exr"), "its tiles have more than 2^24 pixels"},
+      {kOpenExrCommand, dir.File("framing.exr"), "not what its channel list holds"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Input);
