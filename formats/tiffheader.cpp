@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -53,6 +54,15 @@ StripTable MakeStripTable(const IfdEntry& entry, bool intelOrder) {
   return table;
 }
 
+// The tags that are only named in the log.
+constexpr std::pair<std::uint16_t, const char*> kNamedTags[] = {
+    {254, " NewSubfile"},    {262, " PhotometricInterpretation"},
+    {274, " Orientation"},   {282, " XResolution"},
+    {283, " YResolution"},   {305, " Software"},
+    {306, " Date Time"},     {315, " Artist"},
+    {316, " Host Computer"}, {338, " Extra Samples"},
+};
+
 class TiffHeaderScanner {
  public:
   TiffHeaderScanner(ByteSource& file, const std::string& fileName, std::uint32_t width,
@@ -88,6 +98,13 @@ class TiffHeaderScanner {
     Log(FormatNumber(std::uint32_t{entry.Tag}, 15) + text);
   }
   static std::string Number(std::uint32_t value) { return FormatNumber(value, 15); }
+  // A tag whose value is logged and must be `expected`.
+  bool Require(const IfdEntry& entry, const char* label, std::uint32_t expected, const char* box) {
+    LogEntry(entry, label + Number(entryValue_));
+    if (entryValue_ == expected) return true;
+    return Refuse(box, "LUMIVANE - Tag issue.",
+                  "Interpreting tags, expecting " + std::to_string(expected) + ".");
+  }
 
   bool HandleEntry(const IfdEntry& entry);
   std::optional<std::uint32_t> TableValue(const StripTable& table, std::uint32_t index);
@@ -114,9 +131,6 @@ class TiffHeaderScanner {
 bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
   const std::uint32_t asLong = ReadTiffLong(entry.Value, intel_);
   switch (entry.Tag) {
-    case 254:
-      LogEntry(entry, " NewSubfile");
-      return true;
     case 256:
       width_ = entryValue_;
       result_.Width = width_;
@@ -150,9 +164,6 @@ bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
                       "Interpreting tags, expecting 1.");
       return true;
     }
-    case 262:
-      LogEntry(entry, " PhotometricInterpretation");
-      return true;
     case 273:
       LogEntry(entry, " StripOffset (DataStart) =" + Number(asLong));
       stripOffsets_.reset();
@@ -167,15 +178,8 @@ bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
         dataStart_ = *first;
       }
       return true;
-    case 274:
-      LogEntry(entry, " Orientation");
-      return true;
     case 277:
-      LogEntry(entry, " SamplesPerPixel =" + Number(entryValue_));
-      if (entryValue_ != 3)
-        return Refuse("Tag 277 issue: not 3 bytes.", "LUMIVANE - Tag issue.",
-                      "Interpreting tags, expecting 3.");
-      return true;
+      return Require(entry, " SamplesPerPixel =", 3, "Tag 277 issue: not 3 bytes.");
     case 278:
       LogEntry(entry, " RowsPerStrip =" + Number(asLong));
       return true;
@@ -184,35 +188,10 @@ bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
       stripByteCounts_.reset();
       if (entry.Count > 1) stripByteCounts_ = MakeStripTable(entry, intel_);
       return true;
-    case 282:
-      LogEntry(entry, " XResolution");
-      return true;
-    case 283:
-      LogEntry(entry, " YResolution");
-      return true;
     case 284:
-      LogEntry(entry, " PlanarConfiguration =" + Number(entryValue_));
-      if (entryValue_ != 1)
-        return Refuse("Tag 284 issue: planes, not triplets.", "LUMIVANE - Tag issue.",
-                      "Interpreting tags, expecting 1.");
-      return true;
+      return Require(entry, " PlanarConfiguration =", 1, "Tag 284 issue: planes, not triplets.");
     case 296:
       LogEntry(entry, " ResolutionUnit =" + Number(asLong));
-      return true;
-    case 305:
-      LogEntry(entry, " Software");
-      return true;
-    case 306:
-      LogEntry(entry, " Date Time");
-      return true;
-    case 315:
-      LogEntry(entry, " Artist");
-      return true;
-    case 316:
-      LogEntry(entry, " Host Computer");
-      return true;
-    case 338:
-      LogEntry(entry, " Extra Samples");
       return true;
     case 339: {
       const auto format = FetchShort(entry);
@@ -236,9 +215,12 @@ bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
                         "by the general reader (drop the file onto the window, or use "
                         "lumivane-cli tonemap).",
                     kTiffFileIssueTitle, "");
-    default:
-      LogEntry(entry, " Not needed");
+    default: {
+      const auto* named = std::find_if(std::begin(kNamedTags), std::end(kNamedTags),
+                                       [&](const auto& tag) { return tag.first == entry.Tag; });
+      LogEntry(entry, named != std::end(kNamedTags) ? named->second : " Not needed");
       return true;
+    }
   }
 }
 
