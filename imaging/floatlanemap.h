@@ -46,15 +46,15 @@ LUMIVANE_LANE_TARGET void FloatToneMapper::LUMIVANE_LANE_MAP(const std::uint8_t*
     for (int k = 0; k < 3; ++k) {
       V word = L::Load(group + 4 * kPixels * k);
       if constexpr (Swap) word = L::SwapWordBytes(word);
-      const V key = L::Xor(word, L::Or(L::SignMask(word), signBit));
+      const V key = word ^ (L::SignMask(word) | signBit);
       const V inDomain = L::InDomain(key, constants[k]);
       const V offset = L::Offset(key, constants[k]);
       const V index = L::Add(L::ShiftRight(offset, shift), constants[k].Start);
       const V entry = L::Gather(table, index);
-      unusual = L::Or(unusual, L::AndNot(inDomain, one));
-      unusual = L::Or(unusual, L::And(entry, crowded));
+      unusual |= ~inDomain & one;
+      unusual |= entry & crowded;
       // byte + (offset in entry >= position), as byte + 1 - (position > offset in entry).
-      const V later = L::Greater(L::And(entry, positionMask), L::And(offset, inEntryMask));
+      const V later = L::Greater(entry & positionMask, offset & inEntryMask);
       bytes[k] = L::Add(L::Add(L::HighByte(entry), one), later);
     }
     if (L::AnySet(unusual)) [[unlikely]] {

@@ -29,10 +29,6 @@ struct Sse2Lanes {
   static __m128i Load(const void* from) {
     return _mm_loadu_si128(static_cast<const __m128i*>(from));
   }
-  static __m128i Xor(__m128i a, __m128i b) { return _mm_xor_si128(a, b); }
-  static __m128i Or(__m128i a, __m128i b) { return _mm_or_si128(a, b); }
-  static __m128i And(__m128i a, __m128i b) { return _mm_and_si128(a, b); }
-  static __m128i AndNot(__m128i a, __m128i b) { return _mm_andnot_si128(a, b); }
   static __m128i Add(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
   static __m128i Greater(__m128i a, __m128i b) { return _mm_cmpgt_epi32(a, b); }
   static __m128i SignMask(__m128i word) { return _mm_srai_epi32(word, 31); }
@@ -47,21 +43,21 @@ struct Sse2Lanes {
                                  const std::uint32_t* base, const std::uint32_t* last,
                                  const std::uint32_t* start) {
     const __m128i bias = Set1(0x80000000u);
-    return {Load(low),  Xor(Load(span), bias), Load(base), Xor(Load(base), bias),
-            Load(last), Xor(Load(last), bias), Load(start)};
+    return {Load(low),  Load(span) ^ bias, Load(base), Load(base) ^ bias,
+            Load(last), Load(last) ^ bias, Load(start)};
   }
   // key - LowKey < Span, unsigned.
   static __m128i InDomain(__m128i key, const Constants& c) {
     const __m128i bias = Set1(0x80000000u);
-    return _mm_cmplt_epi32(Xor(_mm_sub_epi32(key, c.LowKey), bias), c.SpanBiased);
+    return _mm_cmplt_epi32(_mm_sub_epi32(key, c.LowKey) ^ bias, c.SpanBiased);
   }
   // min(max(key, Base) - Base, Last), unsigned.
   static __m128i Offset(__m128i key, const Constants& c) {
     const __m128i bias = Set1(0x80000000u);
-    const __m128i below = _mm_cmplt_epi32(Xor(key, bias), c.BaseBiased);
-    const __m128i offset = AndNot(below, _mm_sub_epi32(key, c.Base));
-    const __m128i above = Greater(Xor(offset, bias), c.LastBiased);
-    return Or(And(above, c.Last), AndNot(above, offset));
+    const __m128i below = _mm_cmplt_epi32(key ^ bias, c.BaseBiased);
+    const __m128i offset = ~below & _mm_sub_epi32(key, c.Base);
+    const __m128i above = Greater(offset ^ bias, c.LastBiased);
+    return (above & c.Last) | (~above & offset);
   }
   static __m128i Gather(const std::uint32_t* table, __m128i index) {
     alignas(16) std::uint32_t at[4];
@@ -96,10 +92,6 @@ struct Avx2Lanes {
   LUMIVANE_AVX2 __m256i Load(const void* from) {
     return _mm256_loadu_si256(static_cast<const __m256i*>(from));
   }
-  LUMIVANE_AVX2 __m256i Xor(__m256i a, __m256i b) { return _mm256_xor_si256(a, b); }
-  LUMIVANE_AVX2 __m256i Or(__m256i a, __m256i b) { return _mm256_or_si256(a, b); }
-  LUMIVANE_AVX2 __m256i And(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
-  LUMIVANE_AVX2 __m256i AndNot(__m256i a, __m256i b) { return _mm256_andnot_si256(a, b); }
   LUMIVANE_AVX2 __m256i Add(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
   LUMIVANE_AVX2 __m256i Greater(__m256i a, __m256i b) { return _mm256_cmpgt_epi32(a, b); }
   LUMIVANE_AVX2 __m256i SignMask(__m256i word) { return _mm256_srai_epi32(word, 31); }
