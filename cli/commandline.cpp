@@ -48,13 +48,13 @@ bool IsDecimalText(std::string_view text) {
   return i == text.size();
 }
 
-// A validator for a settings value in [low, high], compared in 32-bit float.
-CLI::Validator SettingRange(float low, float high, const std::string& range) {
+// A settings value that [Accept] takes as it is: out of its range, where the
+// window would put the default back, the command line refuses it instead.
+CLI::Validator SettingRange(const SettingRule& rule) {
   return CLI::Validator(
-      [low, high, range](std::string& text) -> std::string {
-        const std::optional<float> value = ParseSettingValue(text);
-        if (!value || !std::isfinite(*value) || *value < low || *value > high)
-          return "'" + text + "' is not a number from " + range;
+      [&rule](std::string& text) -> std::string {
+        if (!ParseSettingValue(text) || !SettingFromText(text, rule))
+          return "'" + text + "' is not a number from " + rule.RangeText;
         return {};
       },
       "");
@@ -75,8 +75,12 @@ struct JobRequest {
   int CommandId = 0;
   std::string InputPath;
   std::string OutputPath;
-  float Brightness = 0.8f;
-  float PostGamma = 1.2f;
+  // Tone-mapping: the boxes' texts go through [Accept]; --post-gamma then sets
+  // the exponent itself.
+  bool AcceptSettings = false;
+  std::string BrightnessText = kBrightnessRule.DefaultText;
+  std::string ContrastText = kContrastRule.DefaultText;
+  std::optional<float> PostGamma;
   bool Warm = false;
   bool Quiet = false;
   // The outputs and conversion pairs beyond the menu's commands.
@@ -105,13 +109,15 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
   options.InputPath = request.InputPath;
   options.OutputPath = request.OutputPath;
   options.WarmColours = request.Warm ? 1 : 0;
+  options.BrightnessText = request.BrightnessText;
+  options.ContrastText = request.ContrastText;
   options.ShowLog = !request.Quiet;
   options.ShowProgress = !request.Quiet && errIsTerminal;
   ConsoleWindow window(options, out, err);
   Session session(window);
   StartSession(session);
-  session.Settings.Brightness = request.Brightness;
-  session.Settings.PostGamma = request.PostGamma;
+  if (request.AcceptSettings) HandleCommand(session, kAcceptButtonId);
+  if (request.PostGamma) session.Settings.PostGamma = *request.PostGamma;
   // The checkbox reaches the settings through the dispatcher, as a click does.
   if (request.Warm) HandleCommand(session, kWarmColoursBoxId);
   if (request.Chain) {
@@ -149,7 +155,6 @@ std::optional<InputFormat> RecogniseInput(const std::string& path, std::ostream&
   return sniff.Format;
 }
 
-
 // The job for the input at `input`: its menu command, or the chain for the
 // outputs and pairs beyond the menu. False, after a message, when the input
 // cannot be read or recognised.
@@ -175,7 +180,7 @@ bool ChooseJob(bool toneMapping, OutputFormat output, OutputKind kind,
 
 std::optional<float> ParseSettingValue(std::string_view text) {
   if (!IsDecimalText(text)) return std::nullopt;
-  return static_cast<float>(ParseNumber(text));
+  return SettingNumber(text);
 }
 
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -204,8 +209,8 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
   std::string outputDir;
   std::string format;
   std::string toExtension;
-  std::string brightnessText = "0.8";
-  std::string contrastText = "1.2";
+  std::string brightnessText = kBrightnessRule.DefaultText;
+  std::string contrastText = kContrastRule.DefaultText;
   std::string postGammaText;
   bool warm = false;
   bool quiet = false;
@@ -231,16 +236,19 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       "pixel bytes), .jpg or .jpeg a JPEG.");
   tonemap
       ->add_option("--brightness", brightnessText,
-                   "Brightness, 0.01 to 50; higher is brighter (default 0.8)")
+                   std::string("Brightness, ") + kBrightnessRule.RangeText +
+                       "; higher is brighter (default " + kBrightnessRule.DefaultText + ")")
       ->type_name("B")
-      ->check(SettingRange(0.01f, 50.0f, "0.01 to 50"));
+      ->check(SettingRange(kBrightnessRule));
   CLI::Option* contrast =
       tonemap
           ->add_option("--contrast", contrastText,
-                       "Contrast, 0.1 to 10; the post-gamma exponent is 1 / contrast, as the "
-                       "window's [Accept] sets it (default 1.2)")
+                       std::string("Contrast, ") + kContrastRule.RangeText +
+                           "; the post-gamma exponent is 1 / contrast, as the window's "
+                           "[Accept] sets it (default " +
+                           kContrastRule.DefaultText + ")")
           ->type_name("C")
-          ->check(SettingRange(0.1f, 10.0f, "0.1 to 10"));
+          ->check(SettingRange(kContrastRule));
   CLI::Option* postGamma =
       tonemap
           ->add_option("--post-gamma", postGammaText,
@@ -265,8 +273,9 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
   convert->add_flag("-q,--quiet", quiet, "No log, progress or success text; failures only");
   addCommon(convert);
   AddConvertOutputOptions(*convert, switches);
-  convert->add_option("--to", toExtension,
-                      "With -o DIR: the outputs' extension (tif, pfm, hdr or exr)")
+  convert
+      ->add_option("--to", toExtension,
+                   "With -o DIR: the outputs' extension (tif, pfm, hdr or exr)")
       ->type_name("EXT");
   convert->add_option("FILES", files, filesHelp)->type_name("")->required();
 
@@ -371,19 +380,19 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       throw CLI::ValidationError("--to", "convert with -o DIR needs --to tif, pfm, hdr or exr");
     // The name whose extension tells the output's format.
     const std::string outputName = extension.empty() ? files[1] : "output." + extension;
-    outputFormat = toneMapping ? ToneMapOutputFormat(outputName, extension.empty()
-                                                                     ? AbsolutePath(files[1])
-                                                                     : outputName)
-                               : ConvertOutputFormat(outputName);
+    outputFormat = toneMapping
+                       ? ToneMapOutputFormat(
+                             outputName, extension.empty() ? AbsolutePath(files[1]) : outputName)
+                       : ConvertOutputFormat(outputName);
     outputOptions = CheckOutputSwitches(toneMapping ? *tonemap : *convert, switches, outputFormat);
     kind = OutputKindFromName(outputName);
     if (many) batch = PlanBatch(files, outputDir, extension);
     request.Quiet = quiet;
     if (toneMapping) {
-      request.Brightness = *ParseSettingValue(brightnessText);
-      request.PostGamma = postGamma->count() > 0
-                              ? *ParseSettingValue(postGammaText)
-                              : PostGammaFromContrast(*ParseSettingValue(contrastText));
+      request.AcceptSettings = true;
+      request.BrightnessText = brightnessText;
+      request.ContrastText = contrastText;
+      if (postGamma->count() > 0) request.PostGamma = ParseSettingValue(postGammaText);
       request.Warm = warm;
     }
     if (!many) {

@@ -7,6 +7,7 @@
 
 #include "cli/escape.h"
 #include "io/termination.h"
+#include "shell/controlids.h"
 
 namespace lumivane {
 
@@ -23,11 +24,16 @@ ConsoleWindow::~ConsoleWindow() {
   ClearProgress();
 }
 
-std::string ConsoleWindow::EditText(int) {
+std::string ConsoleWindow::EditText(int controlId) {
+  if (controlId == kBrightnessBoxId) return options_.BrightnessText;
+  if (controlId == kContrastBoxId) return options_.ContrastText;
   return {};
 }
 
-void ConsoleWindow::SetEditText(int, const std::string&) {}
+void ConsoleWindow::SetEditText(int controlId, const std::string& text) {
+  if (controlId == kBrightnessBoxId) options_.BrightnessText = text;
+  if (controlId == kContrastBoxId) options_.ContrastText = text;
+}
 
 int ConsoleWindow::CheckboxState(int) {
   return options_.WarmColours ? 1 : 0;

@@ -8,14 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "imaging/settings.h"
 #include "steps/windowsystem.h"
 
 namespace lumivane {
 
 struct ConsoleOptions {
-  std::string InputPath;      // the open dialogs' answer
-  std::string OutputPath;     // the save dialogs' answer
-  int WarmColours = 0;        // the checkbox state
+  std::string InputPath;   // the open dialogs' answer
+  std::string OutputPath;  // the save dialogs' answer
+  int WarmColours = 0;     // the checkbox state
+  // The settings boxes' texts, which [Accept] reads and writes back.
+  std::string BrightnessText = kBrightnessRule.DefaultText;
+  std::string ContrastText = kContrastRule.DefaultText;
   bool ShowLog = true;        // log lines and the success text
   bool ShowProgress = false;  // a bar on the error stream, for a terminal only
 };

@@ -28,6 +28,17 @@ float ParseScale(std::string_view text) {
 
 }  // namespace
 
+std::string PfmDigits(std::uint32_t value) {
+  const std::string text = FormatNumber(value, 15);
+  const auto first = text.find_first_not_of(' ');
+  const auto last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+std::string PfmHeaderText(std::uint32_t width, std::uint32_t height) {
+  return "PF\n" + PfmDigits(width) + " " + PfmDigits(height) + "\n-1.00000\n";
+}
+
 PfmHeader ParsePfmHeader(std::string_view bytes, const std::string& fileName) {
   const std::string_view header = bytes.substr(0, kPfmHeaderBlock);
   const std::size_t got = header.size();

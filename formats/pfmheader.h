@@ -1,4 +1,4 @@
-// The Portable Float Map header: three text lines, "PF", the size, the scale
+// The Portable Float Map header, read and written: three text lines, "PF", the size, the scale
 // whose sign gives the byte order.
 #pragma once
 
@@ -25,5 +25,12 @@ struct PfmHeader : HeaderScan {
 // Reads the header from the file's first bytes (up to kPfmHeaderBlock of them);
 // `fileName` goes into the failure texts.
 PfmHeader ParsePfmHeader(std::string_view bytes, const std::string& fileName);
+
+// "PF", the size and the scale -1 (least significant byte first), each line
+// ending in LF: the header of every PFM this program writes.
+std::string PfmHeaderText(std::uint32_t width, std::uint32_t height);
+
+// A number's digits without the padding FormatNumber gives it.
+std::string PfmDigits(std::uint32_t value);
 
 }  // namespace lumivane

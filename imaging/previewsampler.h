@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/settings.h"
 #include "imaging/statistics.h"
 #include "imaging/tonemap.h"
 
@@ -32,8 +33,8 @@ PreviewSize PreviewSizeFor(std::uint32_t width, std::uint32_t height,
 std::uint32_t PreviewSourceIndex(std::uint32_t index, std::uint32_t count, std::uint32_t size);
 
 struct ToneSettings {
-  float Brightness = 0.8f;
-  float PostGamma = 1.2f;
+  float Brightness = kBrightnessRule.Default;
+  float PostGamma = kInitialPostGamma;
   bool WarmColours = false;
 };
 

@@ -4,16 +4,15 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
-#include <limits>
 #include <new>
 #include <string>
 
-#include "steps/imagejob.h"
 #include "shell/helptexts.h"
 #include "steps/convertjobs.h"
 #include "steps/failure.h"
 #include "steps/floatjob.h"
 #include "steps/hdrjob.h"
+#include "steps/imagejob.h"
 #include "steps/pfmreader.h"
 #include "steps/pfmwriter.h"
 #include "steps/radiance.h"
@@ -193,18 +192,8 @@ void HandleCommand(Session& session, int commandId) {
 
 namespace {
 
-// Rounds to 32-bit float; a number beyond the float range becomes an infinity
-// (a plain conversion would be undefined), which the range check then refuses.
-float RoundToFloat(long double value) {
-  constexpr float kInfinity = std::numeric_limits<float>::infinity();
-  if (value > std::numeric_limits<float>::max()) return kInfinity;
-  if (value < -std::numeric_limits<float>::max()) return -kInfinity;
-  return static_cast<float>(value);
-}
-
-float ReadSetting(Session& session, int boxId, float low, float high, float fallback) {
-  float value = RoundToFloat(ParseNumber(session.Window.EditText(boxId)));
-  if (value < low || value > high) value = fallback;
+float ReadSetting(Session& session, int boxId, const SettingRule& rule) {
+  const float value = SettingFromText(session.Window.EditText(boxId), rule).value_or(rule.Default);
   session.Window.SetEditText(boxId, FormatNumber(value, 7));
   return value;
 }
@@ -212,13 +201,9 @@ float ReadSetting(Session& session, int boxId, float low, float high, float fall
 }  // namespace
 
 void AcceptSettings(Session& session) {
-  session.Settings.Brightness = ReadSetting(session, kBrightnessBoxId, 0.01f, 50.0f, 0.8f);
-  const float contrast = ReadSetting(session, kContrastBoxId, 0.1f, 10.0f, 1.2f);
+  session.Settings.Brightness = ReadSetting(session, kBrightnessBoxId, kBrightnessRule);
+  const float contrast = ReadSetting(session, kContrastBoxId, kContrastRule);
   session.Settings.PostGamma = PostGammaFromContrast(contrast);
-}
-
-float PostGammaFromContrast(float contrast) {
-  return static_cast<float>(1.0L / static_cast<long double>(contrast));
 }
 
 void ActivationChanged(Session& session, bool active) {
@@ -252,8 +237,8 @@ void ResetWindow(Session& session) {
 void StartSession(Session& session) {
   ResetWindow(session);
   session.LogLineCounter = 1;
-  session.Settings.Brightness = 0.8f;
-  session.Settings.PostGamma = 1.2f;
+  session.Settings.Brightness = kBrightnessRule.Default;
+  session.Settings.PostGamma = kInitialPostGamma;
 }
 
 }  // namespace lumivane

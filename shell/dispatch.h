@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "formats/numbertext.h"
+#include "imaging/settings.h"
 #include "shell/controlids.h"
 #include "steps/session.h"
 
@@ -36,9 +37,6 @@ void HandleCommand(Session& session, int commandId);
 void AcceptSettings(Session& session);
 // The activation-change focus memory.
 void ActivationChanged(Session& session, bool active);
-
-// 1 / contrast in extended precision, rounded to a 32-bit float, as [Accept] stores it.
-float PostGammaFromContrast(float contrast);
 
 void PrepareForJob(Session& session);
 void RestoreAfterJob(Session& session);

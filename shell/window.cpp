@@ -29,6 +29,7 @@
 #include <utility>
 
 #include "imaging/previewsampler.h"
+#include "imaging/settings.h"
 #include "cli/inputformat.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
@@ -220,9 +221,9 @@ void MainWindow::CreateControls() {
   progress_->setFocusPolicy(Qt::NoFocus);
   place(progress_, kProgressBarId, units_.Rect(20, 135, 340, 10));
 
-  brightness_ = new QLineEdit(QStringLiteral("0.8"), client);
+  brightness_ = new QLineEdit(QString::fromLatin1(kBrightnessRule.DefaultText), client);
   place(brightness_, kBrightnessBoxId, units_.Rect(30, 180, 40, 15));
-  contrast_ = new QLineEdit(QStringLiteral("1.2"), client);
+  contrast_ = new QLineEdit(QString::fromLatin1(kContrastRule.DefaultText), client);
   place(contrast_, kContrastBoxId, units_.Rect(30, 200, 40, 15));
 
   label(kBrightnessLabelId, QStringLiteral("Brightness 0.01 ... 10.00 (Default 0.8) [ERF]"),

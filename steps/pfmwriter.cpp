@@ -10,28 +10,13 @@
 
 namespace lumivane {
 
-namespace {
-
-std::string Digits(std::uint32_t value) {
-  const std::string text = FormatNumber(value, 15);
-  const auto first = text.find_first_not_of(' ');
-  const auto last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
-}  // namespace
-
-std::string PfmHeaderText(std::uint32_t width, std::uint32_t height) {
-  return "PF\n" + Digits(width) + " " + Digits(height) + "\n-1.00000\n";
-}
-
 bool WritePfmHeader(Session& session) {
   JobContext& context = session.Context;
   // Checked before a file is created: the jobs count pixel bytes in 32 bits.
   if (!FloatImageBytes(context.ImageWidth, context.ImageHeight)) {
     return FailStep(session,
-                    "Cannot write a PFM of " + Digits(context.ImageWidth) + " x " +
-                        Digits(context.ImageHeight) +
+                    "Cannot write a PFM of " + PfmDigits(context.ImageWidth) + " x " +
+                        PfmDigits(context.ImageHeight) +
                         " pixels: width or height 0, or more than 4 GiB of pixels",
                     InputRefused());
   }

@@ -9,18 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "formats/imagerows.h"
+#include "imaging/settings.h"
 #include "io/binaryfile.h"
 #include "steps/windowsystem.h"
-#include "formats/imagerows.h"
 
 namespace lumivane {
 
 class ImageRowSource;
 
 struct JobSettings {
-  float Brightness = 0.8f;
+  float Brightness = kBrightnessRule.Default;
   // 1.2 itself until the first [Accept], not 1 / 1.2.
-  float PostGamma = 1.2f;
+  float PostGamma = kInitialPostGamma;
   std::int32_t WarmColours = 0;
 };
 

@@ -1,360 +1,53 @@
 #include "steps/tiffreader.h"
 
-#include <algorithm>
-#include <array>
-#include <optional>
+#include <span>
 #include <string>
-#include <vector>
 
+#include "formats/bytesource.h"
+#include "formats/tiffheader.h"
 #include "steps/failure.h"
 #include "steps/filedialogs.h"
-#include "steps/floatjob.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
 
 namespace lumivane {
 
-std::uint16_t ReadTiffShort(const std::uint8_t* bytes, bool intelOrder) {
-  return intelOrder ? static_cast<std::uint16_t>(bytes[1] << 8 | bytes[0])
-                    : static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
-}
-
-std::uint32_t ReadTiffLong(const std::uint8_t* bytes, bool intelOrder) {
-  const std::uint32_t s1 = ReadTiffShort(bytes, intelOrder);
-  const std::uint32_t s2 = ReadTiffShort(bytes + 2, intelOrder);
-  return intelOrder ? s2 << 16 | s1 : s1 << 16 | s2;
-}
-
 namespace {
 
-constexpr std::uint16_t kShortType = 3;
-constexpr std::uint16_t kLongType = 4;
-
-struct IfdEntry {
-  std::uint16_t Tag = 0;
-  std::uint16_t Type = 0;
-  std::uint32_t Count = 0;
-  const std::uint8_t* Value = nullptr;  // the 4-byte value field
-};
-
-// A strip table: StripOffsets or StripByteCounts with a count above 1. A table
-// that fits the 4-byte value field (two SHORTs) stands in the field itself.
-struct StripTable {
-  std::uint16_t Type = 0;
-  std::uint32_t Count = 0;
-  std::uint32_t Offset = 0;
-  std::array<std::uint8_t, 4> Field{};
-
-  std::size_t ValueBytes() const { return Type == kShortType ? 2 : 4; }
-  bool InField() const { return std::uint64_t{Count} * ValueBytes() <= Field.size(); }
-};
-
-StripTable MakeStripTable(const IfdEntry& entry, bool intelOrder) {
-  StripTable table{entry.Type, entry.Count, ReadTiffLong(entry.Value, intelOrder), {}};
-  std::copy(entry.Value, entry.Value + table.Field.size(), table.Field.begin());
-  return table;
-}
-
-class TiffHeaderReader {
- public:
-  explicit TiffHeaderReader(Session& session)
-      : session_(session), context_(session.Context), intel_(context_.SourceIntelOrder) {}
-
-  bool Run();
-
- private:
-  // The reader's own refusal: box, log line, then the closing lines.
-  bool Refuse(const std::string& box, const std::string& title, const std::string& logLine) {
-    return FailStep(session_, box,
-                    InputRefused().ShowBox({box, title, BoxKind::Error}).LogInstead(logLine));
-  }
-  // A file that does not hold what its header points to.
-  bool RefuseDamaged(const std::string& what) {
-    return Refuse(context_.InputFileName + " " + what, "LUMIVANE - File issue.", "");
-  }
-  bool ReadAt(std::uint64_t offset, void* destination, std::size_t count) {
-    if (offset + count > fileSize_) return false;
-    return context_.InputFile.Seek(offset) && context_.InputFile.Read(destination, count) == count;
-  }
-  // The first SHORT at the offset in the value field.
-  std::optional<std::uint16_t> FetchShort(const IfdEntry& entry) {
-    std::uint8_t bytes[2];
-    if (!ReadAt(ReadTiffLong(entry.Value, intel_), bytes, 2)) return std::nullopt;
-    return ReadTiffShort(bytes, intel_);
-  }
-  void LogEntry(const IfdEntry& entry, const std::string& text) {
-    LogLine(session_, FormatNumber(std::uint32_t{entry.Tag}, 15) + text);
-  }
-  static std::string Number(std::uint32_t value) { return FormatNumber(value, 15); }
-
-  bool HandleEntry(const IfdEntry& entry);
-  std::optional<std::uint32_t> TableValue(const StripTable& table, std::uint32_t index);
-  // Values [first, first + count) of a table, read in one call.
-  bool TableValues(const StripTable& table, std::uint32_t first, std::uint32_t count,
-                   std::uint32_t* values);
-  bool CheckStrips();
-
-  Session& session_;
-  JobContext& context_;
-  bool& intel_;
-  std::uint64_t fileSize_ = 0;
-  std::uint32_t entryValue_ = 0;
-  std::uint32_t dataStart_ = 0;
-  std::optional<StripTable> stripOffsets_;
-  std::optional<StripTable> stripByteCounts_;
-};
-
-bool TiffHeaderReader::HandleEntry(const IfdEntry& entry) {
-  const std::uint32_t asLong = ReadTiffLong(entry.Value, intel_);
-  switch (entry.Tag) {
-    case 254:
-      LogEntry(entry, " NewSubfile");
-      return true;
-    case 256:
-      context_.ImageWidth = entryValue_;
-      LogEntry(entry, " ImageWidth =" + Number(entryValue_));
-      return true;
-    case 257:
-      context_.ImageHeight = entryValue_;
-      LogEntry(entry, " ImageLength =" + Number(entryValue_));
-      return true;
-    case 258: {
-      LogEntry(entry, " BitsPerSample =" + Number(entry.Count));
-      if (entry.Count != 3)
-        return Refuse("Tag 258 issue: not 3 values.", "LUMIVANE - Tag issue.",
-                      "Interpreting IFD tags, expecting 3.");
-      const auto bits = FetchShort(entry);
-      if (!bits) return RefuseDamaged("has its BitsPerSample values outside the file.");
-      if (*bits != 32)
-        return Refuse(
-            "Tag 258 issue: not 32 bit per colour.", "LUMIVANE - Tag issue.",
-            "Interpreting IFD tags, expecting 32 but got" + Number(*bits) + " bits instead.");
-      LogLine(session_, " --> 96-bit per pixel source file.");
-      return true;
-    }
-    case 259: {
-      const std::uint32_t compression =
-          entry.Type == kShortType ? ReadTiffShort(entry.Value, intel_) : asLong;
-      LogEntry(entry, " Compression =" + Number(compression));
-      if (compression != 1)
-        return Refuse("Tag 259 issue: has data compression.", "LUMIVANE - File issue.",
-                      "Interpreting tags, expecting 1.");
-      return true;
-    }
-    case 262:
-      LogEntry(entry, " PhotometricInterpretation");
-      return true;
-    case 273:
-      LogEntry(entry, " StripOffset (DataStart) =" + Number(asLong));
-      stripOffsets_.reset();
-      dataStart_ = asLong;
-      // With several strips the value field points to the table of strip offsets.
-      if (entry.Count > 1) {
-        stripOffsets_ = MakeStripTable(entry, intel_);
-        if (entry.Type != kShortType && entry.Type != kLongType)
-          return RefuseDamaged("has a StripOffsets table of an unknown field type.");
-        const auto first = TableValue(*stripOffsets_, 0);
-        if (!first) return RefuseDamaged("has its strip offsets outside the file.");
-        dataStart_ = *first;
-      }
-      return true;
-    case 274:
-      LogEntry(entry, " Orientation");
-      return true;
-    case 277:
-      LogEntry(entry, " SamplesPerPixel =" + Number(entryValue_));
-      if (entryValue_ != 3)
-        return Refuse("Tag 277 issue: not 3 bytes.", "LUMIVANE - Tag issue.",
-                      "Interpreting tags, expecting 3.");
-      return true;
-    case 278:
-      LogEntry(entry, " RowsPerStrip =" + Number(asLong));
-      return true;
-    case 279:
-      LogEntry(entry, " StripByteCounts:" + Number(asLong) + " bytes");
-      stripByteCounts_.reset();
-      if (entry.Count > 1) stripByteCounts_ = MakeStripTable(entry, intel_);
-      return true;
-    case 282:
-      LogEntry(entry, " XResolution");
-      return true;
-    case 283:
-      LogEntry(entry, " YResolution");
-      return true;
-    case 284:
-      LogEntry(entry, " PlanarConfiguration =" + Number(entryValue_));
-      if (entryValue_ != 1)
-        return Refuse("Tag 284 issue: planes, not triplets.", "LUMIVANE - Tag issue.",
-                      "Interpreting tags, expecting 1.");
-      return true;
-    case 296:
-      LogEntry(entry, " ResolutionUnit =" + Number(asLong));
-      return true;
-    case 305:
-      LogEntry(entry, " Software");
-      return true;
-    case 306:
-      LogEntry(entry, " Date Time");
-      return true;
-    case 315:
-      LogEntry(entry, " Artist");
-      return true;
-    case 316:
-      LogEntry(entry, " Host Computer");
-      return true;
-    case 338:
-      LogEntry(entry, " Extra Samples");
-      return true;
-    case 339: {
-      const auto format = FetchShort(entry);
-      if (!format) return RefuseDamaged("has its SampleFormat values outside the file.");
-      if (*format != 3) {
-        LogEntry(entry, " Sample Format = Undefined or unknown. Cannot interpret data.");
-        return Refuse("Tag 339 issue: sample format unknown.", "LUMIVANE - Tag issue.", "");
-      }
-      LogEntry(entry, " Sample Format = IEEE floating point.");
-      return true;
-    }
-    case 322:
-    case 323:
-    case 324:
-    case 325:
-      // Tiles have no StripOffsets: mapped from the data start, the IFD and
-      // the tiles' order would be taken for pixels.
-      LogEntry(entry, " Not needed");
-      return Refuse(context_.InputFileName +
-                        " is a tiled TIFF; this reader reads strips only. Tiled TIFFs are read "
-                        "by the general reader (drop the file onto the window, or use "
-                        "lumivane-cli tonemap).",
-                    "LUMIVANE - File issue.", "");
-    default:
-      LogEntry(entry, " Not needed");
-      return true;
-  }
-}
-
-std::optional<std::uint32_t> TiffHeaderReader::TableValue(const StripTable& table,
-                                                          std::uint32_t index) {
-  const std::size_t width = table.ValueBytes();
-  std::uint8_t bytes[4];
-  if (table.InField()) {
-    if (index >= table.Count) return std::nullopt;
-    std::copy_n(table.Field.begin() + index * width, width, bytes);
-  } else if (!ReadAt(table.Offset + std::uint64_t{index} * width, bytes, width)) {
-    return std::nullopt;
-  }
-  return width == 2 ? ReadTiffShort(bytes, intel_) : ReadTiffLong(bytes, intel_);
-}
-
-bool TiffHeaderReader::TableValues(const StripTable& table, std::uint32_t first,
-                                   std::uint32_t count, std::uint32_t* values) {
-  if (table.InField()) {
-    for (std::uint32_t i = 0; i < count; ++i) {
-      const auto value = TableValue(table, first + i);
-      if (!value) return false;
-      values[i] = *value;
-    }
-    return true;
-  }
-  const std::size_t width = table.ValueBytes();
-  std::vector<std::uint8_t> bytes(std::size_t{count} * width);
-  if (!ReadAt(table.Offset + std::uint64_t{first} * width, bytes.data(), bytes.size()))
-    return false;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint8_t* at = bytes.data() + std::size_t{i} * width;
-    values[i] = width == 2 ? ReadTiffShort(at, intel_) : ReadTiffLong(at, intel_);
-  }
-  return true;
-}
-
-// Several strips are read as one when each begins where the one before ends.
-bool TiffHeaderReader::CheckStrips() {
-  if (!stripOffsets_) return true;
-  const StripTable offsets = *stripOffsets_;
-  if (!stripByteCounts_ || stripByteCounts_->Count != offsets.Count ||
-      (stripByteCounts_->Type != kShortType && stripByteCounts_->Type != kLongType))
-    return RefuseDamaged("has several strips but no matching StripByteCounts table.");
-  const StripTable counts = *stripByteCounts_;
-  const std::uint64_t tableBytes = std::uint64_t{offsets.Count} * offsets.ValueBytes();
-  if (!offsets.InField() && offsets.Offset + tableBytes > fileSize_)
-    return RefuseDamaged("has its strip offsets outside the file.");
-  std::uint64_t expected = dataStart_;
-  // A value at a time would cost system calls by the million for a table
-  // that a small file can hold.
-  constexpr std::uint32_t kChunk = 16384;
-  std::vector<std::uint32_t> offsetValues(std::min(kChunk, offsets.Count));
-  std::vector<std::uint32_t> countValues(offsetValues.size());
-  for (std::uint32_t first = 0; first < offsets.Count; first += kChunk) {
-    const std::uint32_t chunk = std::min(kChunk, offsets.Count - first);
-    if (!TableValues(offsets, first, chunk, offsetValues.data()) ||
-        !TableValues(counts, first, chunk, countValues.data()))
-      return RefuseDamaged("has its strip tables outside the file.");
-    for (std::uint32_t i = 0; i < chunk; ++i) {
-      if (offsetValues[i] != expected)
-        return RefuseDamaged(
-            "has strips that do not follow each other in row order; such files cannot be read.");
-      expected += countValues[i];
-    }
-  }
-  return true;
-}
-
-bool TiffHeaderReader::Run() {
-  intel_ = false;
-  context_.InputRowsBottomUp = false;
-  const std::int32_t start = ClockWholeSeconds(session_);
-  if (!OpenTiffDialog(session_)) {
-    return FailStep(session_, "Cannot open " + context_.InputFileName, FailureOptions());
-  }
-  fileSize_ = context_.InputFile.Size().value_or(0);
-
-  std::uint8_t head[8] = {};
-  const std::size_t got = context_.InputFile.Read(head, sizeof head);
-  if (got >= 2 && head[0] == 'I' && head[1] == 'I') {
-    intel_ = true;
-  } else if (!(got >= 2 && head[0] == 'M' && head[1] == 'M')) {
-    return Refuse("Not a TIFF file.", "LUMIVANE - File|Open", "STOP - No Job!");
-  }
-  if (got < sizeof head) return RefuseDamaged("ends inside its TIFF header.");
-  LogLine(session_, "TIFF Version (usually 42):" + Number(ReadTiffShort(head + 2, intel_)));
-  const std::uint32_t ifdOffset = ReadTiffLong(head + 4, intel_);
-  LogLine(session_, "IFD start address:" + Number(ifdOffset));
-
-  std::uint8_t countBytes[2];
-  if (!ReadAt(ifdOffset, countBytes, 2))
-    return RefuseDamaged("has its IFD start address outside the file.");
-  const std::uint16_t entries = ReadTiffShort(countBytes, intel_);
-  LogLine(session_, "Number of tags:" + Number(entries));
-  std::vector<std::uint8_t> ifd(std::size_t{entries} * 12);
-  if (!ReadAt(ifdOffset + 2, ifd.data(), ifd.size())) return RefuseDamaged("ends inside its IFD.");
-
-  for (std::size_t i = 0; i < entries; ++i) {
-    const std::uint8_t* raw = ifd.data() + i * 12;
-    IfdEntry entry{ReadTiffShort(raw, intel_), ReadTiffShort(raw + 2, intel_),
-                   ReadTiffLong(raw + 4, intel_), raw + 8};
-    if (entry.Type == kShortType) entryValue_ = ReadTiffShort(entry.Value, intel_);
-    if (entry.Type == kLongType) entryValue_ = ReadTiffLong(entry.Value, intel_);
-    if (!HandleEntry(entry)) return false;
-  }
-  if (!CheckStrips()) return false;
-
-  const auto imageBytes = FloatImageBytes(context_.ImageWidth, context_.ImageHeight);
-  if (!imageBytes)
-    return RefuseDamaged("has a width or height of 0, or more than 4 GiB of pixels.");
-  if (std::uint64_t{dataStart_} + *imageBytes > fileSize_)
-    return RefuseDamaged("is shorter than its header promises.");
-  LogLine(session_, "DONE reading and interpreting IFD.");
-  if (!context_.InputFile.Seek(dataStart_))
-    return RefuseDamaged("is shorter than its header promises.");
-  LogLine(session_, ElapsedLine("Analised TIFF IFD in", start, ClockWholeSeconds(session_)));
-  LogLine(session_, "Ready to read TIFF data from " + context_.InputFileName);
-  return true;
+bool Refuse(Session& session, const std::string& box, const std::string& title,
+            const std::string& logLine) {
+  return FailStep(session, box,
+                  InputRefused().ShowBox({box, title, BoxKind::Error}).LogInstead(logLine));
 }
 
 }  // namespace
 
 bool ReadTiffHeader(Session& session) {
-  return TiffHeaderReader(session).Run();
+  JobContext& context = session.Context;
+  context.SourceIntelOrder = false;
+  context.InputRowsBottomUp = false;
+  const std::int32_t start = ClockWholeSeconds(session);
+  if (!OpenTiffDialog(session)) {
+    return FailStep(session, "Cannot open " + context.InputFileName, FailureOptions());
+  }
+  // The first bytes are read in order, so that a pipe is still told from a TIFF.
+  std::uint8_t head[kTiffHeadBytes] = {};
+  const std::size_t got = context.InputFile.Read(head, sizeof head);
+  FileBytes file(context.InputFile);
+  const TiffHeader header = ParseTiffHeader(std::span(head, got), file, context.InputFileName,
+                                            context.ImageWidth, context.ImageHeight);
+  context.SourceIntelOrder = header.IntelOrder;
+  if (header.Width) context.ImageWidth = *header.Width;
+  if (header.Height) context.ImageHeight = *header.Height;
+  for (const std::string& line : header.LogLines) LogLine(session, line);
+  if (!header.Failure.empty())
+    return Refuse(session, header.Failure, header.FailureTitle, header.FailureLogLine);
+  if (!context.InputFile.Seek(header.DataStart))
+    return Refuse(session, context.InputFileName + " is shorter than its header promises.",
+                  kTiffFileIssueTitle, "");
+  LogLine(session, ElapsedLine("Analised TIFF IFD in", start, ClockWholeSeconds(session)));
+  LogLine(session, "Ready to read TIFF data from " + context.InputFileName);
+  return true;
 }
 
 }  // namespace lumivane

@@ -1,10 +1,9 @@
 #include "steps/tiffwriter.h"
 
-#include <cstring>
-#include <ctime>
 #include <limits>
 #include <string>
 
+#include "formats/tiffheaderbytes.h"
 #include "steps/failure.h"
 #include "steps/filedialogs.h"
 #include "steps/session.h"
@@ -14,96 +13,6 @@ namespace lumivane {
 
 namespace {
 
-enum FieldType : std::uint16_t { kAscii = 2, kShort = 3, kLong = 4, kRational = 5 };
-
-constexpr std::uint32_t kResolutionOffset = 218;
-constexpr std::uint32_t kSampleFormatOffset = 226;
-constexpr std::uint32_t kBitsPerSampleOffset = 234;
-constexpr std::uint32_t kDateTimeOffset = 240;
-constexpr std::uint32_t kSoftwareOffset = 260;
-
-struct Variant {
-  std::uint16_t BitsPerSample;
-  std::uint16_t SampleFormat;  // 1 unsigned integer, 3 IEEE float
-  std::uint32_t BytesPerPixel;
-  const char* Bits;  // for the log line
-};
-
-constexpr Variant kTiff24 = {8, 1, 3, "24"};
-constexpr Variant kTiff96 = {32, 3, 12, "96"};
-
-class HeaderBytes {
- public:
-  void Short(std::size_t at, std::uint16_t value) {
-    bytes_[at] = static_cast<std::uint8_t>(value & 0xFF);
-    bytes_[at + 1] = static_cast<std::uint8_t>(value >> 8);
-  }
-  void Long(std::size_t at, std::uint32_t value) {
-    const auto encoded = EncodeLong32(value);
-    std::memcpy(bytes_.data() + at, encoded.data(), encoded.size());
-  }
-  void Entry(std::size_t index, std::uint16_t tag, std::uint16_t type, std::uint32_t count,
-             std::uint32_t value) {
-    const std::size_t at = 10 + 12 * index;
-    Short(at, tag);
-    Short(at + 2, type);
-    Long(at + 4, count);
-    Long(at + 8, value);
-  }
-  void Text(std::size_t at, const char* text, std::size_t size) {
-    std::memcpy(bytes_.data() + at, text, size);
-  }
-  const std::array<std::uint8_t, kTiffHeaderSize>& Bytes() const { return bytes_; }
-
- private:
-  std::array<std::uint8_t, kTiffHeaderSize> bytes_{};
-};
-
-// Sizes above 65535 do not fit a SHORT; a LONG carries the true value to every reader.
-std::uint16_t SizeType(std::uint32_t size) {
-  return size > 65535 ? kLong : kShort;
-}
-
-std::array<std::uint8_t, kTiffHeaderSize> AssembleHeader(const Variant& variant,
-                                                         std::uint32_t width, std::uint32_t height,
-                                                         std::uint32_t stripBytes) {
-  HeaderBytes header;
-  header.Text(0, "II", 2);
-  header.Short(2, 42);
-  header.Long(4, 8);
-  header.Short(8, 17);
-  header.Entry(0, 254, kLong, 1, 0);
-  header.Entry(1, 256, SizeType(width), 1, width);
-  header.Entry(2, 257, SizeType(height), 1, height);
-  header.Entry(3, 258, kShort, 3, kBitsPerSampleOffset);
-  header.Entry(4, 259, kShort, 1, 1);
-  header.Entry(5, 262, kShort, 1, 2);
-  header.Entry(6, 273, kLong, 1, kTiffHeaderSize);
-  header.Entry(7, 274, kShort, 1, 1);
-  header.Entry(8, 277, kShort, 1, 3);
-  header.Entry(9, 278, SizeType(height), 1, height);
-  header.Entry(10, 279, kLong, 1, stripBytes);
-  header.Entry(11, 282, kRational, 1, kResolutionOffset);
-  header.Entry(12, 283, kRational, 1, kResolutionOffset);
-  header.Entry(13, 296, kShort, 1, 2);
-  header.Entry(14, 305, kAscii, 48, kSoftwareOffset);
-  header.Entry(15, 306, kAscii, 20, kDateTimeOffset);
-  header.Entry(16, 339, kShort, 3, kSampleFormatOffset);
-  header.Long(214, 0);
-  header.Long(kResolutionOffset, 720000);
-  header.Long(kResolutionOffset + 4, 10000);
-  for (std::size_t i = 0; i < 4; ++i)
-    header.Short(kSampleFormatOffset + 2 * i, variant.SampleFormat);
-  for (std::size_t i = 0; i < 3; ++i) {
-    header.Short(kBitsPerSampleOffset + 2 * i, variant.BitsPerSample);
-  }
-  const auto dateTime = TiffDateTimeText();
-  header.Text(kDateTimeOffset, dateTime.data(), dateTime.size());
-  const auto software = TiffSoftwareText();
-  header.Text(kSoftwareOffset, software.data(), software.size());
-  return header.Bytes();
-}
-
 // The output is useless once its header is wrong: discard it, then close the
 // input as every writer failure does.
 bool FailAfterOpening(Session& session, const std::string& reason) {
@@ -111,13 +20,13 @@ bool FailAfterOpening(Session& session, const std::string& reason) {
                   InputRefused().CloseOutput(OutputClosing::Remove));
 }
 
-bool WriteTiffHeader(Session& session, const Variant& variant) {
+bool WriteTiffHeader(Session& session, const TiffPixelLayout& layout) {
   JobContext& context = session.Context;
   if (!SaveTiffDialog(session)) {
     return FailStep(session, "Cannot open " + context.OutputFileName, InputClosedOnly());
   }
   const std::uint64_t stripBytes =
-      std::uint64_t{context.ImageWidth} * context.ImageHeight * variant.BytesPerPixel;
+      std::uint64_t{context.ImageWidth} * context.ImageHeight * layout.BytesPerPixel;
   if (stripBytes > std::numeric_limits<std::uint32_t>::max()) {
     return FailAfterOpening(session, "the image is too large for a TIFF file");
   }
@@ -125,17 +34,17 @@ bool WriteTiffHeader(Session& session, const Variant& variant) {
   const std::int32_t start = ClockWholeSeconds(session);
   LogLine(session, "Input file opened:");
   LogLine(session, context.OutputFileName);
-  LogLine(session, std::string("Creating IFD for ") + variant.Bits + "-bit file.");
-  const auto header = AssembleHeader(variant, context.ImageWidth, context.ImageHeight,
-                                     static_cast<std::uint32_t>(stripBytes));
+  LogLine(session, std::string("Creating IFD for ") + layout.Bits + "-bit file.");
+  const auto header = TiffHeaderBytes(layout, context.ImageWidth, context.ImageHeight,
+                                      static_cast<std::uint32_t>(stripBytes));
   if (!context.OutputFile.Write(header.data(), header.size())) {
     return FailAfterOpening(session, context.OutputFile.ErrorText());
   }
 
   std::int32_t end = 0;
-  if (variant.BitsPerSample == 8) end = ClockWholeSeconds(session);
+  if (layout.BitsPerSample == 8) end = ClockWholeSeconds(session);
   LogLine(session, "IFD written to file " + context.OutputFileName);
-  if (variant.BitsPerSample != 8) end = ClockWholeSeconds(session);
+  if (layout.BitsPerSample != 8) end = ClockWholeSeconds(session);
   LogLine(session, ElapsedLine("Time used:", start, end));
   return true;
 }
@@ -143,59 +52,11 @@ bool WriteTiffHeader(Session& session, const Variant& variant) {
 }  // namespace
 
 bool WriteTiff24Header(Session& session) {
-  return WriteTiffHeader(session, kTiff24);
+  return WriteTiffHeader(session, kTiff24Layout);
 }
 
 bool WriteTiff96Header(Session& session) {
-  return WriteTiffHeader(session, kTiff96);
-}
-
-std::array<std::uint8_t, kTiffHeaderSize> Tiff96HeaderBytes(std::uint32_t width,
-                                                            std::uint32_t height) {
-  return AssembleHeader(kTiff96, width, height, width * height * kTiff96.BytesPerPixel);
-}
-
-std::array<std::uint8_t, 4> EncodeLong32(std::uint32_t value) {
-  return {static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>((value >> 8) & 0xFF),
-          static_cast<std::uint8_t>((value >> 16) & 0xFF), static_cast<std::uint8_t>(value >> 24)};
-}
-
-std::array<char, 20> TiffDateTimeText() {
-  // The date and the time are two separate readings of the clock.
-  std::tm date{};
-  const std::time_t dateReading = std::time(nullptr);
-  localtime_r(&dateReading, &date);
-  std::tm time{};
-  const std::time_t timeReading = std::time(nullptr);
-  localtime_r(&timeReading, &time);
-
-  std::array<char, 20> text{};
-  char* out = text.data();
-  const auto digits = [&out](int value, int count) {
-    for (int i = count - 1; i >= 0; --i, value /= 10) out[i] = static_cast<char>('0' + value % 10);
-    out += count;
-  };
-  const auto separator = [&out](char c) { *out++ = c; };
-  digits(date.tm_year + 1900, 4);
-  separator(':');
-  digits(date.tm_mon + 1, 2);
-  separator(':');
-  digits(date.tm_mday, 2);
-  separator(' ');
-  digits(time.tm_hour, 2);
-  separator(':');
-  digits(time.tm_min, 2);
-  separator(':');
-  digits(time.tm_sec, 2);
-  return text;
-}
-
-std::array<char, 48> TiffSoftwareText() {
-  static constexpr char kSoftware[] = "LUMIVANE v1.22 (Dec 2026) https://lumivane.org/";
-  static_assert(sizeof kSoftware == 48, "47 characters and a NUL");
-  std::array<char, 48> text{};
-  std::memcpy(text.data(), kSoftware, text.size());
-  return text;
+  return WriteTiffHeader(session, kTiff96Layout);
 }
 
 }  // namespace lumivane

@@ -1,0 +1,180 @@
+#include "imaging/floatstatistics.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
+#include "imaging/floatwords.h"
+
+namespace lumivane {
+
+void SwapBytes4(std::uint8_t* bytes, std::size_t words) {
+  for (std::size_t i = 0; i < words; ++i) {
+    std::uint32_t word;
+    std::memcpy(&word, bytes + 4 * i, 4);
+    word = __builtin_bswap32(word);
+    std::memcpy(bytes + 4 * i, &word, 4);
+  }
+}
+
+void AccumulateFloatPixels(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
+                           ChannelAccumulators& accumulators) {
+  ChannelAccumulator red = accumulators[0], green = accumulators[1], blue = accumulators[2];
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* pixel = pixels + 12 * i;
+    red.Add(std::bit_cast<float>(LoadWord(pixel, intelOrder)));
+    green.Add(std::bit_cast<float>(LoadWord(pixel + 4, intelOrder)));
+    blue.Add(std::bit_cast<float>(LoadWord(pixel + 8, intelOrder)));
+  }
+  accumulators = {red, green, blue};
+}
+
+void AccumulateFloatSums(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
+                         ChannelAccumulators& accumulators) {
+#if defined(__SSE2__)
+  static_assert(std::endian::native == std::endian::little);
+  if (intelOrder) {
+    // Red and green in the two halves of one register, blue in another: the
+    // same additions in the same order, with fewer instructions around them.
+    const __m128i exponent = _mm_set1_epi32(0x7F800000);
+    __m128d redGreen = _mm_set_pd(accumulators[1].Sum, accumulators[0].Sum);
+    __m128d blue = _mm_set_sd(accumulators[2].Sum);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint8_t* const pixel = pixels + 12 * i;
+      std::int32_t blueWord;
+      std::memcpy(&blueWord, pixel + 8, 4);
+      const __m128i words[2] = {_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixel)),
+                                _mm_cvtsi32_si128(blueWord)};
+      __m128 values[2];
+      for (int k = 0; k < 2; ++k) {
+        // A non-finite value adds +0, as in the sequential pass.
+        const __m128i special = _mm_cmpeq_epi32(_mm_and_si128(words[k], exponent), exponent);
+        values[k] = _mm_castsi128_ps(_mm_andnot_si128(special, words[k]));
+      }
+      redGreen = _mm_add_pd(redGreen, _mm_cvtps_pd(values[0]));
+      blue = _mm_add_sd(blue, _mm_cvtss_sd(_mm_setzero_pd(), values[1]));
+    }
+    double sums[2];
+    _mm_storeu_pd(sums, redGreen);
+    accumulators[0].Sum = sums[0];
+    accumulators[1].Sum = sums[1];
+    accumulators[2].Sum = _mm_cvtsd_f64(blue);
+    return;
+  }
+#endif
+  double sums[3] = {accumulators[0].Sum, accumulators[1].Sum, accumulators[2].Sum};
+  for (std::size_t i = 0; i < count; ++i) {
+    for (int c = 0; c < 3; ++c) {
+      const std::uint32_t bits = LoadWord(pixels + 12 * i + 4 * c, intelOrder);
+      const bool finite = (bits & 0x7F800000u) != 0x7F800000u;
+      sums[c] += finite ? static_cast<double>(std::bit_cast<float>(bits)) : 0.0;
+    }
+  }
+  for (int c = 0; c < 3; ++c) accumulators[c].Sum = sums[c];
+}
+
+namespace {
+
+constexpr std::size_t kExtremeLanes = 12;  // four pixels: each lane keeps one channel
+
+// Per lane, the smallest and largest finite values: min and max are free of
+// order, so the lanes may run side by side (NaNs fail both comparisons, and
+// each infinity is turned into the other's neutral value).
+template <bool Swap>
+void FloatExtremeLanes(const std::uint8_t* words, std::size_t count, float* low, float* high) {
+#if defined(__SSE2__)
+  const __m128 minusInfinity = _mm_set1_ps(-std::numeric_limits<float>::infinity());
+  const __m128 plusInfinity = _mm_set1_ps(std::numeric_limits<float>::infinity());
+  __m128 lows[3], highs[3];
+  for (int k = 0; k < 3; ++k) {
+    lows[k] = _mm_loadu_ps(low + 4 * k);
+    highs[k] = _mm_loadu_ps(high + 4 * k);
+  }
+  for (std::size_t i = 0; i + kExtremeLanes <= count; i += kExtremeLanes) {
+    for (int k = 0; k < 3; ++k) {
+      __m128i word = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 4 * i + 16 * k));
+      if constexpr (Swap) {
+        word = SwapWordBytes(word);
+      }
+      const __m128 v = _mm_castsi128_ps(word);
+      const __m128 isMinus = _mm_cmpeq_ps(v, minusInfinity);
+      const __m128 isPlus = _mm_cmpeq_ps(v, plusInfinity);
+      // minps and maxps keep their second operand when the first is NaN.
+      lows[k] = _mm_min_ps(_mm_or_ps(_mm_andnot_ps(isMinus, v), _mm_and_ps(isMinus, plusInfinity)),
+                           lows[k]);
+      highs[k] = _mm_max_ps(_mm_or_ps(_mm_andnot_ps(isPlus, v), _mm_and_ps(isPlus, minusInfinity)),
+                            highs[k]);
+    }
+  }
+  for (int k = 0; k < 3; ++k) {
+    _mm_storeu_ps(low + 4 * k, lows[k]);
+    _mm_storeu_ps(high + 4 * k, highs[k]);
+  }
+#else
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  for (std::size_t i = 0; i + kExtremeLanes <= count; i += kExtremeLanes) {
+    for (std::size_t j = 0; j < kExtremeLanes; ++j) {
+      std::uint32_t word;
+      std::memcpy(&word, words + 4 * (i + j), 4);
+      const float v = std::bit_cast<float>(Swap ? __builtin_bswap32(word) : word);
+      low[j] = (v > -kInfinity && v < low[j]) ? v : low[j];
+      high[j] = (v < kInfinity && v > high[j]) ? v : high[j];
+    }
+  }
+#endif
+}
+
+// The first zero of channel c among the pixels, as the sequential pass meets it.
+float FirstZero(const std::uint8_t* pixels, std::size_t count, bool intelOrder, int c) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const float value = std::bit_cast<float>(LoadWord(pixels + 12 * i + 4 * c, intelOrder));
+    if (value == 0.0f) return value;
+  }
+  return 0.0f;
+}
+
+}  // namespace
+
+void AccumulateFloatExtremes(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
+                             ChannelAccumulators& accumulators) {
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  float low[kExtremeLanes], high[kExtremeLanes];
+  std::fill(std::begin(low), std::end(low), kInfinity);
+  std::fill(std::begin(high), std::end(high), -kInfinity);
+  const std::size_t words = 3 * count;
+  if (intelOrder == (std::endian::native == std::endian::little)) {
+    FloatExtremeLanes<false>(pixels, words, low, high);
+  } else {
+    FloatExtremeLanes<true>(pixels, words, low, high);
+  }
+  for (std::size_t i = words - words % kExtremeLanes; i < words; ++i) {
+    const float v = std::bit_cast<float>(LoadWord(pixels + 4 * i, intelOrder));
+    const std::size_t j = i % kExtremeLanes;
+    low[j] = (v > -kInfinity && v < low[j]) ? v : low[j];
+    high[j] = (v < kInfinity && v > high[j]) ? v : high[j];
+  }
+  for (int c = 0; c < 3; ++c) {
+    float lowest = kInfinity, highest = -kInfinity;
+    for (std::size_t j = static_cast<std::size_t>(c); j < kExtremeLanes; j += 3) {
+      lowest = std::min(lowest, low[j]);
+      highest = std::max(highest, high[j]);
+    }
+    // In pixel order the first of equal extremes is kept; only zeros can be
+    // equal and still differ, in their sign.
+    ChannelAccumulator& channel = accumulators[c];
+    if (static_cast<double>(lowest) < channel.Minimum) {
+      channel.Minimum = lowest == 0.0f ? FirstZero(pixels, count, intelOrder, c) : lowest;
+    }
+    if (static_cast<double>(highest) > channel.Maximum) {
+      channel.Maximum = highest == 0.0f ? FirstZero(pixels, count, intelOrder, c) : highest;
+    }
+  }
+}
+
+}  // namespace lumivane

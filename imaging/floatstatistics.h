@@ -1,0 +1,28 @@
+// The float inputs' statistics: pixels of three 32-bit floats as stored in the
+// file, accumulated as ChannelAccumulator::Add (imaging/statistics) would.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/statistics.h"
+
+namespace lumivane {
+
+// Reverses the four bytes of each of `words` 32-bit values in place.
+void SwapBytes4(std::uint8_t* bytes, std::size_t words);
+
+// Accumulates `count` stored pixels (byte order given by intelOrder) exactly as
+// ChannelAccumulator::Add would, pixel by pixel.
+void AccumulateFloatPixels(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
+                           ChannelAccumulators& accumulators);
+
+// Its two halves, each in pixel order, to run side by side: the sums alone
+// (a skipped value adds +0, which leaves a sum that starts at +0 unchanged)
+// and the minima and maxima alone (the same comparisons in the same order).
+void AccumulateFloatSums(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
+                         ChannelAccumulators& accumulators);
+void AccumulateFloatExtremes(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
+                             ChannelAccumulators& accumulators);
+
+}  // namespace lumivane
