@@ -1,6 +1,5 @@
 #include "steps/rgbeblocks.h"
 
-#include <atomic>
 #include <limits>
 #include <string>
 
@@ -104,10 +103,7 @@ bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers
       Block rows;
       if (work.Decoded && decoder.TaskRows(piece, rows)) work.Decoded(rows);
     };
-    std::atomic<std::size_t> next{0};
-    workers.Run(workers.Threads(), [&](std::size_t, std::size_t) {
-      for (std::size_t task = next++; task < total; task = next++) runTask(task);
-    });
+    workers.RunTasks(total, runTask);
     return decoder.FinishNext();
   };
   bool decoded = decodeBeside(nullptr);
