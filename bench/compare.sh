@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Whole-job timings of lumivane-cli beside the peer tools and the I/O floor.
 #
-#   bench/compare.sh [--install-peers] [--build DIR] [WIDTH HEIGHT] [RUNS]
+#   bench/compare.sh [--install-peers] [--build DIR] [--photo NAME [--photo-only]] [WIDTH HEIGHT] [RUNS]
 #
 # Generates a synthetic Radiance file (WIDTH x HEIGHT, default 8192 x 4096, rows
 # in the per-component run-length form) with lumivane_bench --make-hdr, turns
@@ -14,6 +14,12 @@
 # medians, the ratio of lumivane-cli's median to each row's, and the peak
 # resident memory (/usr/bin/time -v).
 #
+# --photo NAME adds a block of rows on a real photograph, NAME.exr from
+# ../shared/photos (for example dawn): tiled to WIDTH x HEIGHT with oiiotool and
+# written as Radiance both by oiiotool and by ImageMagick, it is tone-mapped and
+# converted beside luminance-hdr-cli, ImageMagick and the I/O floor, with a row
+# for LUMIVANE_THREADS=1. --photo-only leaves out the synthetic scene.
+#
 # --install-peers offers to apt-get install the missing peers (luminance-hdr,
 # pfstools, pfstmo, openimageio-tools, imagemagick, time); never used in CI.
 # DIR is the CMake build folder (default: build-perf, else build).
@@ -22,12 +28,16 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 install_peers=0
 build=""
+photo=""
+photo_only=0
 positional=()
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --install-peers) install_peers=1 ;;
     --build) build="$2"; shift ;;
-    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --photo) photo="$2"; shift ;;
+    --photo-only) photo_only=1 ;;
+    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) positional+=("$1") ;;
   esac
   shift
@@ -87,10 +97,12 @@ fi
 work="$(mktemp -d "${TMPDIR:-/tmp}/lumivane-compare.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
+if [[ $photo_only == 0 ]]; then
 echo "Generating ${width} x ${height} inputs in $work ..." >&2
 "$generator" --make-hdr "$width" "$height" "$work/in.hdr"
 "$cli" convert -q "$work/in.hdr" "$work/in.tif"
 "$cli" convert -q "$work/in.hdr" "$work/in.pfm"
+fi
 
 pixels=$((width * height))
 rgb_bytes=$((pixels * 3 + 308))
@@ -165,6 +177,7 @@ check_threads() {
 }
 identical=()
 
+if [[ $photo_only == 0 ]]; then  # the synthetic scene
 for input in hdr pfm tif; do
   in="$work/in.$input"
   case $input in hdr) name="Radiance" ;; pfm) name="PFM" ;; tif) name="TIFF 96-bit" ;; esac
@@ -249,6 +262,8 @@ output_case() {
 output_case "Radiance -> PNG" tonemap png ""
 output_case "Radiance -> OpenEXR (float, ZIP)" convert exr "-d float --compression zip"
 
+fi  # the synthetic scene
+
 # --- The library formats on a real photograph -------------------------------
 # A photograph from ../shared/photos (else samples/city.exr) repeated by oiiotool
 # to WIDTH x HEIGHT, as OpenEXR (half, ZIP: what cameras and renderers write) and
@@ -257,7 +272,7 @@ output_case "Radiance -> OpenEXR (float, ZIP)" convert exr "-d float --compressi
 # and ImageMagick doing the same reading and writing (they clamp to 8 bits for
 # the 8-bit outputs, they do not tone-map). ImageMagick rows appear only for the
 # formats its build reads (Debian's has no OpenEXR coder).
-photo_rows() {
+library_photo_rows() {
   have oiiotool || return 0
   local photo="" candidate
   for candidate in "$root"/../shared/photos/*.exr "$root/samples/city.exr"; do
@@ -314,14 +329,71 @@ photo_rows() {
   measure "$task" "oiiotool" \
     "oiiotool '$work/photo-zip.tif' -d float --compression zip -o '$work/peer.exr'"
 }
-photo_rows
+library_photo_rows
 # --- end of the photograph rows ----------------------------------------------
 
+# ---- A real photograph (--photo NAME), tiled, beside the peers. ----
+# Rows of their own after the synthetic scene's; the ratios compare within
+# this run only, since the machine's speed drifts between runs.
+photo_rows() {
+  local source="$root/../shared/photos/$photo.exr"
+  [[ -f "$source" ]] || { echo "no photograph $source" >&2; exit 1; }
+  have oiiotool || { echo "--photo needs oiiotool" >&2; exit 1; }
+  echo "Tiling $photo to ${width} x ${height} in $work ..." >&2
+  local tile_w tile_h
+  read -r tile_w tile_h < <(oiiotool --info "$source" | sed -nE '1s/.*: *([0-9]+) x *([0-9]+).*/\1 \2/p')
+  local across=$(((width + tile_w - 1) / tile_w)) down=$(((height + tile_h - 1) / tile_h))
+  oiiotool $(printf "$source %.0s" $(seq "$across")) --mosaic "${across}x1" -o "$work/photo-row.exr"
+  oiiotool $(printf "$work/photo-row.exr %.0s" $(seq "$down")) --mosaic "1x${down}" \
+    --cut "${width}x${height}+0+0" --origin +0+0 --fullpixels -d float -o "$work/photo.exr"
+  oiiotool "$work/photo.exr" -o "$work/photo-oiio.hdr"
+  # This ImageMagick reads no OpenEXR: it rewrites oiiotool's Radiance file.
+  if have "$magick"; then
+    "$magick" -quiet "$work/photo-oiio.hdr" "$work/photo-im.hdr" 2>/dev/null || rm -f "$work/photo-im.hdr"
+  fi
+  rm -f "$work/photo-row.exr"
+  local in writer
+  for writer in oiio im; do
+    in="$work/photo-$writer.hdr"
+    [[ -f "$in" ]] || continue
+    local name="Photograph ($photo, Radiance by $([[ $writer == oiio ]] && echo oiiotool || echo ImageMagick))"
+    local task="$name -> 24-bit TIFF (k = 1/1.2)"
+    local command="'$cli' tonemap -q --contrast 1.2 '$in' '$work/out.tif'"
+    measure "$task" "lumivane-cli tonemap" "$command"
+    check_threads "tonemap $name" "$command" "$work/out.tif" $((pixels * 3))
+    measure "$task" "LUMIVANE_THREADS=1 lumivane-cli tonemap" "LUMIVANE_THREADS=1 $command"
+    if have luminance-hdr-cli; then
+      measure "$task" "luminance-hdr-cli --tmo reinhard02" \
+        "QT_QPA_PLATFORM=offscreen luminance-hdr-cli -l '$in' --tmo reinhard02 -o '$work/peer.tif'"
+    fi
+    floor "$task" "$in" "$rgb_bytes"
+    local to bytes
+    for to in tif pfm; do
+      [[ $to == tif ]] && bytes=$tiff96_bytes || bytes=$pfm_bytes
+      task="$name -> $([[ $to == tif ]] && echo "TIFF 96-bit" || echo PFM)"
+      command="'$cli' convert -q '$in' '$work/out.$to'"
+      measure "$task" "lumivane-cli convert" "$command"
+      check_threads "convert $name to $to" "$command" "$work/out.$to" $((pixels * 12))
+      measure "$task" "LUMIVANE_THREADS=1 lumivane-cli convert" "LUMIVANE_THREADS=1 $command"
+      if have "$magick"; then
+        measure "$task" "ImageMagick convert" \
+          "rm -f '$work/peer.$to'; '$magick' -quiet '$in' -define quantum:format=floating-point -depth 32 '$work/peer.$to' 2>/dev/null; [[ \$(stat -c %s '$work/peer.$to') -ge $bytes ]]"
+      fi
+      floor "$task" "$in" "$bytes"
+    done
+  done
+}
+[[ -n "$photo" ]] && photo_rows
+# ---- end of the photograph's rows ----
+
 model=$(lscpu | awk -F': *' '/Model name/ {print $2; exit}')
-sizes=$(stat -c '%n %s' "$work/in.hdr" "$work/in.tif" "$work/in.pfm" | awk '{sub(".*/", "", $1); printf "%s%s %.0f MB", sep, $1, $2 / 1048576; sep = ", "}')
+sizes=$(stat -c '%n %s' "$work"/in.hdr "$work"/in.tif "$work"/in.pfm "$work"/photo-*.hdr 2>/dev/null | awk '{sub(".*/", "", $1); printf "%s%s %.0f MB", sep, $1, $2 / 1048576; sep = ", "}' || true)
 echo
 echo "Machine: $(nproc) threads, $model. Command: \`bench/compare.sh $width $height $runs\`."
-echo "Inputs: ${width} x ${height} synthetic scene ($sizes). Median of $runs runs after one warm-up,"
+scenes="synthetic scene"
+[[ $photo_only == 1 ]] && scenes="photograph $photo, tiled"
+[[ -n "$photo" && $photo_only == 0 ]] && scenes+=" and photograph $photo, tiled"
+echo "Inputs: ${width} x ${height} $scenes ($sizes). Median of $runs runs after one warm-up,"
 echo "files in $(df -P "$work" | awk 'NR == 2 {print $1}') (page cache warm)."
 echo "\"LUMIVANE ÷ this\": lumivane-cli's median divided by this row's (below 1: LUMIVANE is faster)."
 echo

@@ -14,9 +14,9 @@ class RgbeData;
 // (M + 0.5) / 256 x 2^(E - 128), exact in 32-bit float; no special case for E = 0.
 float RgbeToFloat(std::uint8_t mantissa, std::uint8_t exponent);
 
-// A Radiance file's encoded bytes, read as the decoding reaches them through
-// a window of about a megabyte. A checksum of every byte read lets a second
-// pass over the file tell whether it read what the first one did.
+// A Radiance file's encoded bytes, read as the decoding reaches them. A
+// checksum of every byte decoded lets a second pass over the file tell
+// whether it read what the first one did.
 class RgbeStream {
  public:
   // `bytes` bytes of `file` from `offset`; a short read ends the data.
@@ -25,18 +25,22 @@ class RgbeStream {
   RgbeStream(const RgbeStream&) = delete;
   RgbeStream& operator=(const RgbeStream&) = delete;
 
-  // Of the bytes read so far. The same bytes decoded the same way are read in
-  // the same pieces, so they give the same checksum.
+  // Of the bytes read so far. The same bytes decoded the same way are read and
+  // decoded in the same pieces, so they give the same checksum.
   std::uint64_t BytesRead() const { return read_; }
   std::uint64_t Checksum() const { return checksum_; }
 
  private:
   friend class RgbeData;
+  friend class RgbeBlockDecoder;
   static constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
   // More than the longest piece that decoding needs at once (a literal).
   static constexpr std::size_t kLookAhead = 4096;
 
-  std::size_t Read(std::uint8_t* into, std::size_t count);
+  // `summed` false leaves the bytes to be summed by the caller, through
+  // AddToChecksum, in an order that depends on the bytes alone.
+  std::size_t Read(std::uint8_t* into, std::size_t count, bool summed = true);
+  void AddToChecksum(std::uint64_t sum);
 
   BinaryFile& file_;
   std::uint64_t offset_;
@@ -47,9 +51,16 @@ class RgbeStream {
 };
 
 // An image's rows decoded in order, a block of rows at a time, to exactly the
-// pixels a decoding of the whole image at once gives them, without the whole image in memory. Two
-// blocks take turns: the one decoded last is not touched while the next one is
-// decoded, so another thread may use it (and overwrite it) meanwhile.
+// pixels a decoding of the whole image at once gives them, without the whole
+// image in memory. Two blocks take turns: the one decoded last is not touched
+// while the next one is decoded, so another thread may use it (and overwrite
+// it) meanwhile.
+//
+// A block whose rows all lie whole in the data is split into pieces at row
+// starts found by a scan of the run counts, and the pieces may be decoded on
+// several threads; the scan of the block after it runs beside them. Any other
+// block (data cut short, a refused row head) is decoded in one piece, byte
+// by byte as the whole image would be.
 class RgbeBlockDecoder {
  public:
   struct Block {
@@ -74,22 +85,47 @@ class RgbeBlockDecoder {
   // chunked copies used otherwise; tests and benchmarks compare the two.
   void UsePlainSteps(bool plain);
 
-  // Decodes the next block. False on a refused row head: the job must abort.
-  bool DecodeNext();
+  // Decodes the next block on the calling thread, in up to `pieces` pieces.
+  // False on a refused row head: the job must abort.
+  bool DecodeNext(unsigned pieces = 1);
+
+  // The same in three steps, for callers that run the tasks on their threads:
+  // PrepareNext (one thread) returns the number of tasks; RunTask(0) to
+  // RunTask(n - 1) may then run at the same time, in any order; FinishNext
+  // (one thread, after all of them) returns what DecodeNext would.
+  std::size_t PrepareNext(unsigned pieces);
+  void RunTask(std::size_t task);
+  bool FinishNext();
+  // The rows that task `task` decoded, when it decoded any without a refusal.
+  bool TaskRows(std::size_t task, Block& rows) const;
+
   Block Last() const { return last_; }
   bool Finished() const { return rowsDone_ == height_; }
   const std::uint32_t (&RowCounts() const)[3] { return rowCounts_; }
 
  private:
+  struct Scan;
+  struct Piece;
   std::uint8_t* Plane(int slot, int component);
+  void ScanBlock(Scan& scan, std::uint32_t rows);
+  // Makes `size` bytes from `bytes` the start of the scan's data.
+  void Carry(const std::uint8_t* bytes, std::size_t size, Scan& to);
+  void Reserve(Scan& scan, std::size_t bytes);
+  void DecodePiece(Piece& piece);
 
   std::unique_ptr<RgbeData> data_;
+  RgbeStream* stream_ = nullptr;
   std::uint32_t width_, height_, rowsPerBlock_, marginRows_;
   std::size_t stride_;
   std::vector<std::uint8_t> slots_[2];
   int next_ = 0;
   std::uint32_t rowsDone_ = 0;
   std::uint32_t rowCounts_[3] = {0, 0, 0};
+  // The block being decoded and the one after it, found by a scan.
+  std::unique_ptr<Scan> scans_[2];
+  std::vector<Piece> pieces_;
+  bool scanAhead_ = false;
+  bool plain_ = false;
   // What the block decoded last leaves to the next: the bytes its runs
   // spilled past its last row, and each plane's last pixel.
   std::uint8_t spill_[4][128] = {};

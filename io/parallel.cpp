@@ -52,15 +52,30 @@ std::size_t PieceStart(std::size_t count, unsigned pieces, unsigned index) {
 
 }  // namespace
 
+void RowWorkers::TakeTasks() {
+  for (std::size_t task = nextTask_++; task < taskCount_; task = nextTask_++) (*tasks_)(task);
+}
+
 void RowWorkers::Serve(unsigned index) {
   std::uint64_t seen = 0;
+  std::uint64_t seenCall = 0;
   for (;;) {
     const Work* work;
     std::size_t count;
     {
       std::unique_lock lock(mutex_);
-      start_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+      const auto newTasks = [&] { return tasksOpen_ && taskCall_ != seenCall; };
+      start_.wait(lock, [&] { return stopping_ || generation_ != seen || newTasks(); });
       if (stopping_) return;
+      if (newTasks()) {
+        seenCall = taskCall_;
+        ++joined_;
+        lock.unlock();
+        TakeTasks();
+        lock.lock();
+        if (--joined_ == 0) finished_.notify_one();
+        continue;
+      }
       seen = generation_;
       work = work_;
       count = count_;
@@ -94,6 +109,27 @@ void RowWorkers::Run(std::size_t count, const Work& work) {
   std::unique_lock lock(mutex_);
   finished_.wait(lock, [&] { return pending_ == 0; });
   work_ = nullptr;
+}
+
+void RowWorkers::RunTasks(std::size_t count, const Task& task) {
+  if (threads_ == 1 || count <= 1) {
+    for (std::size_t i = 0; i < count; ++i) task(i);
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    tasks_ = &task;
+    taskCount_ = count;
+    nextTask_ = 0;
+    tasksOpen_ = true;
+    ++taskCall_;
+  }
+  start_.notify_all();
+  TakeTasks();
+  std::unique_lock lock(mutex_);
+  tasksOpen_ = false;
+  finished_.wait(lock, [&] { return joined_ == 0; });
+  tasks_ = nullptr;
 }
 
 std::uint32_t RowsPerWave(std::uint32_t width, std::size_t pixelsPerWave) {

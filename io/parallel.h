@@ -5,6 +5,7 @@
 // thread-safe.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +36,13 @@ class RowWorkers {
   // [0, count), one piece per thread, and returns when every piece is done.
   void Run(std::size_t count, const Work& work);
 
+  // Calls task(i) for every i in [0, count), in order of i as threads become
+  // free: the calling thread and those of the team that are free to join.
+  // Returns when every task is done, without waiting for a thread that never
+  // joined, so that a thread the system keeps waiting holds up nothing.
+  using Task = std::function<void(std::size_t)>;
+  void RunTasks(std::size_t count, const Task& task);
+
  private:
   void Serve(unsigned index);
 
@@ -43,7 +51,17 @@ class RowWorkers {
   std::mutex mutex_;
   std::condition_variable start_;
   std::condition_variable finished_;
+  void TakeTasks();
+
   const Work* work_ = nullptr;
+  // RunTasks: the tasks, the next one to take, whether threads may still
+  // join, and how many have joined and not finished.
+  const Task* tasks_ = nullptr;
+  std::size_t taskCount_ = 0;
+  std::atomic<std::size_t> nextTask_{0};
+  bool tasksOpen_ = false;
+  std::uint64_t taskCall_ = 0;
+  unsigned joined_ = 0;
   std::size_t count_ = 0;
   std::uint64_t generation_ = 0;
   unsigned pending_ = 0;

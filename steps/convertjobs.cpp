@@ -88,7 +88,7 @@ bool ConvertHdrImage(Session& session) {
     const std::uint32_t firstOut = bottomUp ? height - block.FirstRow - block.Rows : block.FirstRow;
     out = writing ? writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * firstOut) : nullptr;
   };
-  conversion.Parts = std::max(1u, workers.Threads() - 1);
+  conversion.Parts = workers.Threads();
   conversion.Use = [&](const RgbeBlockDecoder::Block& block, std::uint32_t begin,
                        std::uint32_t end) {
     if (!out) return;

@@ -1,6 +1,7 @@
 #include "steps/hdrjob.h"
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -66,11 +67,18 @@ bool ToneMapHdrImage(Session& session) {
   ChannelAccumulators channels;
   ChannelAccumulators extremes;
   RgbeBlockWork sums;
-  // The extremes, which no order changes, beside the decoding; the sums on
-  // the other thread, in one part: they are chains in row order.
+  // The extremes, which no order changes, beside the decoding of each piece;
+  // the sums in one part: they are chains in row order.
+  std::mutex extremesLock;
   sums.Decoded = [&](const RgbeBlockDecoder::Block& block) {
+    ChannelAccumulators piece;
     AccumulateRgbeExtremes(block.R, block.G, block.B, block.E, std::size_t{width} * block.Rows,
-                           extremes);
+                           piece);
+    const std::lock_guard lock(extremesLock);
+    for (int c = 0; c < 3; ++c) {
+      extremes[c].Minimum = std::min(extremes[c].Minimum, piece[c].Minimum);
+      extremes[c].Maximum = std::max(extremes[c].Maximum, piece[c].Maximum);
+    }
   };
   sums.Use = [&](const RgbeBlockDecoder::Block& block, std::uint32_t, std::uint32_t) {
     AccumulateRgbeSums(block.R, block.G, block.B, block.E, std::size_t{width} * block.Rows,
@@ -115,7 +123,7 @@ bool ToneMapHdrImage(Session& session) {
     if (preview)
       preview->TakeRgbeRows(block.FirstRow, block.Rows, block.R, block.G, block.B, block.E);
   };
-  mapping.Parts = std::max(1u, workers.Threads() - 1);
+  mapping.Parts = workers.Threads();
   mapping.Use = [&](const RgbeBlockDecoder::Block& block, std::uint32_t begin, std::uint32_t end) {
     if (!out) return;
     const std::size_t from = std::size_t{width} * begin;

@@ -71,36 +71,48 @@ bool AbortRadianceJob(Session& session, const std::string& cause) {
 
 bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers& workers,
                          BlockProgress positions, const RgbeBlockWork& work) {
+  using Block = RgbeBlockDecoder::Block;
   const bool rowIndexes = positions == BlockProgress::RowIndexAsDecoded;
-  const auto progress = [&](const RgbeBlockDecoder::Block& block) {
+  const auto progress = [&](const Block& block) {
     if (block.Rows == 0) return;
     const std::uint32_t first = rowIndexes ? block.FirstRow : block.FirstRow + 1;
     ReplayProgress(session, first, first + block.Rows - 1);
   };
   const unsigned parts = work.Parts == 0 ? 1 : work.Parts;
-  const auto decodeNext = [&] {
-    const bool done = decoder.DecodeNext();
-    if (done && work.Decoded) work.Decoded(decoder.Last());
-    return done;
+  // More pieces than threads, so that a thread done early takes another.
+  const unsigned pieces = workers.Threads() == 1 ? 1 : 2 * workers.Threads();
+  // The next block's decoding beside the parts of the block before it, each
+  // thread taking the next task when it is free: first the scan that the
+  // block after waits for, then the parts (a chain of sums may be long), then
+  // the pieces of rows.
+  const auto decodeBeside = [&](const Block* used) {
+    const std::size_t decoding = decoder.PrepareNext(pieces);
+    const std::size_t using_ = used ? parts : 0;
+    const std::size_t total = decoding + using_;
+    const auto runTask = [&](std::size_t task) {
+      if (decoding > 0 && task == 0) return decoder.RunTask(0);
+      if (decoding > 0) --task;
+      if (task < using_) {
+        const auto first = static_cast<std::uint32_t>(task * used->Rows / parts);
+        const auto last = static_cast<std::uint32_t>((task + 1) * used->Rows / parts);
+        if (first < last) work.Use(*used, first, last);
+        return;
+      }
+      const std::size_t piece = task - using_ + 1;
+      decoder.RunTask(piece);
+      Block rows;
+      if (work.Decoded && decoder.TaskRows(piece, rows)) work.Decoded(rows);
+    };
+    workers.RunTasks(total, runTask);
+    return decoder.FinishNext();
   };
-  bool decoded = decodeNext();
+  bool decoded = decodeBeside(nullptr);
   if (rowIndexes) progress(decoder.Last());
   while (decoded) {
-    const RgbeBlockDecoder::Block block = decoder.Last();
+    const Block block = decoder.Last();
     const bool more = !decoder.Finished();
     if (work.Before) work.Before(block);
-    // Part 0, the calling thread's, decodes the next block into the other slot.
-    workers.Run(1 + parts, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t part = begin; part < end; ++part) {
-        if (part == 0) {
-          if (more) decoded = decodeNext();
-          continue;
-        }
-        const auto first = static_cast<std::uint32_t>((part - 1) * block.Rows / parts);
-        const auto last = static_cast<std::uint32_t>(part * block.Rows / parts);
-        if (first < last) work.Use(block, first, last);
-      }
-    });
+    decoded = decodeBeside(&block);
     if (work.After) work.After(block);
     if (!rowIndexes) progress(block);
     if (!more) break;

@@ -1,6 +1,6 @@
 // The decoding passes of the jobs with Radiance input: each block of rows is
-// decoded on the calling thread while the other threads use the block decoded
-// before it, so decoding and the work on the pixels overlap.
+// decoded in pieces on every thread while the same threads use the block
+// decoded before it, so decoding and the work on the pixels overlap.
 #pragma once
 
 #include <cstddef>
@@ -40,7 +40,9 @@ constexpr std::size_t kRgbePixelsPerBlock = std::size_t{1} << 18;
 
 struct RgbeBlockWork {
   using Block = RgbeBlockDecoder::Block;
-  // On the decoding thread, as soon as a block is decoded; may be empty.
+  // On a decoding thread, for each piece of rows as soon as it is decoded;
+  // pieces of one block may be passed on several threads at once. May be
+  // empty.
   std::function<void(const Block&)> Decoded;
   // On the calling thread, before the parts start; may be empty.
   std::function<void(const Block&)> Before;

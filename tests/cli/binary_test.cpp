@@ -268,8 +268,8 @@ TEST(CliBinary, AReaderThatQuitsEarlyLeavesAWholeImage) {
 TEST(CliBinary, FailedJobsExitOneWithTheBoxesOnStandardError) {
   TempDir dir;
   // A run-length row head whose width is not the image's is refused.
-  Bytes refused = SmallHdr(3, 2);
-  const std::size_t dataStart = refused.size() - 3 * 2 * 4;
+  Bytes refused = SmallHdr(8, 2);
+  const std::size_t dataStart = refused.size() - 8 * 2 * 4;
   refused[dataStart + 0] = 2;
   refused[dataStart + 1] = 2;
   refused[dataStart + 2] = 0;

@@ -135,9 +135,9 @@ TEST(LoadRgbeImage, LogsProgressAndTimeOfTheDecodingPass) {
 }
 
 TEST(LoadRgbeImage, RefusedRowHeadAbortsAndDeletesTheOutput) {
-  // Head width 5 for an image 6 wide, and 44 (300 mod 256) with a zero high byte.
+  // Head width 5 for an image 10 wide, and 44 (300 mod 256) with a zero high byte.
   const std::pair<std::uint32_t, std::vector<std::uint8_t>> cases[] = {
-      {6, {2, 2, 0, 5, 134, 9, 134, 9, 134, 9, 134, 9}},
+      {10, {2, 2, 0, 5, 138, 9, 138, 9, 138, 9, 138, 9}},
       {300, {2, 2, 0, 44, 134, 9, 134, 9, 134, 9, 134, 9}}};
   for (const auto& [width, row] : cases) {
     std::vector<std::uint8_t> data =
@@ -344,35 +344,41 @@ TEST(RgbeBlockDecoder, GivesTheWholeImageDecodingForEveryBlockHeight) {
       if (!whole.Result) continue;
       const RgbePlanes expected = whole.Planes();
       for (const std::uint32_t rows : {1u, 2u, 7u, height}) {
-        BinaryFile file = BinaryFile::OpenForReading(whole.Session_.Context.InputFileName);
-        const std::uint64_t start = 22;  // the header of Load
-        const std::uint64_t bytes = data.size();
-        for (const bool streamed : {true, false}) {
-          RgbeStream stream(file, start, bytes);
-          std::vector<std::uint8_t> inMemory(data);
-          std::unique_ptr<RgbeBlockDecoder> decoder =
-              streamed ? std::make_unique<RgbeBlockDecoder>(stream, width, height, rows)
-                       : std::make_unique<RgbeBlockDecoder>(inMemory.data(), inMemory.size(), width,
-                                                            height, rows);
-          RgbePlanes got;
-          std::uint32_t nextRow = 0;
-          while (!decoder->Finished()) {
-            ASSERT_TRUE(decoder->DecodeNext());
-            const RgbeBlockDecoder::Block block = decoder->Last();
-            ASSERT_EQ(block.FirstRow, nextRow);
-            const std::size_t n = std::size_t{width} * block.Rows;
-            got.R.insert(got.R.end(), block.R, block.R + n);
-            got.G.insert(got.G.end(), block.G, block.G + n);
-            got.B.insert(got.B.end(), block.B, block.B + n);
-            got.E.insert(got.E.end(), block.E, block.E + n);
-            nextRow += block.Rows;
+        // Pieces decoded out of order, last first, as threads may finish them.
+        for (const unsigned pieces : {1u, 3u, 7u}) {
+          BinaryFile file = BinaryFile::OpenForReading(whole.Session_.Context.InputFileName);
+          const std::uint64_t start = 22;  // the header of Load
+          const std::uint64_t bytes = data.size();
+          for (const bool streamed : {true, false}) {
+            RgbeStream stream(file, start, bytes);
+            std::vector<std::uint8_t> inMemory(data);
+            std::unique_ptr<RgbeBlockDecoder> decoder =
+                streamed ? std::make_unique<RgbeBlockDecoder>(stream, width, height, rows)
+                         : std::make_unique<RgbeBlockDecoder>(inMemory.data(), inMemory.size(),
+                                                              width, height, rows);
+            RgbePlanes got;
+            std::uint32_t nextRow = 0;
+            while (!decoder->Finished()) {
+              const std::size_t tasks = decoder->PrepareNext(pieces);
+              for (std::size_t task = tasks; task-- > 0;) decoder->RunTask(task);
+              ASSERT_TRUE(decoder->FinishNext());
+              const RgbeBlockDecoder::Block block = decoder->Last();
+              ASSERT_EQ(block.FirstRow, nextRow);
+              const std::size_t n = std::size_t{width} * block.Rows;
+              got.R.insert(got.R.end(), block.R, block.R + n);
+              got.G.insert(got.G.end(), block.G, block.G + n);
+              got.B.insert(got.B.end(), block.B, block.B + n);
+              got.E.insert(got.E.end(), block.E, block.E + n);
+              nextRow += block.Rows;
+            }
+            ASSERT_EQ(got, expected)
+                << width << "x" << height << " rows " << rows << " pieces " << pieces << " variant "
+                << variant << (streamed ? " streamed" : " in memory");
+            const auto& counts = decoder->RowCounts();
+            EXPECT_EQ(Slice(whole.Window.Log, whole.Window.Log.size() - 4, 3),
+                      RowCountLines(counts[0], counts[1], counts[2]));
+            ++checked;
           }
-          ASSERT_EQ(got, expected) << width << "x" << height << " rows " << rows << " variant "
-                                   << variant << (streamed ? " streamed" : " in memory");
-          const auto& counts = decoder->RowCounts();
-          EXPECT_EQ(Slice(whole.Window.Log, whole.Window.Log.size() - 4, 3),
-                    RowCountLines(counts[0], counts[1], counts[2]));
-          ++checked;
         }
       }
     }
@@ -480,9 +486,10 @@ TEST(RgbeBlockDecoder, ChunkedStepsDecodeAsThePlainSteps) {
 
 // A refused row head stops the block decoder at that row, as it stops the job.
 TEST(RgbeBlockDecoder, StopsAtARefusedRowHead) {
-  std::vector<std::uint8_t> data = {10, 20, 30, 140, 10, 20, 30, 140};  // one flat row
-  data.insert(data.end(), {2, 2, 0, 5});                                // width 5 in a 2-wide image
-  RgbeBlockDecoder decoder(data.data(), data.size(), 2, 3, 8);
+  std::vector<std::uint8_t> data;  // one flat row
+  for (int x = 0; x < 8; ++x) data.insert(data.end(), {10, 20, 30, 140});
+  data.insert(data.end(), {2, 2, 0, 5});  // width 5 in an 8-wide image
+  RgbeBlockDecoder decoder(data.data(), data.size(), 8, 3, 8);
   EXPECT_FALSE(decoder.DecodeNext());
   EXPECT_EQ(decoder.Last().Rows, 1u);
   EXPECT_EQ(decoder.RowCounts()[0], 1u);

@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -150,6 +151,96 @@ TEST(FastJobs, HdrToneMappingIsTheSameForAnyThreadCountAndEqualsTheReference) {
       }
     }
   }
+}
+
+// The bundled photograph, 512 x 256, tiled 2 x 3: noisy rows of mostly
+// literal bytes, over several blocks of rows.
+testing::RgbePixels TiledPhotograph() {
+  const std::vector<std::uint8_t> file =
+      testing::ReadBytes(std::string(LUMIVANE_SOURCE_DIR) + "/samples/dawn.hdr");
+  const std::string text(file.begin(), file.begin() + 64);
+  const std::size_t start = text.find("+X 512\n") + 7;
+  RgbeBlockDecoder decoder(file.data() + start, file.size() - start, 512, 256, 256);
+  EXPECT_TRUE(decoder.DecodeNext());
+  const RgbeBlockDecoder::Block block = decoder.Last();
+  testing::RgbePixels tiled{1024, 768, {}};
+  for (std::uint32_t y = 0; y < tiled.Height; ++y) {
+    for (std::uint32_t x = 0; x < tiled.Width; ++x) {
+      const std::size_t i = std::size_t{y % 256} * 512 + x % 512;
+      tiled.Pixels.push_back({block.R[i], block.G[i], block.B[i], block.E[i]});
+    }
+  }
+  return tiled;
+}
+
+TEST(FastJobs, RadianceJobsOnAPhotographAreTheSameForAnyThreadCount) {
+  const testing::RgbePixels image = TiledPhotograph();
+  const auto rows = [&](int mix) {
+    std::vector<std::uint8_t> data;
+    for (std::uint32_t y = 0; y < image.Height; ++y) {
+      const testing::RgbePixel* row = &image.Pixels[std::size_t{y} * image.Width];
+      const int form = mix == 1 ? 0 : mix == 2 ? 2 : static_cast<int>(y % 7 % 3);
+      const std::vector<std::uint8_t> encoded =
+          form == 0 ? testing::EncodeFlatRow(row, image.Width)
+          : form == 1
+              ? testing::EncodeOldRunRow(row, image.Width, y > 0 ? row[-1] : testing::RgbePixel{})
+              : testing::EncodeComponentRunRow(row, image.Width);
+      data.insert(data.end(), encoded.begin(), encoded.end());
+    }
+    return data;
+  };
+  const std::string header = testing::StandardHdrHeader(image.Width, image.Height);
+  std::vector<std::vector<std::uint8_t>> files;
+  for (int mix = 0; mix < 3; ++mix) files.push_back(testing::HdrFile(header, rows(mix)));
+  // Cut short two thirds in, and refused at two rows: the first one counts.
+  std::vector<std::uint8_t> cut = files[0];
+  cut.resize(header.size() + (cut.size() - header.size()) * 2 / 3);
+  files.push_back(cut);
+  std::vector<std::uint8_t> refused = rows(2);
+  for (const std::uint32_t y : {700u, 300u}) {
+    std::size_t at = 0;
+    for (std::uint32_t n = 0; n < y; ++n) {
+      const testing::RgbePixel* row = &image.Pixels[std::size_t{n} * image.Width];
+      at += testing::EncodeComponentRunRow(row, image.Width).size();
+    }
+    refused[at + 2] = 0;
+    refused[at + 3] = 7;
+  }
+  files.push_back(testing::HdrFile(header, refused));
+  // Older-style run rows whose head repeats the last pixel of the row above.
+  files.push_back(testing::HdrFile(testing::PatternImage(image.Width, image.Height, 5),
+                                   testing::RgbeRowForm::OldRuns));
+
+  testing::TempDir folder;
+  const std::string input = folder.File("in.hdr"), output = folder.File("out");
+  const Settings settings{0.8f, 1.0f / 1.2f, false};
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    testing::WriteBytes(input, files[f]);
+    for (const int command : {kOpenHdrCommand, kHdrToPfmCommand}) {
+      SCOPED_TRACE("file " + std::to_string(f) + " command " + std::to_string(command));
+      // A failed job leaves an older output as it was.
+      std::remove(output.c_str());
+      const JobRun one = RunCommand(command, input, output, settings, "1");
+      EXPECT_EQ(one.Output.empty(), f == 4);
+      for (const char* threads : kThreadCounts) {
+        const JobRun many = RunCommand(command, input, output, settings, threads);
+        EXPECT_EQ(many.Events, one.Events) << threads << " threads";
+        ASSERT_EQ(many.Output.size(), one.Output.size()) << threads << " threads";
+        const std::size_t skip = command == kOpenHdrCommand && !one.Output.empty() ? 308 : 0;
+        EXPECT_TRUE(
+            std::equal(one.Output.begin() + skip, one.Output.end(), many.Output.begin() + skip))
+            << threads << " threads";
+      }
+    }
+  }
+  // The three stored forms hold the same pixels.
+  std::vector<std::uint8_t> outputs[3];
+  for (int mix = 0; mix < 3; ++mix) {
+    testing::WriteBytes(input, files[mix]);
+    outputs[mix] = RunCommand(kHdrToPfmCommand, input, output, settings, "2").Output;
+  }
+  EXPECT_EQ(outputs[0], outputs[1]);
+  EXPECT_EQ(outputs[0], outputs[2]);
 }
 
 // A gradient with the awkward values a float file can hold.

@@ -184,9 +184,9 @@ TEST(ToneMapHdrImage, RefusedRowHeadLeavesNoOutput) {
   TempDir dir;
   const std::string in = dir.File("in.hdr"), out = dir.File("out.tif");
   std::vector<std::uint8_t> data =
-      testing::EncodeFlatRow(testing::PatternImage(6, 1).Pixels.data(), 6);
-  data.insert(data.end(), {2, 2, 0, 5, 134, 1, 134, 1, 134, 1, 134, 1});
-  testing::WriteBytes(in, testing::HdrFile(testing::StandardHdrHeader(6, 2), data));
+      testing::EncodeFlatRow(testing::PatternImage(10, 1).Pixels.data(), 10);
+  data.insert(data.end(), {2, 2, 0, 5, 138, 1, 138, 1, 138, 1, 138, 1});
+  testing::WriteBytes(in, testing::HdrFile(testing::StandardHdrHeader(10, 2), data));
   OpenHdrRun run(in, out);
   EXPECT_EQ(run.Window.Boxes,
             (std::vector<RecordedBox>{

@@ -1,0 +1,35 @@
+// Where the rows of Radiance pixel data begin, found without decoding them:
+// the run and literal counts alone say how many bytes each row takes, so the
+// rows can then be decoded on several threads at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lumivane {
+
+// Radiance writers store rows of 8 to 32767 pixels in the per-component run
+// form and every other width flat. A head 2, 2, 0, n whose n is not the width
+// is refused at those widths; at the others it is a flat row's first pixel.
+inline bool UsesComponentRunRows(std::uint32_t width) {
+  return width >= 8 && width <= 32767;
+}
+
+enum class RgbeRowKind : std::uint8_t { Flat = 0, OldRuns = 1, ComponentRuns = 2 };
+
+struct RgbeRowScan {
+  enum Result : std::uint8_t {
+    Whole,     // the row lies within the bytes: Kind and Bytes are set
+    CutShort,  // the bytes end inside the row (or its head)
+    Refused,   // a run row head that no row of this width may have
+  } Outcome;
+  RgbeRowKind Kind;
+  std::size_t Bytes;
+};
+
+// The row that starts at `bytes`, of `size` bytes at hand, for an image
+// `width` pixels wide: the same kind and the same bytes taken as the decoder
+// gives it, as long as they are all at hand.
+RgbeRowScan ScanRgbeRow(const std::uint8_t* bytes, std::size_t size, std::uint32_t width);
+
+}  // namespace lumivane
