@@ -41,7 +41,8 @@ class MemoryBytes : public ByteSource {
  public:
   explicit MemoryBytes(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
   std::size_t ReadAt(void* destination, std::size_t count, std::uint64_t offset) override {
-    if (offset >= bytes_.size()) return 0;
+    // memcpy may not be handed the null data of an empty destination, even for no bytes.
+    if (count == 0 || offset >= bytes_.size()) return 0;
     const std::size_t n = std::min<std::uint64_t>(count, bytes_.size() - offset);
     std::memcpy(destination, bytes_.data() + offset, n);
     return n;

@@ -77,6 +77,10 @@ TEST(ParseTiffHeader, RefusalsNameTheirBoxAndKeepTheLinesReadBefore) {
   ASSERT_EQ(cut.LogLines.size(), 3u);
   EXPECT_EQ(cut.LogLines[2], "Number of tags: 11");
   EXPECT_EQ(Parse(Bytes{'M', 'M', 0, 42}).Failure, "t.tif ends inside its TIFF header.");
+  // An IFD of no entries asks the byte source for no bytes, into no buffer.
+  const TiffHeader empty = Parse(Bytes{'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 0, 0});
+  EXPECT_EQ(empty.Failure, "t.tif has a width or height of 0, or more than 4 GiB of pixels.");
+  EXPECT_EQ(empty.LogLines.back(), "Number of tags: 0");
 }
 
 TEST(ParseTiffHeader, AFileWithoutSizeTagsIsCheckedAgainstTheInheritedSize) {
