@@ -87,7 +87,7 @@ class RadianceSource final : public ImageRowSource {
   std::uint32_t used_ = 0;
 };
 
-class StoredFloatSource final : public ImageRowSource {
+class StoredFloatSource final : public PositionedRowSource {
  public:
   StoredFloatSource(BinaryFile& file, const ClassicLayout& layout)
       : file_(file), layout_(layout), description_(Describe(layout)) {}
@@ -96,14 +96,14 @@ class StoredFloatSource final : public ImageRowSource {
 
   bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) override {
     const std::size_t rowBytes = std::size_t{layout_.Width} * 12;
-    if (rowCount > layout_.Height - next_) {
+    if (rowCount > layout_.Height - nextRow_) {
       error = "more rows asked for than the image has";
       return false;
     }
     // Stored rows [first, first + rowCount): the same rows, backwards, when
     // the bottom row is stored first.
     const std::uint64_t first =
-        layout_.BottomUp ? layout_.Height - next_ - rowCount : std::uint64_t{next_};
+        layout_.BottomUp ? layout_.Height - nextRow_ - rowCount : std::uint64_t{nextRow_};
     bytes_.resize(rowBytes * rowCount);
     if (file_.ReadAt(bytes_.data(), bytes_.size(), layout_.DataStart + first * rowBytes) !=
         bytes_.size()) {
@@ -115,12 +115,7 @@ class StoredFloatSource final : public ImageRowSource {
       Load(bytes_.data() + rowBytes * stored, std::size_t{layout_.Width} * 3,
            destination + std::size_t{layout_.Width} * 3 * y);
     }
-    next_ += rowCount;
-    return true;
-  }
-
-  bool Rewind(std::string&) override {
-    next_ = 0;
+    nextRow_ += rowCount;
     return true;
   }
 
@@ -143,7 +138,6 @@ class StoredFloatSource final : public ImageRowSource {
   BinaryFile& file_;
   ClassicLayout layout_;
   ImageDescription description_;
-  std::uint32_t next_ = 0;
   std::vector<std::uint8_t> bytes_;
 };
 

@@ -250,7 +250,7 @@ std::string RefuseHeaders(ByteSource& bytes) {
   return {};
 }
 
-class ExrRows : public ImageRowSource {
+class ExrRows : public PositionedRowSource {
  public:
   ExrRows(std::unique_ptr<ByteSource> bytes, unsigned threads)
       : bytes_(std::move(bytes)),
@@ -322,11 +322,6 @@ class ExrRows : public ImageRowSource {
     return true;
   }
 
-  bool Rewind(std::string&) override {
-    nextRow_ = 0;
-    return true;
-  }
-
  private:
   void Describe(const Imf::Header& header, std::uint32_t width, std::uint32_t height) {
     description_.FormatName = "EXR";
@@ -361,7 +356,6 @@ class ExrRows : public ImageRowSource {
   Imath::Box2i window_;
   bool grey_ = false;
   ImageDescription description_;
-  std::uint32_t nextRow_ = 0;
 };
 
 }  // namespace

@@ -35,6 +35,19 @@ class ImageRowSource {
   virtual bool Rewind(std::string& error) = 0;
 };
 
+// A source that finds any row by its position in the file, so that a new pass
+// only starts from the top again.
+class PositionedRowSource : public ImageRowSource {
+ public:
+  bool Rewind(std::string&) override {
+    nextRow_ = 0;
+    return true;
+  }
+
+ protected:
+  std::uint32_t nextRow_ = 0;
+};
+
 // A sink of rows, top row first, each row Width pixels. The float sink takes
 // three floats per pixel, the byte sink three bytes per pixel (8-bit RGB, the
 // tone-mapped output). Finish() writes what is still buffered; the caller
@@ -49,7 +62,8 @@ class FloatRowSink {
 class ByteRowSink {
  public:
   virtual ~ByteRowSink() = default;
-  virtual bool WriteRows(const std::uint8_t* source, std::uint32_t rowCount, std::string& error) = 0;
+  virtual bool WriteRows(const std::uint8_t* source, std::uint32_t rowCount,
+                         std::string& error) = 0;
   virtual bool Finish(std::string& error) = 0;
 };
 

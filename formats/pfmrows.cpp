@@ -105,7 +105,7 @@ std::optional<PfmHeader> ParseHeader(std::string_view text, std::string& error) 
   return header;
 }
 
-class PfmRows : public ImageRowSource {
+class PfmRows : public PositionedRowSource {
  public:
   PfmRows(std::unique_ptr<ByteSource> bytes, const PfmHeader& header)
       : bytes_(std::move(bytes)), header_(header), channels_(header.Grey ? 1 : 3) {
@@ -157,18 +157,12 @@ class PfmRows : public ImageRowSource {
     return true;
   }
 
-  bool Rewind(std::string&) override {
-    nextRow_ = 0;
-    return true;
-  }
-
  private:
   std::unique_ptr<ByteSource> bytes_;
   PfmHeader header_;
   unsigned channels_;
   ImageDescription description_;
   std::vector<std::uint8_t> block_;
-  std::uint32_t nextRow_ = 0;
 };
 
 }  // namespace

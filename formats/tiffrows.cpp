@@ -183,7 +183,7 @@ struct Band {
 
 enum class SampleKind { Float32, Half, Unsigned16, Unsigned8 };
 
-class TiffRows : public ImageRowSource {
+class TiffRows : public PositionedRowSource {
  public:
   TiffRows(std::unique_ptr<ByteSource> bytes, std::unique_ptr<Decoder> first, const Layout& layout,
            unsigned threads)
@@ -235,11 +235,6 @@ class TiffRows : public ImageRowSource {
       }
     });
     nextRow_ = end;
-    return true;
-  }
-
-  bool Rewind(std::string&) override {
-    nextRow_ = 0;
     return true;
   }
 
@@ -436,7 +431,6 @@ class TiffRows : public ImageRowSource {
   std::mutex poolMutex_;
   std::vector<std::unique_ptr<Decoder>> idle_;
   std::deque<Band> bands_;
-  std::uint32_t nextRow_ = 0;
 };
 
 }  // namespace
