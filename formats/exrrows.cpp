@@ -287,6 +287,10 @@ class ExrRows : public PositionedRowSource {
 
   bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) override {
     const std::uint32_t width = description_.Width;
+    if (!failure_.empty()) {
+      error = failure_;
+      return false;
+    }
     if (rowCount == 0) return true;
     if (rowCount > description_.Height - nextRow_) {
       error = "it holds fewer rows than asked for";
@@ -311,6 +315,7 @@ class ExrRows : public PositionedRowSource {
       part_->readPixels(first, last);
     } catch (const std::exception& failure) {
       error = std::string("OpenEXR could not decode its pixels (") + failure.what() + ")";
+      failure_ = error;
       return false;
     }
     if (grey_) {
@@ -356,6 +361,10 @@ class ExrRows : public PositionedRowSource {
   Imath::Box2i window_;
   bool grey_ = false;
   ImageDescription description_;
+  // After an exception the part keeps half-read tiles cached, and a later
+  // read of the same rows may pass over them: a file that failed once fails
+  // for good, so that both passes of a job see the same file.
+  std::string failure_;
 };
 
 }  // namespace
