@@ -20,6 +20,20 @@ float RgbeToFloat(std::uint8_t mantissa, std::uint8_t exponent) {
   return std::ldexp(static_cast<float>(2 * mantissa + 1), exponent - 137);
 }
 
+const std::vector<float>& RgbeFloatTable() {
+  static const std::vector<float> table = [] {
+    std::vector<float> values(std::size_t{1} << 16);
+    for (unsigned e = 0; e < 256; ++e) {
+      for (unsigned m = 0; m < 256; ++m) {
+        const auto mm = static_cast<std::uint8_t>(m), ee = static_cast<std::uint8_t>(e);
+        values[RgbeKey(mm, ee)] = RgbeToFloat(mm, ee);
+      }
+    }
+    return values;
+  }();
+  return table;
+}
+
 // The encoded bytes and a read position that never passes their end: a byte
 // beyond it is absent and writes nothing. Bytes still in the file are read in
 // when a look ahead needs them, so the end is the end of the data.

@@ -14,6 +14,14 @@ class RgbeData;
 // (M + 0.5) / 256 x 2^(E - 128), exact in 32-bit float; no special case for E = 0.
 float RgbeToFloat(std::uint8_t mantissa, std::uint8_t exponent);
 
+// Index of the (mantissa, exponent) pair in 64K tables such as the one below.
+inline std::size_t RgbeKey(std::uint8_t mantissa, std::uint8_t exponent) {
+  return static_cast<std::size_t>(exponent) << 8 | mantissa;
+}
+
+// RgbeToFloat of every pair, built once: a load instead of an ldexp per value.
+const std::vector<float>& RgbeFloatTable();
+
 // A Radiance file's encoded bytes, read as the decoding reaches them. A
 // checksum of every byte decoded lets a second pass over the file tell
 // whether it read what the first one did.

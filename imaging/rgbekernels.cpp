@@ -26,20 +26,6 @@ void StoreLittleEndian(std::uint8_t* bytes, std::uint32_t word) {
 
 }  // namespace
 
-const std::vector<float>& RgbeFloatTable() {
-  static const std::vector<float> table = [] {
-    std::vector<float> values(kPairs);
-    for (unsigned e = 0; e < 256; ++e) {
-      for (unsigned m = 0; m < 256; ++m) {
-        values[RgbeKey(static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(e))] =
-            RgbeToFloat(static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(e));
-      }
-    }
-    return values;
-  }();
-  return table;
-}
-
 RgbeToneTables BuildRgbeToneTables(const ImageStatistics& statistics, float brightness,
                                    float postGamma, RowWorkers& workers) {
   RgbeToneTables tables;

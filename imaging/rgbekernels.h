@@ -9,18 +9,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "formats/rgbe.h"
 #include "imaging/statistics.h"
 #include "io/parallel.h"
 
 namespace lumivane {
-
-// Index of the (mantissa, exponent) pair in the 64K tables below.
-inline std::size_t RgbeKey(std::uint8_t mantissa, std::uint8_t exponent) {
-  return static_cast<std::size_t>(exponent) << 8 | mantissa;
-}
-
-// RgbeToFloat of every pair, built once.
-const std::vector<float>& RgbeFloatTable();
 
 // The output byte of every pair, per channel R, G, B, from the reference
 // operator with 32-bit intermediates.
