@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -64,59 +65,43 @@ void AccumulateRgbeSums(const std::uint8_t* r, const std::uint8_t* g, const std:
 
 namespace {
 
-// The (mantissa, exponent) pairs ranked by their values, so that the extremes
-// of the values are those of the ranks: equal values (all zeros, for one)
-// share a rank. One spare entry lets a 32-bit gather read the last rank.
-struct RgbeRanks {
-  std::vector<std::uint16_t> RankOfKey;
-  std::vector<float> ValueOfRank;
-};
+// A key that orders the pairs as their values: (2M + 1) x 2^E as the bits of
+// the float 2M + 1 with E added to the exponent field. The sum never passes
+// 32 bits (exponent field at most 127 + 8 + 255), and 2M + 1 is odd, so the
+// key is one-to-one. No table and no gather: a few lane operations a pixel.
+std::uint32_t RgbeOrderKey(std::uint8_t mantissa, std::uint8_t exponent) {
+  return std::bit_cast<std::uint32_t>(static_cast<float>(2 * mantissa + 1)) +
+         (std::uint32_t{exponent} << 23);
+}
 
-const RgbeRanks& RgbeRankTables() {
-  static const RgbeRanks ranks = [] {
-    const std::vector<float>& values = RgbeFloatTable();
-    std::vector<std::uint32_t> keys(kPairs);
-    for (std::uint32_t key = 0; key < kPairs; ++key) keys[key] = key;
-    std::sort(keys.begin(), keys.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return values[a] < values[b]; });
-    RgbeRanks built;
-    built.RankOfKey.assign(kPairs + 1, 0);
-    for (const std::uint32_t key : keys) {
-      if (built.ValueOfRank.empty() || built.ValueOfRank.back() < values[key]) {
-        built.ValueOfRank.push_back(values[key]);
-      }
-      built.RankOfKey[key] = static_cast<std::uint16_t>(built.ValueOfRank.size() - 1);
-    }
-    return built;
-  }();
-  return ranks;
+// The value of a key: RgbeToFloat's, exactly.
+double RgbeKeyValue(std::uint32_t key) {
+  const auto field = static_cast<int>(key >> 23);
+  return std::ldexp(static_cast<double>((key & 0x7FFFFFu) | 0x800000u), field - 127 - 23 - 137);
 }
 
 #if defined(__SSE2__)
-// The lowest and highest rank per channel, eight pixels per step.
-[[gnu::target("avx2")]] void RgbeExtremeRanks(const std::uint8_t* const planes[3],
-                                              const std::uint8_t* e, std::size_t count,
-                                              unsigned low[3], unsigned high[3]) {
-  const std::uint16_t* const rankOfKey = RgbeRankTables().RankOfKey.data();
-  const int* const ranks = reinterpret_cast<const int*>(rankOfKey);
-  const __m256i rankMask = _mm256_set1_epi32(0xFFFF);
+[[gnu::target("avx2")]] void RgbeExtremeKeys(const std::uint8_t* const planes[3],
+                                             const std::uint8_t* e, std::size_t count,
+                                             std::uint32_t low[3], std::uint32_t high[3]) {
+  const __m256i one = _mm256_set1_epi32(1);
   __m256i lows[3], highs[3];
   for (int c = 0; c < 3; ++c) {
-    lows[c] = rankMask;
+    lows[c] = _mm256_set1_epi32(-1);
     highs[c] = _mm256_setzero_si256();
   }
   std::size_t i = 0;
   for (; i + 8 <= count; i += 8) {
     const __m256i exponent = _mm256_slli_epi32(
-        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(e + i))), 8);
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(e + i))), 23);
     for (int c = 0; c < 3; ++c) {
-      const __m256i key = _mm256_or_si256(
-          exponent,
-          _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(planes[c] + i))));
-      // Two-byte ranks: each gathered word holds the rank in its low half.
-      const __m256i rank = _mm256_and_si256(_mm256_i32gather_epi32(ranks, key, 2), rankMask);
-      lows[c] = _mm256_min_epu32(lows[c], rank);
-      highs[c] = _mm256_max_epu32(highs[c], rank);
+      const __m256i mantissa =
+          _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(planes[c] + i)));
+      const __m256 odd =
+          _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_slli_epi32(mantissa, 1), one));
+      const __m256i key = _mm256_add_epi32(_mm256_castps_si256(odd), exponent);
+      lows[c] = _mm256_min_epu32(lows[c], key);
+      highs[c] = _mm256_max_epu32(highs[c], key);
     }
   }
   for (int c = 0; c < 3; ++c) {
@@ -126,54 +111,49 @@ const RgbeRanks& RgbeRankTables() {
     low[c] = *std::min_element(lane[0], lane[0] + 8);
     high[c] = *std::max_element(lane[1], lane[1] + 8);
     for (std::size_t j = i; j < count; ++j) {
-      const unsigned rank = rankOfKey[static_cast<std::size_t>(e[j]) << 8 | planes[c][j]];
-      low[c] = std::min(low[c], rank);
-      high[c] = std::max(high[c], rank);
+      const std::uint32_t key = RgbeOrderKey(planes[c][j], e[j]);
+      low[c] = std::min(low[c], key);
+      high[c] = std::max(high[c], key);
     }
   }
 }
 #endif
+
+void RgbeExtremeKeysPlain(const std::uint8_t* const planes[3], const std::uint8_t* e,
+                          std::size_t count, std::uint32_t low[3], std::uint32_t high[3]) {
+  for (int c = 0; c < 3; ++c) {
+    std::uint32_t lowest = ~0u, highest = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint32_t key = RgbeOrderKey(planes[c][i], e[i]);
+      lowest = std::min(lowest, key);
+      highest = std::max(highest, key);
+    }
+    low[c] = lowest;
+    high[c] = highest;
+  }
+}
 
 }  // namespace
 
 void AccumulateRgbeExtremes(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
                             const std::uint8_t* e, std::size_t count,
                             ChannelAccumulators& accumulators) {
+  if (count == 0) return;
+  const std::uint8_t* const planes[3] = {r, g, b};
+  std::uint32_t low[3], high[3];
 #if defined(__SSE2__)
   if (__builtin_cpu_supports("avx2")) {
-    if (count == 0) return;
-    const std::uint8_t* const planes[3] = {r, g, b};
-    unsigned low[3], high[3];
-    RgbeExtremeRanks(planes, e, count, low, high);
-    const std::vector<float>& valueOfRank = RgbeRankTables().ValueOfRank;
-    for (int c = 0; c < 3; ++c) {
-      const double lowest = valueOfRank[low[c]], highest = valueOfRank[high[c]];
-      if (lowest < accumulators[c].Minimum) accumulators[c].Minimum = lowest;
-      if (highest > accumulators[c].Maximum) accumulators[c].Maximum = highest;
-    }
-    return;
+    RgbeExtremeKeys(planes, e, count, low, high);
+  } else {
+    RgbeExtremeKeysPlain(planes, e, count, low, high);
   }
+#else
+  RgbeExtremeKeysPlain(planes, e, count, low, high);
 #endif
-  // Which (mantissa, exponent) pairs occur, then the extremes over those: a
-  // store per value instead of a chain of comparisons.
-  std::array<std::array<std::uint8_t, kPairs>, 3> seen{};
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t high = static_cast<std::size_t>(e[i]) << 8;
-    seen[0][high | r[i]] = 1;
-    seen[1][high | g[i]] = 1;
-    seen[2][high | b[i]] = 1;
-  }
-  const float* values = RgbeFloatTable().data();
   for (int c = 0; c < 3; ++c) {
-    double low = accumulators[c].Minimum, high = accumulators[c].Maximum;
-    for (std::size_t key = 0; key < kPairs; ++key) {
-      if (!seen[c][key]) continue;
-      const double v = values[key];
-      if (v > high) high = v;
-      if (v < low) low = v;
-    }
-    accumulators[c].Minimum = low;
-    accumulators[c].Maximum = high;
+    const double lowest = RgbeKeyValue(low[c]), highest = RgbeKeyValue(high[c]);
+    if (lowest < accumulators[c].Minimum) accumulators[c].Minimum = lowest;
+    if (highest > accumulators[c].Maximum) accumulators[c].Maximum = highest;
   }
 }
 

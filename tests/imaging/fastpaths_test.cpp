@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cmath>
@@ -155,6 +156,48 @@ TEST(RgbeFastPaths, ExtremesOfLongStretchesEqualTheReference) {
         ExpectSameAccumulators(expected, actual);
       }
     }
+  }
+}
+
+// Every pair alone gives its own value as both extremes, and any two pairs
+// side by side order as their values, in the lanes and in the tail.
+TEST(RgbeFastPaths, ExtremesOfEveryPairAndOfRandomTwosEqualTheReference) {
+  const auto extremesOf = [](const std::vector<std::array<std::uint8_t, 2>>& pairs) {
+    RgbePlanes planes;
+    for (const auto& [m, e] : pairs) {
+      planes.R.push_back(m);
+      planes.G.push_back(static_cast<std::uint8_t>(255 - m));
+      planes.B.push_back(m);
+      planes.E.push_back(e);
+    }
+    ChannelAccumulators actual;
+    AccumulateRgbeExtremes(planes.R.data(), planes.G.data(), planes.B.data(), planes.E.data(),
+                           pairs.size(), actual);
+    ChannelAccumulators expected = ReferenceRgbeAccumulators(planes);
+    for (int c = 0; c < 3; ++c) actual[c].Sum = expected[c].Sum;
+    return std::pair(expected, actual);
+  };
+  for (unsigned e = 0; e < 256; ++e) {
+    for (unsigned m = 0; m < 256; ++m) {
+      const std::array<std::uint8_t, 2> pair{static_cast<std::uint8_t>(m),
+                                             static_cast<std::uint8_t>(e)};
+      const auto [expected, actual] = extremesOf(std::vector(9, pair));
+      ExpectSameAccumulators(expected, actual);
+      if (HasFailure()) return;
+    }
+  }
+  std::mt19937 random(62);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (int trial = 0; trial < 20000; ++trial) {
+    std::vector<std::array<std::uint8_t, 2>> pairs;
+    for (int i = 0; i < 2; ++i) {
+      pairs.push_back({static_cast<std::uint8_t>(byte(random)),
+                       static_cast<std::uint8_t>(byte(random))});
+    }
+    for (int i = 0; i < 7; ++i) pairs.push_back(pairs[i % 2]);
+    const auto [expected, actual] = extremesOf(pairs);
+    ExpectSameAccumulators(expected, actual);
+    if (HasFailure()) return;
   }
 }
 
