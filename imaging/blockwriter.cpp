@@ -13,7 +13,28 @@ BlockWriter::BlockWriter(BinaryFile& file, bool overlap)
 
 BlockWriter::~BlockWriter() {
   // The buffer in flight must outlive its write.
-  if (pending_.valid()) pending_.wait();
+  Finish();
+  if (!thread_.joinable()) return;
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void BlockWriter::Serve() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] { return stopping_ || job_; });
+    if (!job_) return;
+    lock.unlock();
+    const bool result = job_();
+    lock.lock();
+    result_ = result;
+    job_ = nullptr;
+    changed_.notify_all();
+  }
 }
 
 std::uint8_t* BlockWriter::Next(std::size_t bytes) {
@@ -28,7 +49,12 @@ std::uint8_t* BlockWriter::NextAt(std::size_t bytes, std::uint64_t offset) {
 }
 
 bool BlockWriter::Finish() {
-  if (pending_.valid()) written_ = pending_.get();
+  if (pending_) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !job_; });
+    written_ = result_;
+    pending_ = false;
+  }
   return written_;
 }
 
@@ -46,13 +72,22 @@ void BlockWriter::Start(std::size_t bytes) {
     }
     return positioned ? file_.WriteAt(data, bytes, at) : file_.Write(data, bytes);
   };
-  if (overlap_) {
+  if (overlap_ && !thread_.joinable()) {
     try {
-      pending_ = std::async(std::launch::async, write);
-      return;
+      thread_ = std::thread([this] { Serve(); });
     } catch (const std::system_error&) {
-      // No thread could be started: the write runs here instead.
+      // No thread could be started: the writes run here instead.
+      overlap_ = false;
     }
+  }
+  if (overlap_) {
+    {
+      const std::lock_guard lock(mutex_);
+      job_ = write;
+    }
+    pending_ = true;
+    changed_.notify_all();
+    return;
   }
   written_ = write();
 }

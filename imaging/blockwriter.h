@@ -3,9 +3,12 @@
 // every write happens at once on the calling thread.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <future>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 #include "io/iobuffer.h"
 
@@ -49,7 +52,16 @@ class BlockWriter {
   std::uint64_t offset_;
   bool positioned_ = false;
   std::uint64_t at_ = 0;
-  std::future<bool> pending_;
+  // One thread for every write of the job, started at the first: a thread
+  // started per block costs more than some blocks take to write.
+  void Serve();
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::function<bool()> job_;  // the write in flight, until it is done
+  bool pending_ = false;       // a write was started and not yet finished
+  bool stopping_ = false;
+  bool result_ = true;
   bool written_ = true;
   bool started_ = false;
   ByteRowSink* sink_ = nullptr;
