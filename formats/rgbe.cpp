@@ -72,7 +72,7 @@ class RgbeData {
 };
 
 RgbeStream::RgbeStream(BinaryFile& file, std::uint64_t offset, std::uint64_t bytes)
-    : file_(file), offset_(offset), left_(bytes) {}
+    : file_(file), origin_(offset), offset_(offset), left_(bytes) {}
 
 RgbeStream::~RgbeStream() = default;
 
@@ -457,7 +457,11 @@ std::size_t RgbeBlockDecoder::PrepareNext(unsigned pieces) {
   Scan& scan = *scans_[0];
   const std::uint32_t first = rowsDone_;
   const std::uint32_t rows = std::min(rowsPerBlock_, height_ - first);
-  if (!scan.Scanned) ScanBlock(scan, rows);
+  if (follow_) {
+    Follow(scan, first, rows);
+  } else if (!scan.Scanned) {
+    ScanBlock(scan, rows);
+  }
   const int slot = next_;
   next_ ^= 1;
   // The rows runs may spill into, clipped at the image's end as the whole
@@ -496,13 +500,14 @@ std::size_t RgbeBlockDecoder::PrepareNext(unsigned pieces) {
     const std::size_t from = start == 0 ? 0 : scan.Ends[start - 1];
     pieces_.push_back({start, rows - start, from, size - std::size_t{width_} * start, false});
   }
-  scanAhead_ = scan.Whole && first + rows < height_;
+  scanAhead_ = !follow_ && scan.Whole && first + rows < height_;
+  if (follow_ && pieceBytes_.size() < pieces_.size()) pieceBytes_.resize(pieces_.size());
   return 1 + pieces_.size();
 }
 
 void RgbeBlockDecoder::RunTask(std::size_t task) {
   if (task > 0) {
-    DecodePiece(pieces_[task - 1]);
+    DecodePiece(pieces_[task - 1], task - 1);
     return;
   }
   if (!scanAhead_) return;
@@ -514,7 +519,7 @@ void RgbeBlockDecoder::RunTask(std::size_t task) {
   ScanBlock(after, std::min(rowsPerBlock_, height_ - first));
 }
 
-void RgbeBlockDecoder::DecodePiece(Piece& piece) {
+void RgbeBlockDecoder::DecodePiece(Piece& piece, std::size_t number) {
   const std::size_t at = std::size_t{width_} * piece.FirstRow;
   Planes planes{{last_.R + at, last_.G + at, last_.B + at, last_.E + at},
                 piece.PlaneSize,
@@ -522,7 +527,20 @@ void RgbeBlockDecoder::DecodePiece(Piece& piece) {
   const Scan& scan = *scans_[0];
   RgbeData local(scan.Bytes + piece.From, scan.Size - piece.From);
   RgbeData* data = &local;
-  if (stream_ && !piece.Sequential) {
+  if (follow_) {
+    // The piece's own bytes, read on this thread; fewer than the index
+    // promises is a changed file.
+    const std::size_t size = scan.Ends[piece.FirstRow + piece.Rows - 1] - piece.From;
+    std::vector<std::uint8_t>& bytes = pieceBytes_[number];
+    if (bytes.size() < size) bytes.resize(size);
+    const std::uint64_t at = stream_->origin_ + blockStart_ + piece.From;
+    if (stream_->file_.ReadAt(bytes.data(), size, at) != size) {
+      piece.Refused = true;
+      return;
+    }
+    piece.Checksum = ChecksumBytes(0, bytes.data(), size);
+    local = RgbeData(bytes.data(), size);
+  } else if (stream_ && !piece.Sequential) {
     const std::size_t end = scan.Ends[piece.FirstRow + piece.Rows - 1];
     piece.Checksum = ChecksumBytes(0, scan.Bytes + piece.From, end - piece.From);
   }
@@ -584,6 +602,13 @@ bool RgbeBlockDecoder::FinishNext() {
   }
   rowsDone_ += rows;
   Scan& scan = *scans_[0];
+  if (record_) Record(scan, rows);
+  if (follow_) {
+    const std::size_t used = scan.Ends[rows - 1];
+    stream_->read_ += used;
+    blockStart_ += used;
+    return true;
+  }
   if (!scan.Whole) {
     // The decoding read on past the scan: the next block starts where it stopped.
     Carry(data_->Here(), data_->Remaining(), *scans_[1]);
@@ -593,6 +618,53 @@ bool RgbeBlockDecoder::FinishNext() {
   }
   std::swap(scans_[0], scans_[1]);
   return true;
+}
+
+// Indexes stay small beside the planes: a row of at least one pixel takes at
+// least four bytes, and an index of more rows than this is not kept.
+constexpr std::uint32_t kMaxIndexedRows = std::uint32_t{1} << 20;
+
+void RgbeBlockDecoder::RecordRows(RgbeRowIndex* index) {
+  record_ = stream_ && height_ <= kMaxIndexedRows ? index : nullptr;
+  if (!index) return;
+  *index = {};
+  index->Complete = record_ != nullptr;
+  if (record_) {
+    index->Ends.reserve(height_);
+    index->Kinds.reserve(height_);
+  }
+}
+
+void RgbeBlockDecoder::FollowRows(const RgbeRowIndex& index) {
+  follow_ = stream_ && index.Complete && index.Ends.size() == height_ ? &index : nullptr;
+}
+
+void RgbeBlockDecoder::Record(const Scan& scan, std::uint32_t rows) {
+  if (!record_->Complete) return;
+  if (!scan.Whole || scan.Rows != rows) {
+    *record_ = {};
+    record_->Complete = false;
+    return;
+  }
+  for (std::uint32_t row = 0; row < rows; ++row) {
+    record_->Ends.push_back(blockStart_ + scan.Ends[row]);
+    record_->Kinds.push_back(scan.Kinds[row]);
+  }
+  blockStart_ += scan.Ends[rows - 1];
+}
+
+void RgbeBlockDecoder::Follow(Scan& scan, std::uint32_t first, std::uint32_t rows) {
+  scan.Ends.resize(rows);
+  scan.Kinds.resize(rows);
+  for (std::uint32_t row = 0; row < rows; ++row) {
+    scan.Ends[row] = static_cast<std::size_t>(follow_->Ends[first + row] - blockStart_);
+    scan.Kinds[row] = follow_->Kinds[first + row];
+  }
+  scan.Bytes = nullptr;
+  scan.Size = 0;
+  scan.Rows = rows;
+  scan.Whole = true;
+  scan.Scanned = true;
 }
 
 bool RgbeBlockDecoder::DecodeNext(unsigned pieces) {

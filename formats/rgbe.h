@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "formats/rgbescan.h"
+
 namespace lumivane {
 
 class BinaryFile;
@@ -51,11 +53,22 @@ class RgbeStream {
   void AddToChecksum(std::uint64_t sum);
 
   BinaryFile& file_;
+  std::uint64_t origin_;  // where the data starts in the file
   std::uint64_t offset_;
   std::uint64_t left_;
   std::uint64_t read_ = 0;
   std::uint64_t checksum_ = 0;
   std::vector<std::uint8_t> window_;
+};
+
+// Where each row of a file's data ends (counted from the data's start) and its
+// kind, as one decoding of the file found them: a second decoding of the same
+// file then needs no scan, and each piece reads its own bytes on its own
+// thread. Complete only when every block was split at row starts.
+struct RgbeRowIndex {
+  std::vector<std::uint64_t> Ends;
+  std::vector<RgbeRowKind> Kinds;
+  bool Complete = true;
 };
 
 // An image's rows decoded in order, a block of rows at a time, to exactly the
@@ -93,6 +106,15 @@ class RgbeBlockDecoder {
   // chunked copies used otherwise; tests and benchmarks compare the two.
   void UsePlainSteps(bool plain);
 
+  // Before the first block: the decoding writes where its rows end into
+  // `index`, or follows an index that a decoding of the same data wrote
+  // (when it is complete; otherwise it scans as usual). A file changed since
+  // the index was written fails as a changed file does: a checksum or a
+  // refused row differs.
+  void RecordRows(RgbeRowIndex* index);
+  void FollowRows(const RgbeRowIndex& index);
+  bool FollowsRows() const { return follow_ != nullptr; }
+
   // Decodes the next block on the calling thread, in up to `pieces` pieces.
   // False on a refused row head: the job must abort.
   bool DecodeNext(unsigned pieces = 1);
@@ -119,7 +141,9 @@ class RgbeBlockDecoder {
   // Makes `size` bytes from `bytes` the start of the scan's data.
   void Carry(const std::uint8_t* bytes, std::size_t size, Scan& to);
   void Reserve(Scan& scan, std::size_t bytes);
-  void DecodePiece(Piece& piece);
+  void DecodePiece(Piece& piece, std::size_t number);
+  void Follow(Scan& scan, std::uint32_t first, std::uint32_t rows);
+  void Record(const Scan& scan, std::uint32_t rows);
 
   std::unique_ptr<RgbeData> data_;
   RgbeStream* stream_ = nullptr;
@@ -134,6 +158,10 @@ class RgbeBlockDecoder {
   std::vector<Piece> pieces_;
   bool scanAhead_ = false;
   bool plain_ = false;
+  RgbeRowIndex* record_ = nullptr;
+  const RgbeRowIndex* follow_ = nullptr;
+  std::uint64_t blockStart_ = 0;                       // of the block being decoded, in the data
+  std::vector<std::vector<std::uint8_t>> pieceBytes_;  // each piece's own, when following
   // What the block decoded last leaves to the next: the bytes its runs
   // spilled past its last row, and each plane's last pixel.
   std::uint8_t spill_[4][128] = {};

@@ -8,12 +8,12 @@
 #include "formats/rgbe.h"
 #include "imaging/blockwriter.h"
 #include "imaging/fastpaths.h"
+#include "imaging/previewsampler.h"
+#include "imaging/statistics.h"
 #include "io/parallel.h"
 #include "steps/failure.h"
 #include "steps/rgbeblocks.h"
 #include "steps/rowjobs.h"
-#include "imaging/previewsampler.h"
-#include "imaging/statistics.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
 
@@ -64,6 +64,8 @@ bool ToneMapHdrImage(Session& session) {
   LogRgbeDecodingStart(session);
   std::int32_t start = ClockWholeSeconds(session);
   RgbeBlockDecoder decoder(stream, width, height, rowsPerBlock);
+  RgbeRowIndex rowIndex;
+  decoder.RecordRows(&rowIndex);
   ChannelAccumulators channels;
   ChannelAccumulators extremes;
   RgbeBlockWork sums;
@@ -109,6 +111,7 @@ bool ToneMapHdrImage(Session& session) {
                     session.Settings.WarmColours != 0});
   RgbeStream reread(context.InputFile, offset, bytes);
   RgbeBlockDecoder again(reread, width, height, rowsPerBlock);
+  again.FollowRows(rowIndex);
   const std::size_t rowBytes = std::size_t{width} * 3;
   const std::uint64_t dataStart = context.OutputFile.Position();
   // A block is written while the next one is tone-mapped.
@@ -140,8 +143,10 @@ bool ToneMapHdrImage(Session& session) {
   writing = writer.Finish() && writing;
   // The statistics hold only for the bytes the first pass read. The same
   // bytes decode the same way twice, so a refused row now means a change too.
-  if (!decoded || reread.BytesRead() != stream.BytesRead() ||
-      reread.Checksum() != stream.Checksum()) {
+  // Following the first pass's rows reads only their bytes, not what lies
+  // past the last.
+  const bool sameBytes = again.FollowsRows() || reread.BytesRead() == stream.BytesRead();
+  if (!decoded || !sameBytes || reread.Checksum() != stream.Checksum()) {
     return AbortRadianceJob(session, "Cannot read " + context.InputFileName +
                                          " again: it changed while it was tone-mapped.");
   }

@@ -328,7 +328,7 @@ TEST(RgbeBlockDecoder, GivesTheWholeImageDecodingForEveryBlockHeight) {
   };
   const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{1, 1},   {1, 300}, {3, 40},  {8, 17},
                                                            {127, 5}, {128, 4}, {129, 6}, {700, 3}};
-  int checked = 0;
+  int checked = 0, followed = 0;
   for (const auto& [width, height] : sizes) {
     for (int variant = 0; variant < 6; ++variant) {
       std::vector<std::uint8_t> data;
@@ -349,13 +349,22 @@ TEST(RgbeBlockDecoder, GivesTheWholeImageDecodingForEveryBlockHeight) {
           BinaryFile file = BinaryFile::OpenForReading(whole.Session_.Context.InputFileName);
           const std::uint64_t start = 22;  // the header of Load
           const std::uint64_t bytes = data.size();
-          for (const bool streamed : {true, false}) {
+          // Streamed, writing the row index; streamed again, following it
+          // (its checksum must be the first's); in memory.
+          RgbeRowIndex index;
+          std::uint64_t recordedChecksum = 0;
+          for (const int mode : {0, 1, 2}) {
+            const bool streamed = mode < 2;
             RgbeStream stream(file, start, bytes);
             std::vector<std::uint8_t> inMemory(data);
             std::unique_ptr<RgbeBlockDecoder> decoder =
                 streamed ? std::make_unique<RgbeBlockDecoder>(stream, width, height, rows)
                          : std::make_unique<RgbeBlockDecoder>(inMemory.data(), inMemory.size(),
                                                               width, height, rows);
+            if (mode == 0) decoder->RecordRows(&index);
+            if (mode == 1) decoder->FollowRows(index);
+            EXPECT_EQ(decoder->FollowsRows(), mode == 1 && index.Complete);
+            followed += decoder->FollowsRows() ? 1 : 0;
             RgbePlanes got;
             std::uint32_t nextRow = 0;
             while (!decoder->Finished()) {
@@ -371,9 +380,12 @@ TEST(RgbeBlockDecoder, GivesTheWholeImageDecodingForEveryBlockHeight) {
               got.E.insert(got.E.end(), block.E, block.E + n);
               nextRow += block.Rows;
             }
-            ASSERT_EQ(got, expected)
-                << width << "x" << height << " rows " << rows << " pieces " << pieces << " variant "
-                << variant << (streamed ? " streamed" : " in memory");
+            ASSERT_EQ(got, expected) << width << "x" << height << " rows " << rows << " pieces "
+                                     << pieces << " variant " << variant << " mode " << mode;
+            if (mode == 0) recordedChecksum = stream.Checksum();
+            if (mode == 1) {
+              EXPECT_EQ(stream.Checksum(), recordedChecksum);
+            }
             const auto& counts = decoder->RowCounts();
             EXPECT_EQ(Slice(whole.Window.Log, whole.Window.Log.size() - 4, 3),
                       RowCountLines(counts[0], counts[1], counts[2]));
@@ -384,6 +396,7 @@ TEST(RgbeBlockDecoder, GivesTheWholeImageDecodingForEveryBlockHeight) {
     }
   }
   EXPECT_GT(checked, 100);
+  EXPECT_GT(followed, 20);
 }
 
 // Whole-chunk copies of runs and literals, and whole flat rows, must leave
