@@ -261,12 +261,11 @@ int DecodeRgbeRow(RgbeData& data, const RgbeRowPlanes& planes, std::size_t rowSt
     }
     return data.Has(0);
   };
-  // Every Radiance writer stores rows of 8 to 32767 pixels this way, so a
-  // zero high byte is sound when the low byte is the width. At other widths
-  // writers store rows flat, and such a head is a flat row's first pixel.
-  const bool headWidthWrong = data.Has(3) && data.Peek(2) == 0 && data.Peek(3) != width;
-  if (headIs({2, 2}) && !(headWidthWrong && !UsesComponentRunRows(width))) {
-    if (headWidthWrong) return -1;
+  // A head cut short is taken for a run row's (see above).
+  const RgbeRunHead head =
+      data.Has(3) ? ClassifyRunHead(data.Peek(2), data.Peek(3), width) : RgbeRunHead::Runs;
+  if (headIs({2, 2}) && head != RgbeRunHead::FlatPixel) {
+    if (head == RgbeRunHead::Refused) return -1;
     data.Skip(4);
     DecodeComponentRunLine(data, planes, rowStart, width);
     return 2;

@@ -60,9 +60,9 @@ RgbeRowScan ScanOldRuns(const std::uint8_t* bytes, std::size_t size, std::uint32
 RgbeRowScan ScanRgbeRow(const std::uint8_t* bytes, std::size_t size, std::uint32_t width) {
   if (size < 4) return kCutShort;
   if (bytes[0] == 2 && bytes[1] == 2) {
-    const bool headWidthWrong = bytes[2] == 0 && bytes[3] != width;
-    if (!headWidthWrong) return ScanComponentRuns(bytes, size, width);
-    if (UsesComponentRunRows(width)) return {RgbeRowScan::Refused, RgbeRowKind::Flat, 0};
+    const RgbeRunHead head = ClassifyRunHead(bytes[2], bytes[3], width);
+    if (head == RgbeRunHead::Runs) return ScanComponentRuns(bytes, size, width);
+    if (head == RgbeRunHead::Refused) return {RgbeRowScan::Refused, RgbeRowKind::Flat, 0};
   }
   if (bytes[0] == 1 && bytes[1] == 1 && bytes[2] == 1) return ScanOldRuns(bytes, size, width);
   const std::size_t flat = 4 * std::size_t{width};

@@ -9,10 +9,23 @@
 namespace lumivane {
 
 // Radiance writers store rows of 8 to 32767 pixels in the per-component run
-// form and every other width flat. A head 2, 2, 0, n whose n is not the width
-// is refused at those widths; at the others it is a flat row's first pixel.
+// form and every other width flat.
 inline bool UsesComponentRunRows(std::uint32_t width) {
   return width >= 8 && width <= 32767;
+}
+
+// What a row head 2, 2, hi, lo starts: a run row, decoded with the image's
+// width whatever the head says, but refused when hi is 0 and lo not the width.
+// At widths that writers store flat, a head that no run row has (hi 0 and lo
+// not the width, or hi of 128 or more, past the widest run row) is a flat
+// row's first pixel instead: 2, 2, hi of 128 or more is a deep blue pixel.
+enum class RgbeRunHead : std::uint8_t { Runs, Refused, FlatPixel };
+inline RgbeRunHead ClassifyRunHead(std::uint8_t high, std::uint8_t low, std::uint32_t width) {
+  const bool noRunRow = (high == 0 && low != width) || high >= 128;
+  if (UsesComponentRunRows(width)) {
+    return high == 0 && low != width ? RgbeRunHead::Refused : RgbeRunHead::Runs;
+  }
+  return noRunRow ? RgbeRunHead::FlatPixel : RgbeRunHead::Runs;
 }
 
 enum class RgbeRowKind : std::uint8_t { Flat = 0, OldRuns = 1, ComponentRuns = 2 };
