@@ -10,19 +10,20 @@
 #include "cli/consolewindow.h"
 #include "cli/escape.h"
 #include "cli/inputformat.h"
-#include "steps/pfmreader.h"
-#include "steps/radiance.h"
 #include "formats/rgbe.h"
-#include "steps/tiffreader.h"
+#include "formats/rgbeteam.h"
 #include "imaging/fastpaths.h"
+#include "imaging/statistics.h"
+#include "io/parallel.h"
+#include "shell/dispatch.h"
 #include "steps/floatjob.h"
 #include "steps/imagejob.h"
-#include "io/parallel.h"
+#include "steps/pfmreader.h"
+#include "steps/radiance.h"
 #include "steps/rgbeblocks.h"
-#include "imaging/statistics.h"
-#include "shell/dispatch.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
+#include "steps/tiffreader.h"
 
 namespace lumivane {
 
@@ -47,8 +48,10 @@ void Count(float value, FileFacts& facts) {
   if (value < 0.0f) ++facts.Negatives;
 }
 
-// Radiance pixels decoded a block of rows at a time; RGBE holds no NaN,
-// infinity or negative value, but they are counted all the same.
+// Radiance pixels decoded a block of rows at a time on every thread; RGBE
+// holds no NaN, infinity or negative value, but they are counted all the same.
+// Each channel is summed in row order, as the jobs sum it: the three sums of
+// a block run side by side, beside the decoding of the block after it.
 bool GatherRadiance(Session& session, ChannelAccumulators& channels, FileFacts& facts,
                     std::string& why) {
   const JobContext& context = session.Context;
@@ -57,25 +60,36 @@ bool GatherRadiance(Session& session, ChannelAccumulators& channels, FileFacts& 
     why = session.Context.FailureMessage;
     return false;
   }
+  RowWorkers workers;
   RgbeStream stream(session.Context.InputFile, offset, bytes);
   RgbeBlockDecoder decoder(stream, context.ImageWidth, context.ImageHeight,
                            RowsPerWave(context.ImageWidth, kRgbePixelsPerBlock));
-  while (!decoder.Finished()) {
-    if (!decoder.DecodeNext()) {
-      why = "a row of its pixel data starts in a way no Radiance row may";
-      return false;
-    }
-    const RgbeBlockDecoder::Block block = decoder.Last();
+  const float* table = RgbeFloatTable().data();
+  FileFacts odd[3];
+  const auto sum = [&](const RgbeBlockDecoder::Block& block, std::size_t c) {
+    const std::uint8_t* mantissas[3] = {block.R, block.G, block.B};
     const std::size_t pixels = std::size_t{context.ImageWidth} * block.Rows;
     for (std::size_t i = 0; i < pixels; ++i) {
-      const float rgb[3] = {RgbeToFloat(block.R[i], block.E[i]),
-                            RgbeToFloat(block.G[i], block.E[i]),
-                            RgbeToFloat(block.B[i], block.E[i])};
-      for (int c = 0; c < 3; ++c) {
-        Count(rgb[c], facts);
-        channels[c].Add(rgb[c]);
-      }
+      const float value = table[RgbeKey(mantissas[c][i], block.E[i])];
+      Count(value, odd[c]);
+      channels[c].Add(value);
     }
+  };
+  bool decoded = DecodeNextRgbeBlock(decoder, workers);
+  while (decoded) {
+    const RgbeBlockDecoder::Block block = decoder.Last();
+    const bool more = !decoder.Finished();
+    decoded = DecodeNextRgbeBlock(decoder, workers, {}, 3, [&](std::size_t c) { sum(block, c); });
+    if (!more) break;
+  }
+  if (!decoded) {
+    why = "a row of its pixel data starts in a way no Radiance row may";
+    return false;
+  }
+  for (const FileFacts& channel : odd) {
+    facts.NaNs += channel.NaNs;
+    facts.Infinities += channel.Infinities;
+    facts.Negatives += channel.Negatives;
   }
   return true;
 }
@@ -163,8 +177,8 @@ std::optional<FileFacts> Inspect(const std::string& path, std::string& why) {
   facts.HeaderLines = window.Log();
   facts.Width = session.Context.ImageWidth;
   facts.Height = session.Context.ImageHeight;
-  facts.ByteOrder = radiance                           ? "none (bytes)"
-                    : library                          ? "as the file stores it (read by its library)"
+  facts.ByteOrder = radiance  ? "none (bytes)"
+                    : library ? "as the file stores it (read by its library)"
                     : session.Context.SourceIntelOrder ? "least significant byte first"
                                                        : "most significant byte first";
   ChannelAccumulators channels;

@@ -6,14 +6,13 @@
 #include <vector>
 
 #include "formats/rgbe.h"
+#include "formats/rgbeteam.h"
 #include "io/binaryfile.h"
+#include "io/parallel.h"
 
 namespace lumivane {
 
 namespace {
-
-// Pixels decoded at a time: small enough to stay in the caches.
-constexpr std::uint32_t kPixelsPerBlock = 1u << 16;
 
 ImageDescription Describe(const ClassicLayout& layout) {
   ImageDescription description;
@@ -37,24 +36,40 @@ class RadianceSource final : public ImageRowSource {
   bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) override {
     const std::size_t width = layout_.Width;
     while (rowCount > 0) {
+      std::uint32_t rows = 0;
       if (used_ == block_.Rows) {
-        if (!decoder_->DecodeNext()) {
+        if (decoder_->Finished()) {
+          error = "more rows asked for than the image has";
+          return false;
+        }
+        // Each piece's rows that are asked for become floats on the thread
+        // that decoded them, while they are still in its cache.
+        const std::uint32_t first = nextRow_, wanted = rowCount;
+        const auto convert = [&](const RgbeBlockDecoder::Block& piece) {
+          const std::uint32_t from = piece.FirstRow - first;
+          if (from >= wanted) return;
+          const std::uint32_t count = std::min(piece.Rows, wanted - from);
+          RgbeBlockToFloats(piece, 0, width * count, destination + 3 * width * from);
+        };
+        if (!DecodeNextRgbeBlock(*decoder_, workers_, convert)) {
           error = "a row head that no Radiance row form allows";
           return false;
         }
         block_ = decoder_->Last();
         used_ = 0;
-      }
-      const std::uint32_t rows = std::min(rowCount, block_.Rows - used_);
-      const std::size_t first = width * used_;
-      for (std::size_t i = 0; i < width * rows; ++i) {
-        const std::size_t p = first + i;
-        destination[3 * i] = RgbeToFloat(block_.R[p], block_.E[p]);
-        destination[3 * i + 1] = RgbeToFloat(block_.G[p], block_.E[p]);
-        destination[3 * i + 2] = RgbeToFloat(block_.B[p], block_.E[p]);
+        rows = std::min(rowCount, block_.Rows);
+      } else {
+        // The rest of a block decoded for an earlier call.
+        rows = std::min(rowCount, block_.Rows - used_);
+        const std::size_t at = width * used_;
+        workers_.Run(rows, [&](std::size_t begin, std::size_t end) {
+          RgbeBlockToFloats(block_, at + width * begin, width * (end - begin),
+                            destination + 3 * width * begin);
+        });
       }
       destination += 3 * width * rows;
       used_ += rows;
+      nextRow_ += rows;
       rowCount -= rows;
     }
     return true;
@@ -70,21 +85,24 @@ class RadianceSource final : public ImageRowSource {
     decoder_.reset();
     stream_ = std::make_unique<RgbeStream>(file_, layout_.DataStart, bytes_);
     const std::uint32_t rowsPerBlock =
-        std::clamp(kPixelsPerBlock / std::max(layout_.Width, 1u), 1u, layout_.Height);
+        std::min(RowsPerWave(layout_.Width, kRgbeTeamBlockPixels), std::max(layout_.Height, 1u));
     decoder_ =
         std::make_unique<RgbeBlockDecoder>(*stream_, layout_.Width, layout_.Height, rowsPerBlock);
     block_ = {};
     used_ = 0;
+    nextRow_ = 0;
   }
 
   BinaryFile& file_;
   ClassicLayout layout_;
   ImageDescription description_;
+  RowWorkers workers_;
   std::uint64_t bytes_ = 0;
   std::unique_ptr<RgbeStream> stream_;
   std::unique_ptr<RgbeBlockDecoder> decoder_;
   RgbeBlockDecoder::Block block_{};
   std::uint32_t used_ = 0;
+  std::uint32_t nextRow_ = 0;
 };
 
 class StoredFloatSource final : public PositionedRowSource {

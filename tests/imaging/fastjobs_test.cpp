@@ -9,9 +9,11 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/commandline.h"
 #include "formats/rgbe.h"
 #include "imaging/statistics.h"
 #include "imaging/tonemap.h"
@@ -153,6 +155,31 @@ TEST(FastJobs, HdrToneMappingIsTheSameForAnyThreadCountAndEqualsTheReference) {
   }
 }
 
+// One command line, and what it wrote to `output` (then removed).
+struct CliRun {
+  int Status = -1;
+  std::string Out, Err;
+  std::vector<std::uint8_t> Output;
+};
+
+CliRun RunCliWith(const char* threads, const std::vector<std::string>& args,
+                  const std::string& output) {
+  std::vector<const char*> argv{"lumivane-cli"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  std::ostringstream out, err;
+  ::setenv("LUMIVANE_THREADS", threads, 1);
+  CliRun run;
+  run.Status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err, false);
+  ::unsetenv("LUMIVANE_THREADS");
+  run.Out = out.str();
+  run.Err = err.str();
+  if (!output.empty() && testing::FileExists(output)) {
+    run.Output = testing::ReadBytes(output);
+    std::remove(output.c_str());
+  }
+  return run;
+}
+
 // The bundled photograph, 512 x 256, tiled 2 x 3: noisy rows of mostly
 // literal bytes, over several blocks of rows.
 testing::RgbePixels TiledPhotograph() {
@@ -230,6 +257,58 @@ TEST(FastJobs, RadianceJobsOnAPhotographAreTheSameForAnyThreadCount) {
         EXPECT_TRUE(
             std::equal(one.Output.begin() + skip, one.Output.end(), many.Output.begin() + skip))
             << threads << " threads";
+      }
+    }
+  }
+  // The command line's readers of Radiance rows: every output and `info` alike
+  // for any thread count, and a Radiance copy of the uncut files holds every
+  // pixel of the image.
+  const std::vector<std::vector<std::string>> commands = {{"convert", "-q", input, output + ".exr"},
+                                                          {"convert", "-q", input, output + ".hdr"},
+                                                          {"tonemap", "-q", input, output + ".png"},
+                                                          {"info", input}};
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    testing::WriteBytes(input, files[f]);
+    for (const std::vector<std::string>& args : commands) {
+      SCOPED_TRACE("file " + std::to_string(f) + " " + args.back());
+      const std::string written = args[0] == "info" ? "" : args.back();
+      const CliRun one = RunCliWith("1", args, written);
+      EXPECT_EQ(one.Status, f == 4 ? 1 : 0) << one.Err;
+      EXPECT_EQ(one.Output.empty(), f == 4 || written.empty());
+      if (f < 3 && written.ends_with(".hdr")) {
+        const std::string text(one.Output.begin(), one.Output.begin() + 100);
+        const std::size_t head = text.find("+X 1024\n");
+        ASSERT_NE(head, std::string::npos);
+        const std::size_t start = head + 8;
+        RgbeBlockDecoder decoder(one.Output.data() + start, one.Output.size() - start, image.Width,
+                                 image.Height, image.Height);
+        ASSERT_TRUE(decoder.DecodeNext());
+        const RgbeBlockDecoder::Block block = decoder.Last();
+        for (std::size_t i = 0; i < image.Pixels.size(); ++i) {
+          const testing::RgbePixel& p = image.Pixels[i];
+          ASSERT_TRUE(block.R[i] == p.R && block.G[i] == p.G && block.B[i] == p.B &&
+                      block.E[i] == p.E)
+              << "pixel " << i;
+        }
+      }
+      if (args[0] == "info" && f != 4) {
+        // The statistics the tone-mapping job logs, from the first line to
+        // the dynamic range.
+        const auto statistics = [](const std::string& text) {
+          const std::size_t start = text.find("Statistics (");
+          const std::size_t end = text.find('\n', text.find("Dynamic range", start));
+          return start == std::string::npos ? "" : text.substr(start, end - start);
+        };
+        const CliRun job = RunCliWith("1", {"tonemap", input, output + ".tif"}, output + ".tif");
+        EXPECT_NE(statistics(one.Out), "");
+        EXPECT_EQ(statistics(one.Out), statistics(job.Out));
+      }
+      for (const char* threads : kThreadCounts) {
+        const CliRun many = RunCliWith(threads, args, written);
+        EXPECT_EQ(many.Status, one.Status) << threads << " threads";
+        EXPECT_EQ(many.Out, one.Out) << threads << " threads";
+        EXPECT_EQ(many.Err, one.Err) << threads << " threads";
+        EXPECT_TRUE(many.Output == one.Output) << threads << " threads";
       }
     }
   }
