@@ -3,6 +3,7 @@
 #include <limits>
 #include <string>
 
+#include "formats/rgbeteam.h"
 #include "io/parallel.h"
 #include "steps/failure.h"
 #include "steps/session.h"
@@ -79,32 +80,15 @@ bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers
     ReplayProgress(session, first, first + block.Rows - 1);
   };
   const unsigned parts = work.Parts == 0 ? 1 : work.Parts;
-  // More pieces than threads, so that a thread done early takes another.
-  const unsigned pieces = workers.Threads() == 1 ? 1 : 2 * workers.Threads();
-  // The next block's decoding beside the parts of the block before it, each
-  // thread taking the next task when it is free: first the scan that the
-  // block after waits for, then the parts (a chain of sums may be long), then
-  // the pieces of rows.
+  // The next block's decoding beside the parts of the block before it (a
+  // chain of sums may be long).
   const auto decodeBeside = [&](const Block* used) {
-    const std::size_t decoding = decoder.PrepareNext(pieces);
-    const std::size_t using_ = used ? parts : 0;
-    const std::size_t total = decoding + using_;
-    const auto runTask = [&](std::size_t task) {
-      if (decoding > 0 && task == 0) return decoder.RunTask(0);
-      if (decoding > 0) --task;
-      if (task < using_) {
-        const auto first = static_cast<std::uint32_t>(task * used->Rows / parts);
-        const auto last = static_cast<std::uint32_t>((task + 1) * used->Rows / parts);
-        if (first < last) work.Use(*used, first, last);
-        return;
-      }
-      const std::size_t piece = task - using_ + 1;
-      decoder.RunTask(piece);
-      Block rows;
-      if (work.Decoded && decoder.TaskRows(piece, rows)) work.Decoded(rows);
+    const auto use = [&](std::size_t task) {
+      const auto first = static_cast<std::uint32_t>(task * used->Rows / parts);
+      const auto last = static_cast<std::uint32_t>((task + 1) * used->Rows / parts);
+      if (first < last) work.Use(*used, first, last);
     };
-    workers.RunTasks(total, runTask);
-    return decoder.FinishNext();
+    return DecodeNextRgbeBlock(decoder, workers, work.Decoded, used ? parts : 0, use);
   };
   bool decoded = decodeBeside(nullptr);
   if (rowIndexes) progress(decoder.Last());

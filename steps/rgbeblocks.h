@@ -9,6 +9,7 @@
 #include <string>
 
 #include "formats/rgbe.h"
+#include "formats/rgbeteam.h"
 
 namespace lumivane {
 
@@ -34,11 +35,7 @@ bool AbortRgbeRowHead(Session& session);
 // Returns false.
 bool AbortRadianceJob(Session& session, const std::string& cause);
 
-// Pixels decoded per block: the decoded rows, with the encoded bytes they
-// came from, stay in the processor's caches while they are used (blocks of
-// 2^17 pixels ran the tone-map and conversions a few per cent faster than
-// 2^18 on this 2-core host; 2^15 lost to the overhead per block).
-constexpr std::size_t kRgbePixelsPerBlock = std::size_t{1} << 17;
+constexpr std::size_t kRgbePixelsPerBlock = kRgbeTeamBlockPixels;
 
 struct RgbeBlockWork {
   using Block = RgbeBlockDecoder::Block;
