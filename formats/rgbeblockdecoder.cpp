@@ -212,7 +212,9 @@ void RgbeBlockDecoder::DecodePiece(Piece& piece, std::size_t number) {
                        piece.PlaneSize,
                        last_.FirstRow > 0 || piece.FirstRow > 0};
   const Scan& scan = *scans_[0];
-  RgbeData local(scan.Bytes + piece.From, scan.Size - piece.From);
+  // Following an index there are no scanned bytes: the piece reads its own.
+  RgbeData local =
+      follow_ ? RgbeData(nullptr, 0) : RgbeData(scan.Bytes + piece.From, scan.Size - piece.From);
   RgbeData* data = &local;
   if (follow_) {
     // The piece's own bytes, read on this thread; fewer than the index
