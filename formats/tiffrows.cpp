@@ -132,6 +132,8 @@ Layout ReadLayout(TIFF* tiff) {
   return layout;
 }
 
+constexpr std::uint64_t kMaxTilePixels = std::uint64_t{1} << 24;
+
 // Empty when the reader takes the layout; otherwise why not.
 std::string Unreadable(const Layout& layout) {
   if (layout.Width == 0 || layout.Height == 0) return "it has no pixels (width or height 0)";
@@ -158,6 +160,11 @@ std::string Unreadable(const Layout& layout) {
            ") is one this libtiff cannot decode";
   if (layout.Tiled && (layout.TileWidth == 0 || layout.TileHeight == 0))
     return "it is tiled but its tile size is 0";
+  // Each decoding thread holds a whole tile; a header of a few bytes can
+  // declare one of gigabytes, as OpenEXR tiles are bounded too.
+  if (layout.Tiled && std::uint64_t{layout.TileWidth} * layout.TileHeight > kMaxTilePixels)
+    return "its tiles have more than 2^24 pixels (" + std::to_string(layout.TileWidth) + " x " +
+           std::to_string(layout.TileHeight) + ")";
   return {};
 }
 
