@@ -65,6 +65,132 @@ void AccumulateRgbeSums(const std::uint8_t* r, const std::uint8_t* g, const std:
 
 namespace {
 
+// Each value as (2M + 1) x 2^E, the exponent added to the bits of the double
+// 2M + 1 (no table, no gather): 2^137 times RgbeToFloat, which is exact.
+// `lowest` and `darkest` as in RgbeSumPiece, the second plus one.
+struct ScaledSums {
+  double Total[3] = {0.0, 0.0, 0.0};
+  std::uint8_t Lowest = 255;
+  std::uint8_t DarkPlusOne = 0;
+
+  void AddPlain(const std::uint8_t* const planes[3], const std::uint8_t* e, std::size_t from,
+                std::size_t count) {
+    for (std::size_t i = from; i < count; ++i) {
+      if (e[i] < kRgbeDarkExponent) {
+        DarkPlusOne = std::max<std::uint8_t>(DarkPlusOne, e[i] + 1);
+        continue;
+      }
+      Lowest = std::min(Lowest, e[i]);
+      for (int c = 0; c < 3; ++c) {
+        Total[c] += std::ldexp(static_cast<double>(2 * planes[c][i] + 1), e[i]);
+      }
+    }
+  }
+};
+
+#if defined(__SSE2__)
+[[gnu::target("avx2")]] void SumRgbeScaled(const std::uint8_t* const planes[3],
+                                           const std::uint8_t* e, std::size_t count,
+                                           ScaledSums& out) {
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m128i darkLimit = _mm_set1_epi8(static_cast<char>(kRgbeDarkExponent));
+  __m256d sums[3][2];
+  for (auto& channel : sums) channel[0] = channel[1] = _mm256_setzero_pd();
+  __m128i low = _mm_set1_epi8(-1), dark = _mm_setzero_si128();
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m128i exponents = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(e + i));
+    // All ones where E >= the dark limit.
+    const __m128i bright = _mm_cmpeq_epi8(_mm_max_epu8(exponents, darkLimit), exponents);
+    low = _mm_min_epu8(low, _mm_or_si128(exponents, _mm_xor_si128(bright, _mm_set1_epi8(-1))));
+    dark = _mm_max_epu8(dark, _mm_andnot_si128(bright, _mm_add_epi8(exponents, _mm_set1_epi8(1))));
+    const __m256i shift[2] = {
+        _mm256_slli_epi64(_mm256_cvtepu8_epi64(exponents), 52),
+        _mm256_slli_epi64(_mm256_cvtepu8_epi64(_mm_srli_si128(exponents, 4)), 52)};
+    const __m256d keep[2] = {_mm256_castsi256_pd(_mm256_cvtepi8_epi64(bright)),
+                             _mm256_castsi256_pd(_mm256_cvtepi8_epi64(_mm_srli_si128(bright, 4)))};
+    for (int c = 0; c < 3; ++c) {
+      const __m256i odd = _mm256_add_epi32(
+          _mm256_slli_epi32(_mm256_cvtepu8_epi32(
+                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(planes[c] + i))),
+                            1),
+          one);
+      const __m256d halves[2] = {_mm256_cvtepi32_pd(_mm256_castsi256_si128(odd)),
+                                 _mm256_cvtepi32_pd(_mm256_extracti128_si256(odd, 1))};
+      for (int h = 0; h < 2; ++h) {
+        const __m256d value =
+            _mm256_castsi256_pd(_mm256_add_epi64(_mm256_castpd_si256(halves[h]), shift[h]));
+        sums[c][h] = _mm256_add_pd(sums[c][h], _mm256_and_pd(value, keep[h]));
+      }
+    }
+  }
+  alignas(16) std::uint8_t lane[2][16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lane[0]), low);
+  _mm_store_si128(reinterpret_cast<__m128i*>(lane[1]), dark);
+  out.Lowest = *std::min_element(lane[0], lane[0] + 8);
+  out.DarkPlusOne = *std::max_element(lane[1], lane[1] + 8);
+  for (int c = 0; c < 3; ++c) {
+    alignas(32) double part[4];
+    _mm256_store_pd(part, _mm256_add_pd(sums[c][0], sums[c][1]));
+    out.Total[c] = (part[0] + part[1]) + (part[2] + part[3]);
+  }
+  out.AddPlain(planes, e, i, count);
+}
+#endif
+
+// The exponent of the lowest set bit of a positive double.
+int LowestBitExponent(double value) {
+  int exponent = 0;
+  const double fraction = std::frexp(value, &exponent);  // in [0.5, 1): 53 bits
+  const auto whole = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
+  return exponent - 53 + std::countr_zero(whole);
+}
+
+}  // namespace
+
+RgbeSumPiece SumRgbePiece(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
+                          const std::uint8_t* e, std::size_t count) {
+  const std::uint8_t* const planes[3] = {r, g, b};
+  ScaledSums sums;
+#if defined(__SSE2__)
+  if (__builtin_cpu_supports("avx2")) {
+    SumRgbeScaled(planes, e, count, sums);
+  } else {
+    sums.AddPlain(planes, e, 0, count);
+  }
+#else
+  sums.AddPlain(planes, e, 0, count);
+#endif
+  RgbeSumPiece piece;
+  for (int c = 0; c < 3; ++c) piece.Total[c] = std::ldexp(sums.Total[c], -137);
+  piece.LowestExponent = sums.Lowest;
+  piece.HighestDarkExponent = sums.DarkPlusOne - 1;
+  return piece;
+}
+
+bool AddRgbeSumPiece(const RgbeSumPiece& piece, ChannelAccumulators& accumulators) {
+  for (int c = 0; c < 3; ++c) {
+    const double sum = accumulators[c].Sum;
+    // A dark value is below 2^(E - 128): under half the last place of a sum
+    // in [2^k, 2^(k+1)), 2^(k - 53), it leaves that sum and every larger one
+    // unchanged.
+    if (piece.HighestDarkExponent >= 0 &&
+        (sum == 0.0 || piece.HighestDarkExponent - 128 > std::ilogb(sum) - 53)) {
+      return false;
+    }
+    // Every partial sum of the others is a multiple of the unit and at most
+    // sum + total.
+    int unit = piece.LowestExponent - 137;
+    if (sum != 0.0) unit = std::min(unit, LowestBitExponent(sum));
+    const double limit = std::ldexp(1.0, 52 + unit);
+    if (!(sum < limit && piece.Total[c] < limit)) return false;
+  }
+  for (int c = 0; c < 3; ++c) accumulators[c].Sum += piece.Total[c];
+  return true;
+}
+
+namespace {
+
 // A key that orders the pairs as their values: (2M + 1) x 2^E as the bits of
 // the float 2M + 1 with E added to the exponent field. The sum never passes
 // 32 bits (exponent field at most 127 + 8 + 255), and 2M + 1 is odd, so the
@@ -97,8 +223,7 @@ double RgbeKeyValue(std::uint32_t key) {
     for (int c = 0; c < 3; ++c) {
       const __m256i mantissa =
           _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(planes[c] + i)));
-      const __m256 odd =
-          _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_slli_epi32(mantissa, 1), one));
+      const __m256 odd = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_slli_epi32(mantissa, 1), one));
       const __m256i key = _mm256_add_epi32(_mm256_castps_si256(odd), exponent);
       lows[c] = _mm256_min_epu32(lows[c], key);
       highs[c] = _mm256_max_epu32(highs[c], key);

@@ -31,6 +31,30 @@ RgbeToneTables BuildRgbeToneTables(const ImageStatistics& statistics, float brig
 void AccumulateRgbeSums(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
                         const std::uint8_t* e, std::size_t count,
                         ChannelAccumulators& accumulators);
+
+// A run of pixels' sums taken in any order (lanes, threads), with what decides
+// whether adding them at once gives the pixel-order chains' bits. Every value
+// is (2M + 1) x 2^(E - 137), a whole multiple of 2^(E - 137): while the
+// running sum and the run's total stay below 2^52 of the smallest such unit,
+// and of the running sum's lowest bit, no step of a chain rounds, so every
+// order gives the same sum. Pixels with E below kRgbeDarkExponent (black is
+// E = 0) are summed apart: they are less than half a unit of the last place of
+// any sum past about 2^-12, so every chain step leaves the sum as it is. Noisy
+// photographs pass nearly always; a run with a pixel that a chain would round
+// (about 2^-40 of the sum so far) does not, and is chained as before.
+inline constexpr int kRgbeDarkExponent = 64;
+struct RgbeSumPiece {
+  std::array<double, 3> Total{};  // of the pixels with E >= kRgbeDarkExponent
+  int LowestExponent = 255;       // among those
+  int HighestDarkExponent = -1;   // among the others; -1 if none
+};
+RgbeSumPiece SumRgbePiece(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
+                          const std::uint8_t* e, std::size_t count);
+// Adds the piece to all three sums if that is exactly what the chains give;
+// otherwise changes nothing and returns false: then AccumulateRgbeSums over the
+// piece's pixels.
+bool AddRgbeSumPiece(const RgbeSumPiece& piece, ChannelAccumulators& accumulators);
+
 void AccumulateRgbeExtremes(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
                             const std::uint8_t* e, std::size_t count,
                             ChannelAccumulators& accumulators);

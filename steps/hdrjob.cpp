@@ -1,6 +1,7 @@
 #include "steps/hdrjob.h"
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -69,22 +70,37 @@ bool ToneMapHdrImage(Session& session) {
   ChannelAccumulators channels;
   ChannelAccumulators extremes;
   RgbeBlockWork sums;
-  // The extremes, which no order changes, beside the decoding of each piece;
-  // the sums in one part: they are chains in row order.
-  std::mutex extremesLock;
+  // Each piece's extremes and sums beside its decoding, on any thread; the
+  // sums are then put together in row order, exactly as the pixel-order chains
+  // would give them, or chained pixel by pixel where they would not.
+  std::mutex piecesLock;
+  std::map<std::uint32_t, std::pair<std::uint32_t, RgbeSumPiece>> pieces;  // by first row
   sums.Decoded = [&](const RgbeBlockDecoder::Block& block) {
+    const std::size_t pixels = std::size_t{width} * block.Rows;
     ChannelAccumulators piece;
-    AccumulateRgbeExtremes(block.R, block.G, block.B, block.E, std::size_t{width} * block.Rows,
-                           piece);
-    const std::lock_guard lock(extremesLock);
+    AccumulateRgbeExtremes(block.R, block.G, block.B, block.E, pixels, piece);
+    const RgbeSumPiece sum = SumRgbePiece(block.R, block.G, block.B, block.E, pixels);
+    const std::lock_guard lock(piecesLock);
     for (int c = 0; c < 3; ++c) {
       extremes[c].Minimum = std::min(extremes[c].Minimum, piece[c].Minimum);
       extremes[c].Maximum = std::max(extremes[c].Maximum, piece[c].Maximum);
     }
+    pieces.emplace(block.FirstRow, std::pair(block.Rows, sum));
   };
   sums.Use = [&](const RgbeBlockDecoder::Block& block, std::uint32_t, std::uint32_t) {
-    AccumulateRgbeSums(block.R, block.G, block.B, block.E, std::size_t{width} * block.Rows,
-                       channels);
+    std::vector<std::pair<std::uint32_t, std::pair<std::uint32_t, RgbeSumPiece>>> inBlock;
+    {
+      const std::lock_guard lock(piecesLock);
+      const auto end = pieces.lower_bound(block.FirstRow + block.Rows);
+      inBlock.assign(pieces.begin(), end);
+      pieces.erase(pieces.begin(), end);
+    }
+    for (const auto& [firstRow, piece] : inBlock) {
+      if (AddRgbeSumPiece(piece.second, channels)) continue;
+      const std::size_t from = std::size_t{width} * (firstRow - block.FirstRow);
+      AccumulateRgbeSums(block.R + from, block.G + from, block.B + from, block.E + from,
+                         std::size_t{width} * piece.first, channels);
+    }
   };
   if (!ForEachDecodedBlock(session, decoder, workers, BlockProgress::RowIndexAsDecoded, sums)) {
     return AbortRgbeRowHead(session);

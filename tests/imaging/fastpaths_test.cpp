@@ -191,13 +191,66 @@ TEST(RgbeFastPaths, ExtremesOfEveryPairAndOfRandomTwosEqualTheReference) {
   for (int trial = 0; trial < 20000; ++trial) {
     std::vector<std::array<std::uint8_t, 2>> pairs;
     for (int i = 0; i < 2; ++i) {
-      pairs.push_back({static_cast<std::uint8_t>(byte(random)),
-                       static_cast<std::uint8_t>(byte(random))});
+      pairs.push_back(
+          {static_cast<std::uint8_t>(byte(random)), static_cast<std::uint8_t>(byte(random))});
     }
     for (int i = 0; i < 7; ++i) pairs.push_back(pairs[i % 2]);
     const auto [expected, actual] = extremesOf(pairs);
     ExpectSameAccumulators(expected, actual);
     if (HasFailure()) return;
+  }
+}
+
+// Sums of pieces added at once where the check allows, else chained: always
+// the pixel-order chain's bits. Photograph-like stretches (with black pixels)
+// must nearly all go at once; stretches with pixels that a chain rounds, or
+// dark pixels that a small sum does not swallow, must be refused.
+TEST(RgbeFastPaths, PieceSumsAddedAtOnceEqualThePixelChains) {
+  std::mt19937 random(20);
+  std::uniform_int_distribution<int> byte(0, 255), roll(0, 999), bright(118, 134);
+  enum Scene { Photograph, RoundingPixels, DarkScene, AnyBytes };
+  for (const Scene scene : {Photograph, RoundingPixels, DarkScene, AnyBytes}) {
+    const std::size_t count = 200000;
+    RgbePlanes planes{std::vector<std::uint8_t>(count), std::vector<std::uint8_t>(count),
+                      std::vector<std::uint8_t>(count), std::vector<std::uint8_t>(count)};
+    for (std::size_t i = 0; i < count; ++i) {
+      const int r = roll(random);
+      int e = bright(random);
+      if (scene == AnyBytes) e = byte(random);
+      if (scene != AnyBytes && r < 10) e = 0;  // black
+      if (scene == RoundingPixels && r >= 990) e = 80 + r % 30;
+      if (scene == DarkScene) e = 20 + r % 50;
+      planes.E[i] = static_cast<std::uint8_t>(e);
+      planes.R[i] = static_cast<std::uint8_t>(e == 0 ? 0 : byte(random));
+      planes.G[i] = static_cast<std::uint8_t>(e == 0 ? 0 : byte(random));
+      planes.B[i] = static_cast<std::uint8_t>(e == 0 ? 0 : byte(random));
+    }
+    const ChannelAccumulators expected = ReferenceRgbeAccumulators(planes);
+    std::uniform_int_distribution<std::size_t> length(1, 9000);
+    for (int split = 0; split < 3; ++split) {
+      ChannelAccumulators actual;
+      int atOnce = 0, chained = 0;
+      for (std::size_t begin = 0; begin < count;) {
+        const std::size_t n = std::min(length(random), count - begin);
+        const std::uint8_t *r = planes.R.data() + begin, *g = planes.G.data() + begin,
+                           *b = planes.B.data() + begin, *e = planes.E.data() + begin;
+        if (AddRgbeSumPiece(SumRgbePiece(r, g, b, e, n), actual)) {
+          ++atOnce;
+        } else {
+          AccumulateRgbeSums(r, g, b, e, n, actual);
+          ++chained;
+        }
+        begin += n;
+      }
+      for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(Bits(expected[c].Sum), Bits(actual[c].Sum)) << scene << " channel " << c;
+      }
+      if (scene == Photograph) {
+        EXPECT_LE(chained, 1) << "of " << atOnce + chained;
+      } else {
+        EXPECT_GE(chained, 1) << scene;
+      }
+    }
   }
 }
 
