@@ -8,6 +8,10 @@
 #include <memory>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include "formats/checksum.h"
 #include "formats/rgbedata.h"
 #include "formats/rgbescan.h"
@@ -140,6 +144,76 @@ std::size_t ChunkedRunSteps(const std::uint8_t* bytes, std::size_t available, st
   return static_cast<std::size_t>(bytes - first);
 }
 
+#if defined(__SSE2__)
+// The same steps, without reading back what the steps before wrote: the bytes
+// that the last step's chunk ran over are kept in a register, as the plane held
+// them, and stored back once, when the steps end. Each step's chunks end less
+// than 16 bytes past its end, so the plane from there on has not been written
+// yet: the next 16 bytes are read from it. (Reading back the bytes just stored
+// stalled every short step of a noisy row.)
+alignas(16) constexpr std::uint8_t kTakeFrom[2][32] = {
+    {0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,
+     11,   12,   13,   14,   15,   0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+     0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80},
+    {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+     0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,   11,   12,   13,   14,   15}};
+
+[[gnu::target("ssse3")]] std::size_t KeptRunSteps(const std::uint8_t* bytes, std::size_t available,
+                                                  std::uint8_t* plane, std::size_t planeSize,
+                                                  std::size_t& at, std::uint64_t& x,
+                                                  std::uint32_t width) {
+  if (available < kLongestStep || planeSize < 128 + 2 * kChunk) return 0;
+  const std::uint8_t* const first = bytes;
+  const std::uint8_t* const last = bytes + (available - kLongestStep);
+  const std::size_t lastAt = planeSize - 128 - 2 * kChunk;
+  if (x >= width || at > lastAt) return 0;
+  const auto load = [](const std::uint8_t* from) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  };
+  __m128i kept = load(plane + at);  // the plane's bytes [at, at + 16) before the steps
+  while (x < width && bytes <= last && at <= lastAt) {
+    const unsigned code = bytes[0];
+    const bool run = code > 128;
+    const std::size_t count = run ? code - 128 : code;
+    std::uint8_t* const to = plane + at;
+    // [at + count, at + count + 16) as the plane held it, read before this
+    // step's chunks overwrite it: the rest of `kept`, then unwritten bytes.
+    if (count < kChunk) {
+      kept = _mm_or_si128(_mm_shuffle_epi8(kept, load(kTakeFrom[0] + count)),
+                          _mm_shuffle_epi8(load(to + kChunk), load(kTakeFrom[1] + count)));
+    } else {
+      kept = load(to + count);
+    }
+    if (run) {
+      const __m128i value = _mm_set1_epi8(static_cast<char>(bytes[1]));
+      for (std::size_t i = 0; i < count; i += kChunk) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), value);
+      }
+      bytes += 2;
+    } else {
+      for (std::size_t i = 0; i < count; i += kChunk) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), load(bytes + 1 + i));
+      }
+      bytes += 1 + count;
+    }
+    at += count;
+    x += count;
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(plane + at), kept);
+  return static_cast<std::size_t>(bytes - first);
+}
+#endif
+
+std::size_t FastRunSteps(const std::uint8_t* bytes, std::size_t available, std::uint8_t* plane,
+                         std::size_t planeSize, std::size_t& at, std::uint64_t& x,
+                         std::uint32_t width) {
+#if defined(__SSE2__)
+  static const bool kept = __builtin_cpu_supports("ssse3");
+  if (kept) return KeptRunSteps(bytes, available, plane, planeSize, at, x, width);
+#endif
+  return ChunkedRunSteps(bytes, available, plane, planeSize, at, x, width);
+}
+
 // Per component, runs (code above 128) and literals (code 0 to 128). A run or
 // literal that passes the row's end spills into the next row of the same
 // plane, which that row's decoding overwrites.
@@ -152,7 +226,7 @@ void DecodeComponentRunLine(RgbeData& data, const RgbeRowPlanes& planes, std::si
     while (x < width && data.Has(0)) {
       if (chunked) {
         const std::size_t taken =
-            ChunkedRunSteps(data.Here(), data.Remaining(), plane, planes.Size, at, x, width);
+            FastRunSteps(data.Here(), data.Remaining(), plane, planes.Size, at, x, width);
         data.Skip(taken);
         if (x >= width || !data.Has(0)) break;
       }

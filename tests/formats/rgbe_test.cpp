@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/rgbedata.h"
 #include "io/binaryfile.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
@@ -399,6 +400,57 @@ TEST(RgbeBlockDecoder, GivesTheWholeImageDecodingForEveryBlockHeight) {
   EXPECT_GT(followed, 20);
 }
 
+// Two run rows of short steps (as noisy photographs have) over planes that
+// already hold other bytes, the second cut after every byte: the chunked steps
+// leave every byte of every plane as the plain steps do, also the bytes past a
+// cut that only the plane's earlier contents fill.
+TEST(RgbeRows, ShortChunkedStepsLeaveThePlanesAsThePlainSteps) {
+  constexpr std::uint32_t kWidth = 300;
+  for (std::uint32_t trial = 1; trial < 30; ++trial) {
+    std::uint32_t seed = trial;
+    const auto next = [&] {
+      seed = seed * 1664525u + 1013904223u;
+      return static_cast<std::uint8_t>(seed >> 24);
+    };
+    std::vector<std::uint8_t> data;
+    for (int row = 0; row < 2; ++row) {
+      data.insert(data.end(), {2, 2, kWidth >> 8, kWidth & 255});
+      for (int plane = 0; plane < 4; ++plane) {
+        for (std::uint32_t x = 0; x < kWidth;) {
+          const std::uint8_t count = static_cast<std::uint8_t>(1 + next() % (next() % 2 ? 12 : 40));
+          if (next() % 2) {
+            data.insert(data.end(), {static_cast<std::uint8_t>(128 + count), next()});
+          } else {
+            data.push_back(count);
+            for (int i = 0; i < count; ++i) data.push_back(next());
+          }
+          x += count;  // the last step may spill into the next row
+        }
+      }
+    }
+    const std::size_t planeSize = 3 * kWidth;
+    for (std::size_t cut = data.size() / 2; cut <= data.size(); ++cut) {
+      std::vector<std::uint8_t> planes[2][4];
+      for (const bool plain : {true, false}) {
+        RgbeRowPlanes rows{{}, planeSize};
+        for (int c = 0; c < 4; ++c) {
+          std::vector<std::uint8_t>& plane = planes[plain][c];
+          plane.resize(planeSize);
+          for (std::size_t i = 0; i < planeSize; ++i)
+            plane[i] = static_cast<std::uint8_t>(i * 7 + c);
+          rows.Component[c] = plane.data();
+        }
+        RgbeData encoded(data.data(), cut);
+        encoded.PlainSteps = plain;
+        ASSERT_EQ(DecodeRgbeRow(encoded, rows, 0, kWidth), 2);
+        DecodeRgbeRow(encoded, rows, kWidth, kWidth);
+      }
+      for (int c = 0; c < 4; ++c)
+        ASSERT_EQ(planes[0][c], planes[1][c]) << "cut " << cut << " plane " << c;
+    }
+  }
+}
+
 // Whole-chunk copies of runs and literals, and whole flat rows, must leave
 // every plane as the plain steps do: at the end of the data, where a copy's
 // spare bytes would show, beside spills into the next row, and where the
@@ -413,8 +465,10 @@ TEST(RgbeBlockDecoder, ChunkedStepsDecodeAsThePlainSteps) {
     std::uint32_t Width, Height;
     std::size_t Bytes;  // of data, cut wherever that falls
   };
-  const Case cases[] = {{150, 40, 9000},  {150, 40, 30000},  {300, 25, 12345},
-                        {700, 12, 40000}, {1000, 13, 40001}, {1024, 700, 2600000}};
+  std::vector<Case> cases = {{150, 40, 9000},  {150, 40, 30000},  {300, 25, 12345},
+                             {700, 12, 40000}, {1000, 13, 40001}, {1024, 700, 2600000}};
+  // Cut at every few bytes: each cut ends a copy in another place.
+  for (std::size_t bytes = 11000; bytes < 12000; bytes += 7) cases.push_back({200, 30, bytes});
   std::uint64_t seen[3] = {};
   for (const Case& sized : cases) {
     for (int variant = 0; variant < 3; ++variant) {
@@ -431,7 +485,10 @@ TEST(RgbeBlockDecoder, ChunkedStepsDecodeAsThePlainSteps) {
         const std::size_t length = 4 * std::size_t{sized.Width} * (next() % 4 + 1) / 4;
         for (std::size_t i = 0; i < length; ++i) {
           // Flat pixels must not start like a row head.
-          const std::uint8_t byte = next();
+          std::uint8_t byte = next();
+          // Short steps too, as in noisy photographs.
+          if (variant == 2 && byte % 2)
+            byte = static_cast<std::uint8_t>(byte % 4 ? byte % 16 : 128 + byte % 16);
           data.push_back(kind == 2 && i == 0 && byte < 3 ? 3 : byte);
         }
       }
