@@ -25,7 +25,7 @@ BinaryFile::~BinaryFile() {
 
 BinaryFile::BinaryFile(BinaryFile&& other) noexcept
     : descriptor_(std::exchange(other.descriptor_, -1)),
-      error_(other.error_),
+      error_(other.error_.load()),
       temporaryPath_(std::exchange(other.temporaryPath_, {})),
       targetPath_(std::exchange(other.targetPath_, {})),
       targetMode_(other.targetMode_),
@@ -35,7 +35,7 @@ BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
   if (this != &other) {
     Close();
     descriptor_ = std::exchange(other.descriptor_, -1);
-    error_ = other.error_;
+    error_ = other.error_.load();
     temporaryPath_ = std::exchange(other.temporaryPath_, {});
     targetPath_ = std::exchange(other.targetPath_, {});
     targetMode_ = other.targetMode_;
@@ -254,6 +254,11 @@ bool BinaryFile::WriteAt(const void* source, std::size_t count, std::uint64_t of
                     if (written < 0 && errno == ESPIPE) return ::write(descriptor_, from, bytes);
                     return written;
                   });
+}
+
+bool BinaryFile::IsRegularFile() const {
+  struct stat status {};
+  return descriptor_ >= 0 && ::fstat(descriptor_, &status) == 0 && S_ISREG(status.st_mode);
 }
 
 bool BinaryFile::Seek(std::uint64_t offset) {

@@ -2,6 +2,7 @@
 // made by CreateOutput replaces the file at its path only when committed.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -45,6 +46,9 @@ class BinaryFile {
   int Descriptor() const { return descriptor_; }
 
   bool IsOpen() const { return descriptor_ >= 0; }
+  // A regular file, where writes at positions may come from several threads
+  // in any order.
+  bool IsRegularFile() const;
   void Close();
 
   // Reads until `count` bytes or the end of the file; returns the bytes read.
@@ -84,7 +88,8 @@ class BinaryFile {
   template <typename Put>
   bool WriteAll(const void* source, std::size_t count, Put put);
   int descriptor_ = -1;
-  int error_ = 0;
+  // Atomic: writes at positions may fail on several threads at once.
+  std::atomic<int> error_ = 0;
   // Set while an output written beside its target awaits Commit().
   std::string temporaryPath_;
   std::string targetPath_;

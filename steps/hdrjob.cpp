@@ -1,6 +1,7 @@
 #include "steps/hdrjob.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -130,33 +131,53 @@ bool ToneMapHdrImage(Session& session) {
   again.FollowRows(rowIndex);
   const std::size_t rowBytes = std::size_t{width} * 3;
   const std::uint64_t dataStart = context.OutputFile.Position();
-  // A block is written while the next one is tone-mapped.
-  BlockWriter writer(context.OutputFile, workers.Threads() > 1);
+  // Into a regular file, each part of a block writes its own rows where they
+  // belong, on its own thread, as soon as they are mapped: no writing thread
+  // beside the workers. Rows for a sink, a pipe or a device keep their order:
+  // a block is written on a thread of its own while the next one is mapped.
+  const bool direct = !sink && context.OutputFile.IsRegularFile();
+  std::vector<std::uint8_t> mapped(direct ? rowBytes * rowsPerBlock : 0);
+  std::atomic<bool> writeFailed = false;
+  BlockWriter writer(context.OutputFile, workers.Threads() > 1 && !direct);
   writer.SendTo(sink.get(), rowBytes);
   bool writing = true;
   std::uint8_t* out = nullptr;
   RgbeBlockWork mapping;
   mapping.Before = [&](const RgbeBlockDecoder::Block& block) {
-    out = writing ? writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * block.FirstRow)
-                  : nullptr;
+    if (!direct) {
+      out = writing ? writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * block.FirstRow)
+                    : nullptr;
+    }
     if (preview)
       preview->TakeRgbeRows(block.FirstRow, block.Rows, block.R, block.G, block.B, block.E);
   };
   mapping.Parts = workers.Threads();
   mapping.Use = [&](const RgbeBlockDecoder::Block& block, std::uint32_t begin, std::uint32_t end) {
-    if (!out) return;
     const std::size_t from = std::size_t{width} * begin;
-    ToneMapRgbeToRgb(block.R + from, block.G + from, block.B + from, block.E + from,
-                     std::size_t{width} * (end - begin), tables, out + rowBytes * begin);
+    const std::size_t pixels = std::size_t{width} * (end - begin);
+    if (direct) {
+      if (writeFailed) return;
+      std::uint8_t* const rows = mapped.data() + rowBytes * begin;
+      ToneMapRgbeToRgb(block.R + from, block.G + from, block.B + from, block.E + from, pixels,
+                       tables, rows);
+      if (!context.OutputFile.WriteAt(rows, rowBytes * (end - begin),
+                                      dataStart + rowBytes * (block.FirstRow + begin))) {
+        writeFailed = true;
+      }
+      return;
+    }
+    if (!out) return;
+    ToneMapRgbeToRgb(block.R + from, block.G + from, block.B + from, block.E + from, pixels, tables,
+                     out + rowBytes * begin);
   };
   mapping.After = [&](const RgbeBlockDecoder::Block& block) {
-    if (!writing) return;
+    if (direct || !writing) return;
     writing = writer.Finish();
     if (writing) writer.Start(rowBytes * block.Rows);
   };
   const bool decoded =
       ForEachDecodedBlock(session, again, workers, BlockProgress::RowNumberOnceUsed, mapping);
-  writing = writer.Finish() && writing;
+  writing = writer.Finish() && writing && !writeFailed;
   // The statistics hold only for the bytes the first pass read. The same
   // bytes decode the same way twice, so a refused row now means a change too.
   // Following the first pass's rows reads only their bytes, not what lies

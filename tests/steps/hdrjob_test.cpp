@@ -1,13 +1,17 @@
 #include "steps/hdrjob.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -219,6 +223,30 @@ TEST(ToneMapHdrImage, FailedWriteFailsTheJobAndRemovesTheOutput) {
   EXPECT_FALSE(testing::FileExists(out));
   EXPECT_FALSE(session.Context.OutputFile.IsOpen());
   EXPECT_TRUE(testing::FileExists("/dev/full"));
+}
+
+// Into a regular file every worker writes its own rows: a file that may
+// grow no further fails the job as a full disk does, and leaves no output.
+TEST(ToneMapHdrImage, WritesRefusedPartWayFailTheJobAndRemoveTheOutput) {
+  TempDir dir;
+  const std::string in = dir.File("in.hdr"), out = dir.File("out.tif");
+  testing::WriteBytes(
+      in, testing::HdrFile(testing::PatternImage(600, 400), RgbeRowForm::ComponentRuns));
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 300000;  // of 720,000 bytes of rows
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  OpenHdrRun run(in, out);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, SIG_DFL);
+  const std::string text = "Cannot write " + out + ": " + std::strerror(EFBIG);
+  EXPECT_EQ(run.Session_.Context.FailureMessage, text);
+  EXPECT_FALSE(testing::FileExists(out));
+  const auto left = std::distance(std::filesystem::directory_iterator(dir.Path()),
+                                  std::filesystem::directory_iterator());
+  EXPECT_EQ(left, 1) << "only the input is left";
 }
 
 // A window that lets a test change the input while the job is between its
