@@ -97,4 +97,9 @@ void BlockWriter::SendTo(ByteRowSink* sink, std::size_t rowBytes) {
   sinkRowBytes_ = rowBytes;
 }
 
+void PlacedWriter::Write(std::size_t from, std::size_t bytes, std::uint64_t position) {
+  if (failed_) return;
+  if (!file_.WriteAt(buffer_.data() + from, bytes, position)) failed_ = true;
+}
+
 }  // namespace lumivane

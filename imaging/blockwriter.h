@@ -3,12 +3,14 @@
 // every write happens at once on the calling thread.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "io/iobuffer.h"
 
@@ -66,6 +68,25 @@ class BlockWriter {
   bool started_ = false;
   ByteRowSink* sink_ = nullptr;
   std::size_t sinkRowBytes_ = 0;
+};
+
+// Rows that each worker writes at their place in a regular file as soon as it
+// has made them, on its own thread: no writing thread beside the workers, no
+// order among the writes (a pipe or a sink needs BlockWriter's order).
+class PlacedWriter {
+ public:
+  // Room for `bytes` bytes of rows; parts of one block fill disjoint ranges.
+  PlacedWriter(BinaryFile& file, std::size_t bytes) : file_(file), buffer_(bytes) {}
+  std::uint8_t* At(std::size_t from) { return buffer_.data() + from; }
+  // Writes `bytes` bytes of the room from `from` to `position` of the file;
+  // once a write failed, no more are made.
+  void Write(std::size_t from, std::size_t bytes, std::uint64_t position);
+  bool Failed() const { return failed_; }
+
+ private:
+  BinaryFile& file_;
+  std::vector<std::uint8_t> buffer_;
+  std::atomic<bool> failed_ = false;
 };
 
 }  // namespace lumivane

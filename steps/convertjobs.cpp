@@ -71,36 +71,51 @@ bool ConvertHdrImage(Session& session) {
   // Each block of rows is converted and written while the next is decoded,
   // so neither the image nor the encoded file is ever whole in memory.
   RgbeStream stream(context.InputFile, offset, bytes);
-  RgbeBlockDecoder decoder(stream, width, height, RowsPerWave(width, kRgbePixelsPerBlock));
+  const std::uint32_t rowsPerBlock = RowsPerWave(width, kRgbePixelsPerBlock);
+  RgbeBlockDecoder decoder(stream, width, height, rowsPerBlock);
   RowWorkers workers;
   const std::size_t rowBytes = std::size_t{width} * 12;
   const std::uint64_t dataStart = context.OutputFile.Position();
-  BlockWriter writer(context.OutputFile, workers.Threads() > 1);
+  // Into a regular file each part writes its own rows at their place; other
+  // outputs get whole blocks in order from a writing thread.
+  const bool direct = context.OutputFile.IsRegularFile();
+  PlacedWriter placed(context.OutputFile, direct ? rowBytes * rowsPerBlock : 0);
+  BlockWriter writer(context.OutputFile, workers.Threads() > 1 && !direct);
   // After a failed write the rows are still decoded: a refused row further on
   // is the failure to report, as it would be had the whole image been decoded
   // before anything was written.
   bool writing = true;
   std::uint8_t* out = nullptr;
   RgbeBlockWork conversion;
+  // A PFM gets its bottom row first: a block goes where its rows end up,
+  // its last row first.
+  const auto firstOut = [&](const RgbeBlockDecoder::Block& block) {
+    return bottomUp ? height - block.FirstRow - block.Rows : block.FirstRow;
+  };
   conversion.Before = [&](const RgbeBlockDecoder::Block& block) {
-    // A PFM gets its bottom row first: a block goes where its rows end up,
-    // its last row first.
-    const std::uint32_t firstOut = bottomUp ? height - block.FirstRow - block.Rows : block.FirstRow;
-    out = writing ? writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * firstOut) : nullptr;
+    if (direct) return;
+    out = writing ? writer.NextAt(rowBytes * block.Rows, dataStart + rowBytes * firstOut(block))
+                  : nullptr;
   };
   conversion.Parts = workers.Threads();
   conversion.Use = [&](const RgbeBlockDecoder::Block& block, std::uint32_t begin,
                        std::uint32_t end) {
-    if (!out) return;
+    std::uint8_t* const rows = direct ? (placed.Failed() ? nullptr : placed.At(0)) : out;
+    if (!rows) return;
     for (std::uint32_t i = begin; i < end; ++i) {
       const std::size_t from = std::size_t{width} * i;
       const std::size_t to = bottomUp ? block.Rows - 1 - i : i;
       RgbePixelsToFloats(&block.R[from], &block.G[from], &block.B[from], &block.E[from], width,
-                         out + rowBytes * to);
+                         rows + rowBytes * to);
     }
+    if (!direct) return;
+    // The part's rows lie together in the output, in either order.
+    const std::size_t first = bottomUp ? block.Rows - end : begin;
+    placed.Write(rowBytes * first, rowBytes * (end - begin),
+                 dataStart + rowBytes * (firstOut(block) + first));
   };
   conversion.After = [&](const RgbeBlockDecoder::Block& block) {
-    if (!writing) return;
+    if (direct || !writing) return;
     writing = writer.Finish();
     if (writing) writer.Start(rowBytes * block.Rows);
   };
@@ -110,7 +125,7 @@ bool ConvertHdrImage(Session& session) {
   const std::int32_t decodeStart = ClockWholeSeconds(session);
   const bool decoded =
       ForEachDecodedBlock(session, decoder, workers, BlockProgress::RowIndexAsDecoded, conversion);
-  writing = writer.Finish() && writing;
+  writing = writer.Finish() && writing && !placed.Failed();
   if (!decoded) return AbortRgbeRowHead(session);
   LogRgbeDecodingEnd(session, decoder.RowCounts(), decodeStart);
   context.InputFile.Close();

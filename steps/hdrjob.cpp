@@ -1,7 +1,6 @@
 #include "steps/hdrjob.h"
 
 #include <algorithm>
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -136,8 +135,7 @@ bool ToneMapHdrImage(Session& session) {
   // beside the workers. Rows for a sink, a pipe or a device keep their order:
   // a block is written on a thread of its own while the next one is mapped.
   const bool direct = !sink && context.OutputFile.IsRegularFile();
-  std::vector<std::uint8_t> mapped(direct ? rowBytes * rowsPerBlock : 0);
-  std::atomic<bool> writeFailed = false;
+  PlacedWriter placed(context.OutputFile, direct ? rowBytes * rowsPerBlock : 0);
   BlockWriter writer(context.OutputFile, workers.Threads() > 1 && !direct);
   writer.SendTo(sink.get(), rowBytes);
   bool writing = true;
@@ -156,14 +154,11 @@ bool ToneMapHdrImage(Session& session) {
     const std::size_t from = std::size_t{width} * begin;
     const std::size_t pixels = std::size_t{width} * (end - begin);
     if (direct) {
-      if (writeFailed) return;
-      std::uint8_t* const rows = mapped.data() + rowBytes * begin;
+      if (placed.Failed()) return;
       ToneMapRgbeToRgb(block.R + from, block.G + from, block.B + from, block.E + from, pixels,
-                       tables, rows);
-      if (!context.OutputFile.WriteAt(rows, rowBytes * (end - begin),
-                                      dataStart + rowBytes * (block.FirstRow + begin))) {
-        writeFailed = true;
-      }
+                       tables, placed.At(rowBytes * begin));
+      placed.Write(rowBytes * begin, rowBytes * (end - begin),
+                   dataStart + rowBytes * (block.FirstRow + begin));
       return;
     }
     if (!out) return;
@@ -177,7 +172,7 @@ bool ToneMapHdrImage(Session& session) {
   };
   const bool decoded =
       ForEachDecodedBlock(session, again, workers, BlockProgress::RowNumberOnceUsed, mapping);
-  writing = writer.Finish() && writing && !writeFailed;
+  writing = writer.Finish() && writing && !placed.Failed();
   // The statistics hold only for the bytes the first pass read. The same
   // bytes decode the same way twice, so a refused row now means a change too.
   // Following the first pass's rows reads only their bytes, not what lies

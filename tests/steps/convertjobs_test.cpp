@@ -1,8 +1,11 @@
 #include "steps/convertjobs.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <bit>
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -166,6 +169,24 @@ TEST(ConvertJobs, FullDiskFailsTheJobAndNamesTheOutput) {
     EXPECT_EQ(std::find(run.Log.begin(), run.Log.end(), "Converted from"), run.Log.end());
     EXPECT_TRUE(std::filesystem::exists("/dev/full"));
     EXPECT_EQ(testing::ReadBytes(dir.File(input)), before);
+  }
+  // Into a regular file the workers write their rows at their places: a file
+  // that may grow no further fails the job part-way, and none is left.
+  testing::WriteBytes(dir.File("big.hdr"), testing::HdrFile(testing::PatternImage(400, 300),
+                                                            testing::RgbeRowForm::ComponentRuns));
+  for (const int command : {kHdrToTiffCommand, kHdrToPfmCommand}) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 500000;  // of 1,440,000 bytes of rows
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const JobRun run = RunJobCommand(command, dir.File("big.hdr"), dir.File("out"));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, SIG_DFL);
+    ASSERT_EQ(run.Boxes.size(), 1u);
+    EXPECT_EQ(run.Boxes[0].Text, "Cannot write " + dir.File("out") + ": " + std::strerror(EFBIG));
+    EXPECT_FALSE(run.OutputExists);
   }
 }
 
