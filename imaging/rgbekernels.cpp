@@ -296,15 +296,95 @@ void ToneMapRgbeToRgb(const std::uint8_t* r, const std::uint8_t* g, const std::u
   }
 }
 
+namespace {
+
+#if defined(__SSE2__)
+// Eight pixels at a time: each value is the float 2M + 1 with E - 137 added to
+// its exponent field, exact while the result stays normal (E of 11 or more);
+// groups with a smaller E take the table. The three channels are then woven
+// into R, G, B order by lane permutes.
+// Returns where it stopped: at the end of the last whole group, or at a group
+// that it left to the table.
+[[gnu::target("avx2")]] std::size_t RgbeFloatsInLanes(const std::uint8_t* const planes[3],
+                                                      const std::uint8_t* e, std::size_t from,
+                                                      std::size_t count, std::uint8_t* out) {
+  const __m256i one = _mm256_set1_epi32(1), bias = _mm256_set1_epi32(137);
+  const __m256i normal = _mm256_set1_epi32(11);
+  // Where each output word comes from, per channel; blends pick the channel.
+  const __m256i source[3][3] = {
+      {_mm256_setr_epi32(0, 0, 0, 1, 0, 0, 2, 0), _mm256_setr_epi32(0, 0, 0, 0, 1, 0, 0, 2),
+       _mm256_setr_epi32(0, 0, 0, 0, 0, 1, 0, 0)},
+      {_mm256_setr_epi32(0, 3, 0, 0, 4, 0, 0, 5), _mm256_setr_epi32(0, 0, 3, 0, 0, 4, 0, 0),
+       _mm256_setr_epi32(2, 0, 0, 3, 0, 0, 4, 0)},
+      {_mm256_setr_epi32(0, 0, 6, 0, 0, 7, 0, 0), _mm256_setr_epi32(5, 0, 0, 6, 0, 0, 7, 0),
+       _mm256_setr_epi32(0, 5, 0, 0, 6, 0, 0, 7)}};
+  std::size_t i = from;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i exponent =
+        _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(e + i)));
+    const __m256i small = _mm256_cmpgt_epi32(normal, exponent);
+    if (!_mm256_testz_si256(small, small)) {
+      break;
+    }
+    const __m256i shift = _mm256_slli_epi32(_mm256_sub_epi32(exponent, bias), 23);
+    __m256i value[3];
+    for (int c = 0; c < 3; ++c) {
+      const __m256i odd = _mm256_add_epi32(
+          _mm256_slli_epi32(_mm256_cvtepu8_epi32(
+                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(planes[c] + i))),
+                            1),
+          one);
+      value[c] = _mm256_add_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(odd)), shift);
+    }
+    for (int k = 0; k < 3; ++k) {
+      // Output words 8k to 8k + 7: channel (8k + j) % 3 of pixel (8k + j) / 3.
+      const __m256i r = _mm256_permutevar8x32_epi32(value[0], source[k][0]);
+      const __m256i g = _mm256_permutevar8x32_epi32(value[1], source[k][1]);
+      const __m256i b = _mm256_permutevar8x32_epi32(value[2], source[k][2]);
+      __m256i woven;
+      if (k == 0) {
+        woven = _mm256_blend_epi32(_mm256_blend_epi32(r, g, 0b10010010), b, 0b00100100);
+      } else if (k == 1) {
+        woven = _mm256_blend_epi32(_mm256_blend_epi32(r, g, 0b00100100), b, 0b01001001);
+      } else {
+        woven = _mm256_blend_epi32(_mm256_blend_epi32(r, g, 0b01001001), b, 0b10010010);
+      }
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 12 * i + 32 * k), woven);
+    }
+  }
+  return i;
+}
+#endif
+
+void RgbeFloatsFromTable(const std::uint8_t* const planes[3], const std::uint8_t* e,
+                         std::size_t from, std::size_t count, std::uint8_t* out) {
+  const float* values = RgbeFloatTable().data();
+  for (std::size_t i = from; i < count; ++i) {
+    const std::size_t high = static_cast<std::size_t>(e[i]) << 8;
+    for (int c = 0; c < 3; ++c) {
+      StoreLittleEndian(out + 12 * i + 4 * c,
+                        std::bit_cast<std::uint32_t>(values[high | planes[c][i]]));
+    }
+  }
+}
+
+}  // namespace
+
 void RgbePixelsToFloats(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
                         const std::uint8_t* e, std::size_t count, std::uint8_t* out) {
-  const float* values = RgbeFloatTable().data();
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t high = static_cast<std::size_t>(e[i]) << 8;
-    StoreLittleEndian(out + 12 * i, std::bit_cast<std::uint32_t>(values[high | r[i]]));
-    StoreLittleEndian(out + 12 * i + 4, std::bit_cast<std::uint32_t>(values[high | g[i]]));
-    StoreLittleEndian(out + 12 * i + 8, std::bit_cast<std::uint32_t>(values[high | b[i]]));
+  const std::uint8_t* const planes[3] = {r, g, b};
+  std::size_t done = 0;
+#if defined(__SSE2__)
+  static const bool lanes = __builtin_cpu_supports("avx2");
+  // Groups with a small exponent go to the table, eight pixels at a time.
+  while (lanes) {
+    done = RgbeFloatsInLanes(planes, e, done, count, out);
+    if (count - done < 8) break;
+    RgbeFloatsFromTable(planes, e, done, done + 8, out);
+    done += 8;
   }
+#endif
+  RgbeFloatsFromTable(planes, e, done, count, out);
 }
 
 }  // namespace lumivane

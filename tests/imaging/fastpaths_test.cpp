@@ -254,6 +254,24 @@ TEST(RgbeFastPaths, PieceSumsAddedAtOnceEqualThePixelChains) {
   }
 }
 
+// RgbePixelsToFloats gives RgbeToFloat's bits, least significant byte first.
+void ExpectRgbeFloats(const RgbePlanes& planes) {
+  const std::size_t count = planes.E.size();
+  std::vector<std::uint8_t> floats(12 * count);
+  RgbePixelsToFloats(planes.R.data(), planes.G.data(), planes.B.data(), planes.E.data(), count,
+                     floats.data());
+  const std::uint8_t* mantissas[] = {planes.R.data(), planes.G.data(), planes.B.data()};
+  for (std::size_t i = 0; i < count; ++i) {
+    for (int c = 0; c < 3; ++c) {
+      const auto bits = std::bit_cast<std::uint32_t>(RgbeToFloat(mantissas[c][i], planes.E[i]));
+      const std::uint8_t expected[] = {
+          static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
+          static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
+      ASSERT_EQ(std::memcmp(floats.data() + 12 * i + 4 * c, expected, 4), 0) << i << " " << c;
+    }
+  }
+}
+
 TEST(RgbeFastPaths, ValuesStatisticsAndFloatsEqualTheReference) {
   const std::vector<float>& table = RgbeFloatTable();
   ASSERT_EQ(table.size(), 65536u);
@@ -283,20 +301,18 @@ TEST(RgbeFastPaths, ValuesStatisticsAndFloatsEqualTheReference) {
       ExpectSameAccumulators(ReferenceRgbeAccumulators(planes), extremes);
     }
 
-    std::vector<std::uint8_t> floats(12 * count);
-    RgbePixelsToFloats(planes.R.data(), planes.G.data(), planes.B.data(), planes.E.data(), count,
-                       floats.data());
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::uint8_t* mantissas[] = {planes.R.data(), planes.G.data(), planes.B.data()};
-      for (int c = 0; c < 3; ++c) {
-        const auto bits = std::bit_cast<std::uint32_t>(RgbeToFloat(mantissas[c][i], planes.E[i]));
-        const std::uint8_t expected[] = {
-            static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
-            static_cast<std::uint8_t>(bits >> 16), static_cast<std::uint8_t>(bits >> 24)};
-        ASSERT_EQ(std::memcmp(floats.data() + 12 * i + 4 * c, expected, 4), 0) << i << " " << c;
-      }
-    }
+    ExpectRgbeFloats(planes);
   }
+  // Every pair, in the lanes (eight pixels share an exponent) and the tail.
+  RgbePlanes pairs;
+  for (std::size_t p = 0; p < 65536 + 5; ++p) {
+    const auto m = static_cast<std::uint8_t>(p);
+    pairs.R.push_back(m);
+    pairs.G.push_back(static_cast<std::uint8_t>(255 - m));
+    pairs.B.push_back(static_cast<std::uint8_t>(m ^ 0x5A));
+    pairs.E.push_back(static_cast<std::uint8_t>(p >> 8));
+  }
+  ExpectRgbeFloats(pairs);
 }
 
 struct Setting {
