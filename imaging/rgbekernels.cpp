@@ -65,9 +65,19 @@ void AccumulateRgbeSums(const std::uint8_t* r, const std::uint8_t* g, const std:
 
 namespace {
 
+#if defined(__SSE2__)
+// 2M + 1 of eight mantissa bytes, as 32-bit lanes: the odd factor of every
+// Radiance value.
+[[gnu::target("avx2")]] inline __m256i OddMantissas(const std::uint8_t* mantissas) {
+  const __m256i wide =
+      _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(mantissas)));
+  return _mm256_add_epi32(_mm256_slli_epi32(wide, 1), _mm256_set1_epi32(1));
+}
+#endif
+
 // Each value as (2M + 1) x 2^E, the exponent added to the bits of the double
 // 2M + 1 (no table, no gather): 2^137 times RgbeToFloat, which is exact.
-// `lowest` and `darkest` as in RgbeSumPiece, the second plus one.
+// Lowest and DarkPlusOne are RgbeSumPiece's LowestExponent and HighestDarkExponent + 1.
 struct ScaledSums {
   double Total[3] = {0.0, 0.0, 0.0};
   std::uint8_t Lowest = 255;
@@ -92,7 +102,6 @@ struct ScaledSums {
 [[gnu::target("avx2")]] void SumRgbeScaled(const std::uint8_t* const planes[3],
                                            const std::uint8_t* e, std::size_t count,
                                            ScaledSums& out) {
-  const __m256i one = _mm256_set1_epi32(1);
   const __m128i darkLimit = _mm_set1_epi8(static_cast<char>(kRgbeDarkExponent));
   __m256d sums[3][2];
   for (auto& channel : sums) channel[0] = channel[1] = _mm256_setzero_pd();
@@ -110,11 +119,7 @@ struct ScaledSums {
     const __m256d keep[2] = {_mm256_castsi256_pd(_mm256_cvtepi8_epi64(bright)),
                              _mm256_castsi256_pd(_mm256_cvtepi8_epi64(_mm_srli_si128(bright, 4)))};
     for (int c = 0; c < 3; ++c) {
-      const __m256i odd = _mm256_add_epi32(
-          _mm256_slli_epi32(_mm256_cvtepu8_epi32(
-                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(planes[c] + i))),
-                            1),
-          one);
+      const __m256i odd = OddMantissas(planes[c] + i);
       const __m256d halves[2] = {_mm256_cvtepi32_pd(_mm256_castsi256_si128(odd)),
                                  _mm256_cvtepi32_pd(_mm256_extracti128_si256(odd, 1))};
       for (int h = 0; h < 2; ++h) {
@@ -210,7 +215,6 @@ double RgbeKeyValue(std::uint32_t key) {
 [[gnu::target("avx2")]] void RgbeExtremeKeys(const std::uint8_t* const planes[3],
                                              const std::uint8_t* e, std::size_t count,
                                              std::uint32_t low[3], std::uint32_t high[3]) {
-  const __m256i one = _mm256_set1_epi32(1);
   __m256i lows[3], highs[3];
   for (int c = 0; c < 3; ++c) {
     lows[c] = _mm256_set1_epi32(-1);
@@ -221,9 +225,7 @@ double RgbeKeyValue(std::uint32_t key) {
     const __m256i exponent = _mm256_slli_epi32(
         _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(e + i))), 23);
     for (int c = 0; c < 3; ++c) {
-      const __m256i mantissa =
-          _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(planes[c] + i)));
-      const __m256 odd = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_slli_epi32(mantissa, 1), one));
+      const __m256 odd = _mm256_cvtepi32_ps(OddMantissas(planes[c] + i));
       const __m256i key = _mm256_add_epi32(_mm256_castps_si256(odd), exponent);
       lows[c] = _mm256_min_epu32(lows[c], key);
       highs[c] = _mm256_max_epu32(highs[c], key);
@@ -308,7 +310,7 @@ namespace {
 [[gnu::target("avx2")]] std::size_t RgbeFloatsInLanes(const std::uint8_t* const planes[3],
                                                       const std::uint8_t* e, std::size_t from,
                                                       std::size_t count, std::uint8_t* out) {
-  const __m256i one = _mm256_set1_epi32(1), bias = _mm256_set1_epi32(137);
+  const __m256i bias = _mm256_set1_epi32(137);
   const __m256i normal = _mm256_set1_epi32(11);
   // Where each output word comes from, per channel; blends pick the channel.
   const __m256i source[3][3] = {
@@ -329,11 +331,7 @@ namespace {
     const __m256i shift = _mm256_slli_epi32(_mm256_sub_epi32(exponent, bias), 23);
     __m256i value[3];
     for (int c = 0; c < 3; ++c) {
-      const __m256i odd = _mm256_add_epi32(
-          _mm256_slli_epi32(_mm256_cvtepu8_epi32(
-                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(planes[c] + i))),
-                            1),
-          one);
+      const __m256i odd = OddMantissas(planes[c] + i);
       value[c] = _mm256_add_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(odd)), shift);
     }
     for (int k = 0; k < 3; ++k) {
