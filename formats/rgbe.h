@@ -68,8 +68,22 @@ class RgbeStream {
 struct RgbeRowIndex {
   std::vector<std::uint64_t> Ends;
   std::vector<RgbeRowKind> Kinds;
+  std::vector<std::uint64_t> Sums;  // ChecksumBytes(0, ...) of each row's bytes
   bool Complete = true;
 };
+
+// The rows a run may spill into below its own, at this width.
+std::uint32_t RgbeSpillRows(std::uint32_t width);
+
+// Decodes rows [first, first + count) of data that `index` describes (complete,
+// with no older run rows) from `file`, whose data start at `origin`: reads
+// their bytes into `bytes` and the pixels into `planes`, from their first
+// byte, each plane with room for count + RgbeSpillRows(width) rows. False
+// when the bytes are not those the index was made from (fewer, or another
+// checksum) or a row head is refused: the file changed.
+bool DecodeIndexedRgbeRows(BinaryFile& file, std::uint64_t origin, const RgbeRowIndex& index,
+                           std::uint32_t width, std::uint32_t first, std::uint32_t count,
+                           std::vector<std::uint8_t>& bytes, std::uint8_t* const planes[4]);
 
 // An image's rows decoded in order, a block of rows at a time, to exactly the
 // pixels a decoding of the whole image at once gives them, without the whole
@@ -138,6 +152,8 @@ class RgbeBlockDecoder {
   struct Piece;
   std::uint8_t* Plane(int slot, int component);
   void ScanBlock(Scan& scan, std::uint32_t rows);
+  std::uint64_t RowChecksums(const Scan& scan, const Piece& piece, const std::uint8_t* bytes,
+                             std::uint64_t* sums);
   // Makes `size` bytes from `bytes` the start of the scan's data.
   void Carry(const std::uint8_t* bytes, std::size_t size, Scan& to);
   void Reserve(Scan& scan, std::size_t bytes);

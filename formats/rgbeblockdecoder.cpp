@@ -31,6 +31,7 @@ struct RgbeBlockDecoder::Scan {
   std::uint32_t Rows = 0;
   std::vector<std::size_t> Ends;  // each row's end, counted from Bytes
   std::vector<RgbeRowKind> Kinds;
+  std::vector<std::uint64_t> Sums;  // each row's checksum, when recording
 };
 
 struct RgbeBlockDecoder::Piece {
@@ -106,6 +107,7 @@ void RgbeBlockDecoder::Reserve(Scan& scan, std::size_t bytes) {
 void RgbeBlockDecoder::ScanBlock(Scan& scan, std::uint32_t rows) {
   scan.Ends.resize(rows);
   scan.Kinds.resize(rows);
+  if (record_) scan.Sums.resize(rows);
   // No row that a writer makes takes more than 8 bytes a pixel (runs of one
   // per component); rows beyond that (codes of 0) are left to the decoding
   // byte by byte, which reads them through a small window.
@@ -206,6 +208,23 @@ void RgbeBlockDecoder::RunTask(std::size_t task) {
   ScanBlock(after, std::min(rowsPerBlock_, height_ - first));
 }
 
+// The checksums of the piece's rows, each of its own bytes, folded in row
+// order: a decoding that follows an index compares rows one by one, in
+// whatever pieces it reads them. `bytes` holds the piece's, from its first
+// row's; `sums` (may be null) gets each row's.
+std::uint64_t RgbeBlockDecoder::RowChecksums(const Scan& scan, const Piece& piece,
+                                             const std::uint8_t* bytes, std::uint64_t* sums) {
+  std::uint64_t folded = 0;
+  for (std::uint32_t row = piece.FirstRow; row < piece.FirstRow + piece.Rows; ++row) {
+    const std::size_t start = row == 0 ? 0 : scan.Ends[row - 1];
+    const std::uint64_t sum =
+        ChecksumBytes(0, bytes + (start - piece.From), scan.Ends[row] - start);
+    if (sums) sums[row] = sum;
+    folded = ChecksumBytes(folded, reinterpret_cast<const std::uint8_t*>(&sum), sizeof sum);
+  }
+  return folded;
+}
+
 void RgbeBlockDecoder::DecodePiece(Piece& piece, std::size_t number) {
   const std::size_t at = std::size_t{width_} * piece.FirstRow;
   RgbeRowPlanes planes{{last_.R + at, last_.G + at, last_.B + at, last_.E + at},
@@ -227,11 +246,11 @@ void RgbeBlockDecoder::DecodePiece(Piece& piece, std::size_t number) {
       piece.Refused = true;
       return;
     }
-    piece.Checksum = ChecksumBytes(0, bytes.data(), size);
+    piece.Checksum = RowChecksums(scan, piece, bytes.data(), nullptr);
     local = RgbeData(bytes.data(), size);
   } else if (stream_ && !piece.Sequential) {
-    const std::size_t end = scan.Ends[piece.FirstRow + piece.Rows - 1];
-    piece.Checksum = ChecksumBytes(0, scan.Bytes + piece.From, end - piece.From);
+    piece.Checksum = RowChecksums(scan, piece, scan.Bytes + piece.From,
+                                  record_ ? scans_[0]->Sums.data() : nullptr);
   }
   if (piece.Sequential) {
     // Byte by byte to the end of the data, read on as far as it goes.
@@ -321,6 +340,7 @@ void RgbeBlockDecoder::RecordRows(RgbeRowIndex* index) {
   if (record_) {
     index->Ends.reserve(height_);
     index->Kinds.reserve(height_);
+    index->Sums.reserve(height_);
   }
 }
 
@@ -338,6 +358,7 @@ void RgbeBlockDecoder::Record(const Scan& scan, std::uint32_t rows) {
   for (std::uint32_t row = 0; row < rows; ++row) {
     record_->Ends.push_back(blockStart_ + scan.Ends[row]);
     record_->Kinds.push_back(scan.Kinds[row]);
+    record_->Sums.push_back(scan.Sums[row]);
   }
   blockStart_ += scan.Ends[rows - 1];
 }
@@ -360,6 +381,34 @@ bool RgbeBlockDecoder::DecodeNext(unsigned pieces) {
   const std::size_t tasks = PrepareNext(pieces);
   for (std::size_t task = 0; task < tasks; ++task) RunTask(task);
   return FinishNext();
+}
+
+std::uint32_t RgbeSpillRows(std::uint32_t width) {
+  return width == 0 ? 0 : static_cast<std::uint32_t>((kMaxSpill + width - 1) / width);
+}
+
+bool DecodeIndexedRgbeRows(BinaryFile& file, std::uint64_t origin, const RgbeRowIndex& index,
+                           std::uint32_t width, std::uint32_t first, std::uint32_t count,
+                           std::vector<std::uint8_t>& bytes, std::uint8_t* const planes[4]) {
+  if (count == 0) return true;
+  const std::uint64_t from = first == 0 ? 0 : index.Ends[first - 1];
+  const std::uint64_t to = index.Ends[first + count - 1];
+  const auto size = static_cast<std::size_t>(to - from);
+  if (bytes.size() < size) bytes.resize(size);
+  if (file.ReadAt(bytes.data(), size, origin + from) != size) return false;
+  for (std::uint32_t row = first; row < first + count; ++row) {
+    const std::size_t start = static_cast<std::size_t>((row == 0 ? 0 : index.Ends[row - 1]) - from);
+    const std::size_t end = static_cast<std::size_t>(index.Ends[row] - from);
+    if (ChecksumBytes(0, bytes.data() + start, end - start) != index.Sums[row]) return false;
+  }
+  RgbeData data(bytes.data(), size);
+  const RgbeRowPlanes rows{{planes[0], planes[1], planes[2], planes[3]},
+                           std::size_t{count + RgbeSpillRows(width)} * width,
+                           false};
+  for (std::uint32_t y = 0; y < count; ++y) {
+    if (DecodeRgbeRow(data, rows, std::size_t{width} * y, width) < 0) return false;
+  }
+  return true;
 }
 
 }  // namespace lumivane

@@ -98,8 +98,12 @@ void BlockWriter::SendTo(ByteRowSink* sink, std::size_t rowBytes) {
 }
 
 void PlacedWriter::Write(std::size_t from, std::size_t bytes, std::uint64_t position) {
+  Write(buffer_.data() + from, bytes, position);
+}
+
+void PlacedWriter::Write(const std::uint8_t* rows, std::size_t bytes, std::uint64_t position) {
   if (failed_) return;
-  if (!file_.WriteAt(buffer_.data() + from, bytes, position)) failed_ = true;
+  if (!file_.WriteAt(rows, bytes, position)) failed_ = true;
 }
 
 }  // namespace lumivane

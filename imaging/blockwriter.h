@@ -81,6 +81,8 @@ class PlacedWriter {
   // Writes `bytes` bytes of the room from `from` to `position` of the file;
   // once a write failed, no more are made.
   void Write(std::size_t from, std::size_t bytes, std::uint64_t position);
+  // The same from rows held elsewhere.
+  void Write(const std::uint8_t* rows, std::size_t bytes, std::uint64_t position);
   bool Failed() const { return failed_; }
 
  private:

@@ -1,9 +1,11 @@
 #include "steps/hdrjob.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "formats/rgbe.h"
@@ -43,6 +45,70 @@ bool FailWriting(Session& session) {
   return FailStep(session,
                   "Cannot write " + context.OutputFileName + ": " + context.OutputFile.ErrorText(),
                   FailureOptions().CloseOutput(OutputClosing::RemoveWithLines).EndWithSeparator());
+}
+
+// The second pass over a file whose rows the first pass indexed: every thread
+// takes bands of rows and reads, decodes, maps and writes them on its own, so
+// no block passes from core to core and the other core is woken once a band,
+// not once a block. The bar moves on the calling thread. False when the file
+// changed; a failed write stops the writing, not the reading.
+bool MapIndexedBands(Session& session, const RgbeRowIndex& index, std::uint64_t offset,
+                     const RgbeToneTables& tables, std::uint32_t rowsPerBlock, RowWorkers& workers,
+                     std::uint64_t dataStart, PlacedWriter& writer) {
+  JobContext& context = session.Context;
+  const std::uint32_t width = context.ImageWidth, height = context.ImageHeight;
+  const std::size_t rowBytes = std::size_t{width} * 3;
+  const std::size_t planeSize = std::size_t{rowsPerBlock + RgbeSpillRows(width)} * width;
+  struct Room {
+    std::vector<std::uint8_t> Bytes, Planes, Rows;
+  };
+  std::vector<Room> rooms(workers.Threads());
+  std::vector<Room*> free;
+  for (Room& room : rooms) free.push_back(&room);
+  std::mutex freeLock;
+  std::atomic<bool> changed = false;
+  std::atomic<std::uint32_t> mapped = 0;
+  std::uint32_t shown = 0;
+  const auto caller = std::this_thread::get_id();
+  const std::size_t bands = std::min<std::size_t>(height, 4 * std::size_t{workers.Threads()});
+  workers.RunTasks(bands, [&](std::size_t band) {
+    Room* room;
+    {
+      const std::lock_guard lock(freeLock);
+      room = free.back();
+      free.pop_back();
+    }
+    room->Planes.resize(4 * planeSize);
+    room->Rows.resize(rowBytes * rowsPerBlock);
+    std::uint8_t* const planes[4] = {room->Planes.data(), room->Planes.data() + planeSize,
+                                     room->Planes.data() + 2 * planeSize,
+                                     room->Planes.data() + 3 * planeSize};
+    const auto end = static_cast<std::uint32_t>((band + 1) * height / bands);
+    for (auto y = static_cast<std::uint32_t>(band * height / bands); y < end && !changed;) {
+      const std::uint32_t rows = std::min(rowsPerBlock, end - y);
+      if (!DecodeIndexedRgbeRows(context.InputFile, offset, index, width, y, rows, room->Bytes,
+                                 planes)) {
+        changed = true;
+        break;
+      }
+      if (!writer.Failed()) {
+        ToneMapRgbeToRgb(planes[0], planes[1], planes[2], planes[3], std::size_t{width} * rows,
+                         tables, room->Rows.data());
+        writer.Write(room->Rows.data(), rowBytes * rows, dataStart + rowBytes * y);
+      }
+      y += rows;
+      const std::uint32_t now = mapped += rows;
+      if (std::this_thread::get_id() == caller && now > shown) {
+        ReplayProgress(session, shown + 1, now);
+        shown = now;
+      }
+    }
+    const std::lock_guard lock(freeLock);
+    free.push_back(room);
+  });
+  if (changed) return false;
+  if (shown < height) ReplayProgress(session, shown + 1, height);
+  return true;
 }
 
 }  // namespace
@@ -170,15 +236,25 @@ bool ToneMapHdrImage(Session& session) {
     writing = writer.Finish();
     if (writing) writer.Start(rowBytes * block.Rows);
   };
-  const bool decoded =
-      ForEachDecodedBlock(session, again, workers, BlockProgress::RowNumberOnceUsed, mapping);
-  writing = writer.Finish() && writing && !placed.Failed();
+  const bool bands = direct && !preview && rowIndex.Complete && rowIndex.Sums.size() == height &&
+                     std::none_of(rowIndex.Kinds.begin(), rowIndex.Kinds.end(),
+                                  [](RgbeRowKind kind) { return kind == RgbeRowKind::OldRuns; });
   // The statistics hold only for the bytes the first pass read. The same
   // bytes decode the same way twice, so a refused row now means a change too.
   // Following the first pass's rows reads only their bytes, not what lies
   // past the last.
-  const bool sameBytes = again.FollowsRows() || reread.BytesRead() == stream.BytesRead();
-  if (!decoded || !sameBytes || reread.Checksum() != stream.Checksum()) {
+  bool same;
+  if (bands) {
+    same = MapIndexedBands(session, rowIndex, offset, tables, rowsPerBlock, workers, dataStart,
+                           placed);
+  } else {
+    const bool decoded =
+        ForEachDecodedBlock(session, again, workers, BlockProgress::RowNumberOnceUsed, mapping);
+    same = decoded && (again.FollowsRows() || reread.BytesRead() == stream.BytesRead()) &&
+           reread.Checksum() == stream.Checksum();
+  }
+  writing = writer.Finish() && writing && !placed.Failed();
+  if (!same) {
     return AbortRadianceJob(session, "Cannot read " + context.InputFileName +
                                          " again: it changed while it was tone-mapped.");
   }
