@@ -4,6 +4,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,19 +51,43 @@ bool FailWriting(Session& session) {
 // The second pass over a file whose rows the first pass indexed: every thread
 // takes bands of rows and reads, decodes, maps and writes them on its own, so
 // no block passes from core to core and the other core is woken once a band,
-// not once a block. The bar moves on the calling thread. False when the file
-// changed; a failed write stops the writing, not the reading.
-bool MapIndexedBands(Session& session, const RgbeRowIndex& index, std::uint64_t offset,
-                     const RgbeToneTables& tables, std::uint32_t rowsPerBlock, RowWorkers& workers,
-                     std::uint64_t dataStart, PlacedWriter& writer) {
+// not once a block. The bar moves on the calling thread. A failed write stops
+// the writing, not the reading.
+enum class BandsOutcome { Done, Changed, NoRoom };
+BandsOutcome MapIndexedBands(Session& session, const RgbeRowIndex& index, std::uint64_t offset,
+                             const RgbeToneTables& tables, std::uint32_t rowsPerBlock,
+                             RowWorkers& workers, std::uint64_t dataStart, PlacedWriter& writer) {
   JobContext& context = session.Context;
   const std::uint32_t width = context.ImageWidth, height = context.ImageHeight;
   const std::size_t rowBytes = std::size_t{width} * 3;
   const std::size_t planeSize = std::size_t{rowsPerBlock + RgbeSpillRows(width)} * width;
+  const std::size_t bands = std::min<std::size_t>(height, 4 * std::size_t{workers.Threads()});
+  const auto bandStart = [&](std::size_t band) {
+    return static_cast<std::uint32_t>(band * height / bands);
+  };
+  // Every thread's room is made here, where a lack of memory can still send
+  // the job the way that needs less.
+  std::size_t mostBytes = 0;
+  for (std::size_t band = 0; band < bands; ++band) {
+    for (std::uint32_t y = bandStart(band); y < bandStart(band + 1); y += rowsPerBlock) {
+      const std::uint32_t last = std::min(y + rowsPerBlock, bandStart(band + 1)) - 1;
+      mostBytes = std::max<std::size_t>(mostBytes, index.Ends[last] - (y ? index.Ends[y - 1] : 0));
+    }
+  }
   struct Room {
     std::vector<std::uint8_t> Bytes, Planes, Rows;
   };
-  std::vector<Room> rooms(workers.Threads());
+  std::vector<Room> rooms;
+  try {
+    rooms.resize(workers.Threads());
+    for (Room& room : rooms) {
+      room.Bytes.resize(mostBytes);
+      room.Planes.resize(4 * planeSize);
+      room.Rows.resize(rowBytes * rowsPerBlock);
+    }
+  } catch (const std::bad_alloc&) {
+    return BandsOutcome::NoRoom;
+  }
   std::vector<Room*> free;
   for (Room& room : rooms) free.push_back(&room);
   std::mutex freeLock;
@@ -70,7 +95,6 @@ bool MapIndexedBands(Session& session, const RgbeRowIndex& index, std::uint64_t 
   std::atomic<std::uint32_t> mapped = 0;
   std::uint32_t shown = 0;
   const auto caller = std::this_thread::get_id();
-  const std::size_t bands = std::min<std::size_t>(height, 4 * std::size_t{workers.Threads()});
   workers.RunTasks(bands, [&](std::size_t band) {
     Room* room;
     {
@@ -78,13 +102,11 @@ bool MapIndexedBands(Session& session, const RgbeRowIndex& index, std::uint64_t 
       room = free.back();
       free.pop_back();
     }
-    room->Planes.resize(4 * planeSize);
-    room->Rows.resize(rowBytes * rowsPerBlock);
     std::uint8_t* const planes[4] = {room->Planes.data(), room->Planes.data() + planeSize,
                                      room->Planes.data() + 2 * planeSize,
                                      room->Planes.data() + 3 * planeSize};
-    const auto end = static_cast<std::uint32_t>((band + 1) * height / bands);
-    for (auto y = static_cast<std::uint32_t>(band * height / bands); y < end && !changed;) {
+    const std::uint32_t end = bandStart(band + 1);
+    for (std::uint32_t y = bandStart(band); y < end && !changed;) {
       const std::uint32_t rows = std::min(rowsPerBlock, end - y);
       if (!DecodeIndexedRgbeRows(context.InputFile, offset, index, width, y, rows, room->Bytes,
                                  planes)) {
@@ -106,9 +128,9 @@ bool MapIndexedBands(Session& session, const RgbeRowIndex& index, std::uint64_t 
     const std::lock_guard lock(freeLock);
     free.push_back(room);
   });
-  if (changed) return false;
+  if (changed) return BandsOutcome::Changed;
   if (shown < height) ReplayProgress(session, shown + 1, height);
-  return true;
+  return BandsOutcome::Done;
 }
 
 }  // namespace
@@ -243,11 +265,13 @@ bool ToneMapHdrImage(Session& session) {
   // bytes decode the same way twice, so a refused row now means a change too.
   // Following the first pass's rows reads only their bytes, not what lies
   // past the last.
-  bool same;
+  BandsOutcome outcome = BandsOutcome::NoRoom;
   if (bands) {
-    same = MapIndexedBands(session, rowIndex, offset, tables, rowsPerBlock, workers, dataStart,
-                           placed);
-  } else {
+    outcome = MapIndexedBands(session, rowIndex, offset, tables, rowsPerBlock, workers, dataStart,
+                              placed);
+  }
+  bool same = outcome == BandsOutcome::Done;
+  if (outcome == BandsOutcome::NoRoom) {
     const bool decoded =
         ForEachDecodedBlock(session, again, workers, BlockProgress::RowNumberOnceUsed, mapping);
     same = decoded && (again.FollowsRows() || reread.BytesRead() == stream.BytesRead()) &&
