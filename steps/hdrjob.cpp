@@ -213,9 +213,6 @@ bool ToneMapHdrImage(Session& session) {
     preview->Begin(width, height, OperatorWidth::Single, channels, width * height,
                    {session.Settings.Brightness, session.Settings.PostGamma,
                     session.Settings.WarmColours != 0});
-  RgbeStream reread(context.InputFile, offset, bytes);
-  RgbeBlockDecoder again(reread, width, height, rowsPerBlock);
-  again.FollowRows(rowIndex);
   const std::size_t rowBytes = std::size_t{width} * 3;
   const std::uint64_t dataStart = context.OutputFile.Position();
   // Into a regular file, each part of a block writes its own rows where they
@@ -272,6 +269,9 @@ bool ToneMapHdrImage(Session& session) {
   }
   bool same = outcome == BandsOutcome::Done;
   if (outcome == BandsOutcome::NoRoom) {
+    RgbeStream reread(context.InputFile, offset, bytes);
+    RgbeBlockDecoder again(reread, width, height, rowsPerBlock);
+    again.FollowRows(rowIndex);
     const bool decoded =
         ForEachDecodedBlock(session, again, workers, BlockProgress::RowNumberOnceUsed, mapping);
     same = decoded && (again.FollowsRows() || reread.BytesRead() == stream.BytesRead()) &&
