@@ -28,20 +28,24 @@ void StoreLittleEndian(std::uint8_t* bytes, std::uint32_t word) {
 }  // namespace
 
 RgbeToneTables BuildRgbeToneTables(const ImageStatistics& statistics, float brightness,
-                                   float postGamma, RowWorkers& workers) {
+                                   float postGamma, RowWorkers& workers,
+                                   const ChannelAccumulators* present) {
   RgbeToneTables tables;
   for (auto& channel : tables.Channel) channel.assign(kPairs, 0);
-  const std::vector<float>& values = RgbeFloatTable();
-  // One item per channel and exponent.
-  workers.Run(3 * 256, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t item = begin; item < end; ++item) {
-      const int c = static_cast<int>(item / 256);
-      const std::size_t first = (item % 256) << 8;
-      std::vector<std::uint8_t>& table = tables.Channel[c];
-      for (std::size_t key = first; key < first + 256; ++key) {
-        table[key] = ToneMapChannel(values[key], statistics.Minimum[c], statistics.Average[c],
-                                    brightness, postGamma, OperatorWidth::Single);
-      }
+  // One task per channel and exponent, taken as threads come free: a
+  // photograph's pairs crowd into a few dozen exponents.
+  workers.RunTasks(3 * 256, [&](std::size_t item) {
+    const int c = static_cast<int>(item % 3);
+    const std::size_t first = (item / 3) << 8;
+    std::vector<std::uint8_t>& table = tables.Channel[c];
+    for (std::size_t key = first; key < first + 256; ++key) {
+      // Not from RgbeFloatTable: this may be the job's first use of it, and
+      // building it would hold up every thread.
+      const float value =
+          RgbeToFloat(static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(key >> 8));
+      if (present && ((*present)[c].Minimum > value || value > (*present)[c].Maximum)) continue;
+      table[key] = ToneMapChannel(value, statistics.Minimum[c], statistics.Average[c], brightness,
+                                  postGamma, OperatorWidth::Single);
     }
   });
   return tables;

@@ -16,12 +16,16 @@
 namespace lumivane {
 
 // The output byte of every pair, per channel R, G, B, from the reference
-// operator with 32-bit intermediates.
+// operator with 32-bit intermediates. With `present` (the image's extremes),
+// only the pairs whose value lies between a channel's minimum and maximum are
+// mapped and the others stay 0: no pixel of the image has them, and a
+// photograph's values span a few dozen of the 256 exponents.
 struct RgbeToneTables {
   std::array<std::vector<std::uint8_t>, 3> Channel;
 };
 RgbeToneTables BuildRgbeToneTables(const ImageStatistics& statistics, float brightness,
-                                   float postGamma, RowWorkers& workers);
+                                   float postGamma, RowWorkers& workers,
+                                   const ChannelAccumulators* present = nullptr);
 
 // The statistics of `count` pixels of the planes, carried on in the
 // accumulators, in two halves to run side by side: the sums alone (the

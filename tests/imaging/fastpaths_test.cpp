@@ -354,6 +354,26 @@ TEST(RgbeFastPaths, ToneTablesEqualTheReferenceForEveryPair) {
           BuildRgbeToneTables(statistics, setting.Brightness, setting.PostGamma, workers);
       EXPECT_EQ(again.Channel, tables.Channel) << threads;
     }
+    // Restricted to the pairs between the extremes: exactly the planes' bytes.
+    RowWorkers two(2);
+    const RgbeToneTables present =
+        BuildRgbeToneTables(statistics, setting.Brightness, setting.PostGamma, two, &accumulators);
+    std::vector<std::uint8_t> full(3 * 513), restricted(3 * 513);
+    ToneMapRgbeToRgb(planes.R.data(), planes.G.data(), planes.B.data(), planes.E.data(), 513,
+                     tables, full.data());
+    ToneMapRgbeToRgb(planes.R.data(), planes.G.data(), planes.B.data(), planes.E.data(), 513,
+                     present, restricted.data());
+    EXPECT_EQ(restricted, full);
+    std::size_t mapped = 0;
+    for (int c = 0; c < 3; ++c) {
+      for (std::size_t key = 0; key < 65536; ++key) {
+        const double value = RgbeFloatTable()[key];
+        if (value < accumulators[c].Minimum || value > accumulators[c].Maximum) continue;
+        ++mapped;
+        ASSERT_EQ(present.Channel[c][key], tables.Channel[c][key]) << c << " " << key;
+      }
+    }
+    EXPECT_LT(mapped, 3 * 65536u);
 
     // Short lengths, then the rest of the row, from odd starts.
     for (const std::size_t first : {0u, 1u, 5u}) {
