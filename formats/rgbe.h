@@ -85,6 +85,22 @@ bool DecodeIndexedRgbeRows(BinaryFile& file, std::uint64_t origin, const RgbeRow
                            std::uint32_t width, std::uint32_t first, std::uint32_t count,
                            std::vector<std::uint8_t>& bytes, std::uint8_t* const planes[4]);
 
+// The rows at the head of `bytes` (at most `most`) scanned and decoded as the
+// decoding of the whole image decodes them, into planes with room for
+// `most` + RgbeSpillRows(width) rows from their first byte; each row's end
+// (counted from `bytes`), kind and checksum go to `ends`, `kinds` and `sums`.
+// Stops before a row that is not whole in the bytes, is refused, or has the
+// older runs, which repeat the pixel before it.
+struct RgbeRowsAhead {
+  std::uint32_t Rows = 0;
+  std::size_t Bytes = 0;
+  RgbeRowScan::Result Stop = RgbeRowScan::Whole;  // Whole: `most` rows, or an older run row
+  bool OldRuns = false;
+};
+RgbeRowsAhead DecodeRgbeRowsAhead(const std::uint8_t* bytes, std::size_t size, std::uint32_t width,
+                                  std::uint32_t most, std::uint8_t* const planes[4],
+                                  std::uint64_t* ends, RgbeRowKind* kinds, std::uint64_t* sums);
+
 // An image's rows decoded in order, a block of rows at a time, to exactly the
 // pixels a decoding of the whole image at once gives them, without the whole
 // image in memory. Two blocks take turns: the one decoded last is not touched

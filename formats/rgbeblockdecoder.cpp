@@ -411,4 +411,34 @@ bool DecodeIndexedRgbeRows(BinaryFile& file, std::uint64_t origin, const RgbeRow
   return true;
 }
 
+RgbeRowsAhead DecodeRgbeRowsAhead(const std::uint8_t* bytes, std::size_t size, std::uint32_t width,
+                                  std::uint32_t most, std::uint8_t* const planes[4],
+                                  std::uint64_t* ends, RgbeRowKind* kinds, std::uint64_t* sums) {
+  RgbeRowsAhead taken;
+  while (taken.Rows < most) {
+    const RgbeRowScan row = ScanRgbeRow(bytes + taken.Bytes, size - taken.Bytes, width);
+    if (row.Outcome != RgbeRowScan::Whole) {
+      taken.Stop = row.Outcome;
+      break;
+    }
+    if (row.Kind == RgbeRowKind::OldRuns) {
+      taken.OldRuns = true;
+      break;
+    }
+    sums[taken.Rows] = ChecksumBytes(0, bytes + taken.Bytes, row.Bytes);
+    taken.Bytes += row.Bytes;
+    ends[taken.Rows] = taken.Bytes;
+    kinds[taken.Rows] = row.Kind;
+    ++taken.Rows;
+  }
+  RgbeData data(bytes, taken.Bytes);
+  const RgbeRowPlanes rows{{planes[0], planes[1], planes[2], planes[3]},
+                           std::size_t{most + RgbeSpillRows(width)} * width,
+                           false};
+  for (std::uint32_t y = 0; y < taken.Rows; ++y) {
+    DecodeRgbeRow(data, rows, std::size_t{width} * y, width);
+  }
+  return taken;
+}
+
 }  // namespace lumivane

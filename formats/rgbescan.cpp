@@ -1,6 +1,7 @@
 #include "formats/rgbescan.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace lumivane {
 
@@ -68,6 +69,36 @@ RgbeRowScan ScanRgbeRow(const std::uint8_t* bytes, std::size_t size, std::uint32
   const std::size_t flat = 4 * std::size_t{width};
   if (size < flat) return kCutShort;
   return {RgbeRowScan::Whole, RgbeRowKind::Flat, flat};
+}
+
+std::size_t FindRgbeRunRow(const std::uint8_t* bytes, std::size_t size, std::size_t from,
+                           std::uint32_t width, unsigned rows) {
+  if (!UsesComponentRunRows(width)) return size;
+  const std::uint8_t head[4] = {2, 2, static_cast<std::uint8_t>(width >> 8),
+                                static_cast<std::uint8_t>(width)};
+  const auto startsHere = [&](std::size_t at) {
+    return size - at >= 4 && std::memcmp(bytes + at, head, 4) == 0;
+  };
+  for (std::size_t at = from; at + 4 <= size; ++at) {
+    const void* found = std::memchr(bytes + at, 2, size - 3 - at);
+    if (!found) break;
+    at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - bytes);
+    if (!startsHere(at)) continue;
+    std::size_t row = at;
+    unsigned whole = 0;
+    for (; whole < rows && row < size; ++whole) {
+      if (!startsHere(row) && size - row >= 4) break;
+      const RgbeRowScan scan = ScanRgbeRow(bytes + row, size - row, width);
+      if (scan.Outcome == RgbeRowScan::CutShort) {
+        whole = rows;
+        break;
+      }
+      if (scan.Outcome != RgbeRowScan::Whole || scan.Kind != RgbeRowKind::ComponentRuns) break;
+      row += scan.Bytes;
+    }
+    if (whole == rows || row == size) return at;
+  }
+  return size;
 }
 
 }  // namespace lumivane

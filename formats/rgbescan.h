@@ -45,4 +45,12 @@ struct RgbeRowScan {
 // gives it, as long as they are all at hand.
 RgbeRowScan ScanRgbeRow(const std::uint8_t* bytes, std::size_t size, std::uint32_t width);
 
+// A guess at where a run row begins, at or after `from`, for a search that
+// lands anywhere in the data: a head as writers write it (2, 2, the width high
+// byte first) with `rows` whole run rows from it, or fewer that reach the end
+// of the bytes. `size` when there is none. Only the rows before it can tell
+// whether it is one: literal bytes may look like a head.
+std::size_t FindRgbeRunRow(const std::uint8_t* bytes, std::size_t size, std::size_t from,
+                           std::uint32_t width, unsigned rows);
+
 }  // namespace lumivane

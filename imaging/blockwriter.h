@@ -78,6 +78,10 @@ class PlacedWriter {
   // Room for `bytes` bytes of rows; parts of one block fill disjoint ranges.
   PlacedWriter(BinaryFile& file, std::size_t bytes) : file_(file), buffer_(bytes) {}
   std::uint8_t* At(std::size_t from) { return buffer_.data() + from; }
+  // Room for `bytes` bytes, for a writer made without it.
+  void MakeRoom(std::size_t bytes) {
+    if (buffer_.size() < bytes) buffer_.resize(bytes);
+  }
   // Writes `bytes` bytes of the room from `from` to `position` of the file;
   // once a write failed, no more are made.
   void Write(std::size_t from, std::size_t bytes, std::uint64_t position);

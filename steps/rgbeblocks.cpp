@@ -1,5 +1,6 @@
 #include "steps/rgbeblocks.h"
 
+#include <algorithm>
 #include <limits>
 #include <string>
 
@@ -71,13 +72,14 @@ bool AbortRadianceJob(Session& session, const std::string& cause) {
 }
 
 bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers& workers,
-                         BlockProgress positions, const RgbeBlockWork& work) {
+                         BlockProgress positions, const RgbeBlockWork& work, std::uint32_t shown) {
   using Block = RgbeBlockDecoder::Block;
   const bool rowIndexes = positions == BlockProgress::RowIndexAsDecoded;
   const auto progress = [&](const Block& block) {
-    if (block.Rows == 0) return;
-    const std::uint32_t first = rowIndexes ? block.FirstRow : block.FirstRow + 1;
-    ReplayProgress(session, first, first + block.Rows - 1);
+    if (block.FirstRow + block.Rows <= shown) return;
+    const std::uint32_t from = std::max(block.FirstRow, shown);
+    const std::uint32_t first = rowIndexes ? from : from + 1;
+    ReplayProgress(session, first, first + (block.FirstRow + block.Rows - from) - 1);
   };
   const unsigned parts = work.Parts == 0 ? 1 : work.Parts;
   // The next block's decoding beside the parts of the block before it (a

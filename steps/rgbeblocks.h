@@ -60,8 +60,10 @@ struct RgbeBlockWork {
 enum class BlockProgress { RowIndexAsDecoded, RowNumberOnceUsed };
 
 // Runs `work` on every block, in row order, and moves the bar as `progress`
-// says. False on a refused row head.
+// says, past the first `shown` rows (a pass that went before showed them).
+// False on a refused row head.
 bool ForEachDecodedBlock(Session& session, RgbeBlockDecoder& decoder, RowWorkers& workers,
-                         BlockProgress progress, const RgbeBlockWork& work);
+                         BlockProgress progress, const RgbeBlockWork& work,
+                         std::uint32_t shown = 0);
 
 }  // namespace lumivane
