@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "formats/rgbe.h"
+#include "formats/rgbescan.h"
 #include "fuzz/fuzzharness.h"
 
 namespace {
@@ -116,6 +117,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       LUMIVANE_FUZZ_CHECK(plain.Planes[c] == whole.Planes[c]);
     }
   }
+  // Rows taken ahead, as the bands take them: the whole image's first rows,
+  // all of them unless a row stopped it; a row start found by the search
+  // begins with a run head.
+  std::vector<std::uint8_t> ahead(4 * std::size_t{width} * (height + 128));
+  std::uint8_t* const planes[4] = {ahead.data(), ahead.data() + ahead.size() / 4,
+                                   ahead.data() + ahead.size() / 2,
+                                   ahead.data() + 3 * ahead.size() / 4};
+  std::vector<std::uint64_t> ends(height), sums(height);
+  std::vector<lumivane::RgbeRowKind> kinds(height);
+  const lumivane::RgbeRowsAhead taken = lumivane::DecodeRgbeRowsAhead(
+      data + 3, size - 3, width, height, planes, ends.data(), kinds.data(), sums.data());
+  LUMIVANE_FUZZ_CHECK(taken.Rows <= height && taken.Bytes <= size - 3);
+  if (whole.Accepted) {
+    if (taken.Stop == lumivane::RgbeRowScan::Whole && !taken.OldRuns) {
+      LUMIVANE_FUZZ_CHECK(taken.Rows == height);
+    }
+    const std::size_t pixels = std::size_t{width} * taken.Rows;
+    for (int c = 0; c < 4; ++c) {
+      LUMIVANE_FUZZ_CHECK(std::equal(planes[c], planes[c] + pixels, whole.Planes[c].begin()));
+    }
+  }
+  const std::size_t found = lumivane::FindRgbeRunRow(data + 3, size - 3, data[0] % 64, width, 2);
+  LUMIVANE_FUZZ_CHECK(found == size - 3 ||
+                      (found + 4 <= size - 3 && data[3 + found] == 2 && data[4 + found] == 2));
   // In pieces: exactly what one piece gives at the same block size.
   for (const std::uint32_t rows : {rowsPerBlock, height}) {
     const Decoded& one = rows == height ? whole : blocks;

@@ -22,7 +22,7 @@ class BinaryFile;
 class PlacedWriter;
 class RowWorkers;
 struct RgbeToneTables;
-struct Session;
+class Session;
 
 // Unsuited: the data is not what the bands take (older run rows, rows longer
 // than a room, bytes past the last row, a header that counts other rows, a
