@@ -120,7 +120,9 @@ std::uint8_t* RgbeBands::PlaneOf(Room& room, int component) const {
 }
 
 std::vector<std::uint64_t> RgbeBands::FindBandStarts() {
-  const std::size_t bands = workers_.Threads() == 1 ? 1 : 4 * std::size_t{workers_.Threads()};
+  // Many bands per thread: the cores of a virtual machine are not always
+  // equally fast, and the last band leaves the other core idle.
+  const std::size_t bands = workers_.Threads() == 1 ? 1 : 16 * std::size_t{workers_.Threads()};
   std::vector<std::uint64_t> starts(bands, bytes_);
   starts[0] = 0;
   const std::size_t window =
@@ -288,7 +290,7 @@ BandsOutcome RgbeBands::Map(Session& session, const RgbeRowIndex& index,
                             PlacedWriter& writer) {
   if (rooms_.empty()) return BandsOutcome::NoRoom;
   const std::size_t rowBytes = std::size_t{width_} * 3;
-  const std::size_t bands = std::min<std::size_t>(height_, 4 * std::size_t{workers_.Threads()});
+  const std::size_t bands = std::min<std::size_t>(height_, 8 * std::size_t{workers_.Threads()});
   const auto bandStart = [&](std::size_t band) {
     return static_cast<std::uint32_t>(band * height_ / bands);
   };
