@@ -77,13 +77,13 @@ std::uint32_t RgbeSpillRows(std::uint32_t width);
 
 // Decodes rows [first, first + count) of data that `index` describes (complete,
 // with no older run rows) from `file`, whose data start at `origin`: reads
-// their bytes into `bytes` and the pixels into `planes`, from their first
-// byte, each plane with room for count + RgbeSpillRows(width) rows. False
-// when the bytes are not those the index was made from (fewer, or another
-// checksum) or a row head is refused: the file changed.
+// their bytes into `bytes` (room for them all) and the pixels into `planes`,
+// from their first byte, each plane with room for count + RgbeSpillRows(width)
+// rows. False when the bytes are not those the index was made from (fewer, or
+// another checksum) or a row head is refused: the file changed.
 bool DecodeIndexedRgbeRows(BinaryFile& file, std::uint64_t origin, const RgbeRowIndex& index,
                            std::uint32_t width, std::uint32_t first, std::uint32_t count,
-                           std::vector<std::uint8_t>& bytes, std::uint8_t* const planes[4]);
+                           std::uint8_t* bytes, std::uint8_t* const planes[4]);
 
 // The rows at the head of `bytes` (at most `most`) scanned and decoded as the
 // decoding of the whole image decodes them, into planes with room for

@@ -389,19 +389,18 @@ std::uint32_t RgbeSpillRows(std::uint32_t width) {
 
 bool DecodeIndexedRgbeRows(BinaryFile& file, std::uint64_t origin, const RgbeRowIndex& index,
                            std::uint32_t width, std::uint32_t first, std::uint32_t count,
-                           std::vector<std::uint8_t>& bytes, std::uint8_t* const planes[4]) {
+                           std::uint8_t* bytes, std::uint8_t* const planes[4]) {
   if (count == 0) return true;
   const std::uint64_t from = first == 0 ? 0 : index.Ends[first - 1];
   const std::uint64_t to = index.Ends[first + count - 1];
   const auto size = static_cast<std::size_t>(to - from);
-  if (bytes.size() < size) bytes.resize(size);
-  if (file.ReadAt(bytes.data(), size, origin + from) != size) return false;
+  if (file.ReadAt(bytes, size, origin + from) != size) return false;
   for (std::uint32_t row = first; row < first + count; ++row) {
     const std::size_t start = static_cast<std::size_t>((row == 0 ? 0 : index.Ends[row - 1]) - from);
     const std::size_t end = static_cast<std::size_t>(index.Ends[row] - from);
-    if (ChecksumBytes(0, bytes.data() + start, end - start) != index.Sums[row]) return false;
+    if (ChecksumBytes(0, bytes + start, end - start) != index.Sums[row]) return false;
   }
-  RgbeData data(bytes.data(), size);
+  RgbeData data(bytes, size);
   const RgbeRowPlanes rows{{planes[0], planes[1], planes[2], planes[3]},
                            std::size_t{count + RgbeSpillRows(width)} * width,
                            false};

@@ -91,9 +91,11 @@ bool RgbeBands::MakeRooms() {
     rooms_.resize(workers_.Threads());
     for (Room& room : rooms_) {
       // A block of a noisy photograph takes about 3.5 bytes a pixel.
-      room.Bytes.resize(4 * pixels + 2 * LongestRowBytes(width_));
-      room.Planes.resize(4 * planeSize_);
-      room.Rows.resize(3 * pixels);
+      room.ByteRoom = 4 * pixels + 2 * LongestRowBytes(width_);
+      room.Memory = PageBuffer(room.ByteRoom + 4 * planeSize_ + 3 * pixels);
+      room.Bytes = room.Memory.Data();
+      room.Planes = room.Bytes + room.ByteRoom;
+      room.Rows = room.Planes + 4 * planeSize_;
     }
   } catch (const std::bad_alloc&) {
     rooms_.clear();
@@ -116,7 +118,7 @@ void RgbeBands::Give(Room* room) {
 }
 
 std::uint8_t* RgbeBands::PlaneOf(Room& room, int component) const {
-  return room.Planes.data() + planeSize_ * static_cast<std::size_t>(component);
+  return room.Planes + planeSize_ * static_cast<std::size_t>(component);
 }
 
 std::vector<std::uint64_t> RgbeBands::FindBandStarts() {
@@ -126,13 +128,13 @@ std::vector<std::uint64_t> RgbeBands::FindBandStarts() {
   std::vector<std::uint64_t> starts(bands, bytes_);
   starts[0] = 0;
   const std::size_t window =
-      std::min(rooms_[0].Bytes.size(), (kRowsToTrust + 1) * LongestRowBytes(width_));
+      std::min(rooms_[0].ByteRoom, (kRowsToTrust + 1) * LongestRowBytes(width_));
   workers_.RunTasks(bands - 1, [&](std::size_t task) {
     const std::uint64_t guess = (task + 1) * bytes_ / bands;
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(window, bytes_ - guess));
     Room* room = Take();
-    if (file_.ReadAt(room->Bytes.data(), want, origin_ + guess) == want) {
-      const std::size_t at = FindRgbeRunRow(room->Bytes.data(), want, 0, width_, kRowsToTrust);
+    if (file_.ReadAt(room->Bytes, want, origin_ + guess) == want) {
+      const std::size_t at = FindRgbeRunRow(room->Bytes, want, 0, width_, kRowsToTrust);
       if (at < want) starts[task + 1] = guess + at;
     }
     Give(room);
@@ -147,8 +149,8 @@ void RgbeBands::SumBand(Band& band, const std::function<void()>& onBlock) {
   Room* room = Take();
   std::uint8_t* const planes[4] = {PlaneOf(*room, 0), PlaneOf(*room, 1), PlaneOf(*room, 2),
                                    PlaneOf(*room, 3)};
-  std::uint8_t* const bytes = room->Bytes.data();
-  const std::size_t capacity = room->Bytes.size();
+  std::uint8_t* const bytes = room->Bytes;
+  const std::size_t capacity = room->ByteRoom;
   std::uint64_t at = band.Start;    // where bytes[0] lies in the data
   std::size_t begin = 0, held = 0;  // the bytes not yet taken: [begin, held)
   band.Outcome = BandsOutcome::Unsuited;
@@ -303,7 +305,11 @@ BandsOutcome RgbeBands::Map(Session& session, const RgbeRowIndex& index,
   }
   try {
     for (Room& room : rooms_) {
-      if (room.Bytes.size() < longest) room.Bytes.resize(longest);
+      if (room.ByteRoom < longest) {
+        room.Longer = PageBuffer(longest);
+        room.Bytes = room.Longer.Data();
+        room.ByteRoom = longest;
+      }
     }
   } catch (const std::bad_alloc&) {
     return BandsOutcome::NoRoom;
@@ -318,15 +324,15 @@ BandsOutcome RgbeBands::Map(Session& session, const RgbeRowIndex& index,
     const std::uint32_t end = bandStart(band + 1);
     for (std::uint32_t y = bandStart(band); y < end && !changed;) {
       std::uint32_t rows = std::min(rowsPerBlock_, end - y);
-      while (rows > 1 && index.Ends[y + rows - 1] - rowsFrom(y) > room->Bytes.size()) --rows;
+      while (rows > 1 && index.Ends[y + rows - 1] - rowsFrom(y) > room->ByteRoom) --rows;
       if (!DecodeIndexedRgbeRows(file_, origin_, index, width_, y, rows, room->Bytes, planes)) {
         changed = true;
         break;
       }
       if (!writer.Failed()) {
         ToneMapRgbeToRgb(planes[0], planes[1], planes[2], planes[3], std::size_t{width_} * rows,
-                         tables, room->Rows.data());
-        writer.Write(room->Rows.data(), rowBytes * rows, dataStart + rowBytes * y);
+                         tables, room->Rows);
+        writer.Write(room->Rows, rowBytes * rows, dataStart + rowBytes * y);
       }
       y += rows;
       progress.Add(rows);

@@ -15,6 +15,7 @@
 
 #include "formats/rgbe.h"
 #include "imaging/statistics.h"
+#include "io/pagebuffer.h"
 
 namespace lumivane {
 
@@ -58,8 +59,11 @@ class RgbeBands {
                    std::uint64_t dataStart, PlacedWriter& writer);
 
  private:
+  // The bytes read, the planes and the output rows of one thread.
   struct Room {
-    std::vector<std::uint8_t> Bytes, Planes, Rows;
+    PageBuffer Memory, Longer;  // Longer: bytes for rows longer than a room
+    std::uint8_t *Bytes = nullptr, *Planes = nullptr, *Rows = nullptr;
+    std::size_t ByteRoom = 0;
   };
   struct Band;
   Room* Take();
