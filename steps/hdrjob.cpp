@@ -1,12 +1,9 @@
 #include "steps/hdrjob.h"
 
 #include <algorithm>
-#include <atomic>
 #include <map>
 #include <mutex>
-#include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "formats/rgbe.h"
