@@ -383,6 +383,24 @@ bool RgbeBlockDecoder::DecodeNext(unsigned pieces) {
   return FinishNext();
 }
 
+namespace {
+
+// Decodes `count` rows that lie whole in `bytes` into planes with room for
+// `roomRows` rows; the first refused row head ends it with false.
+bool DecodeWholeRows(const std::uint8_t* bytes, std::size_t size, std::uint32_t width,
+                     std::uint32_t count, std::uint32_t roomRows, std::uint8_t* const planes[4]) {
+  RgbeData data(bytes, size);
+  const RgbeRowPlanes rows{{planes[0], planes[1], planes[2], planes[3]},
+                           std::size_t{roomRows + RgbeSpillRows(width)} * width,
+                           false};
+  for (std::uint32_t y = 0; y < count; ++y) {
+    if (DecodeRgbeRow(data, rows, std::size_t{width} * y, width) < 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::uint32_t RgbeSpillRows(std::uint32_t width) {
   return width == 0 ? 0 : static_cast<std::uint32_t>((kMaxSpill + width - 1) / width);
 }
@@ -400,14 +418,7 @@ bool DecodeIndexedRgbeRows(BinaryFile& file, std::uint64_t origin, const RgbeRow
     const std::size_t end = static_cast<std::size_t>(index.Ends[row] - from);
     if (ChecksumBytes(0, bytes + start, end - start) != index.Sums[row]) return false;
   }
-  RgbeData data(bytes, size);
-  const RgbeRowPlanes rows{{planes[0], planes[1], planes[2], planes[3]},
-                           std::size_t{count + RgbeSpillRows(width)} * width,
-                           false};
-  for (std::uint32_t y = 0; y < count; ++y) {
-    if (DecodeRgbeRow(data, rows, std::size_t{width} * y, width) < 0) return false;
-  }
-  return true;
+  return DecodeWholeRows(bytes, size, width, count, count, planes);
 }
 
 RgbeRowsAhead DecodeRgbeRowsAhead(const std::uint8_t* bytes, std::size_t size, std::uint32_t width,
@@ -430,13 +441,8 @@ RgbeRowsAhead DecodeRgbeRowsAhead(const std::uint8_t* bytes, std::size_t size, s
     kinds[taken.Rows] = row.Kind;
     ++taken.Rows;
   }
-  RgbeData data(bytes, taken.Bytes);
-  const RgbeRowPlanes rows{{planes[0], planes[1], planes[2], planes[3]},
-                           std::size_t{most + RgbeSpillRows(width)} * width,
-                           false};
-  for (std::uint32_t y = 0; y < taken.Rows; ++y) {
-    DecodeRgbeRow(data, rows, std::size_t{width} * y, width);
-  }
+  // Every scanned row decodes: the scan refuses what the decoding would.
+  DecodeWholeRows(bytes, taken.Bytes, width, taken.Rows, most, planes);
   return taken;
 }
 

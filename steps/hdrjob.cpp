@@ -153,8 +153,9 @@ bool ToneMapHdrImage(Session& session) {
                     session.Settings.WarmColours != 0});
   const std::size_t rowBytes = std::size_t{width} * 3;
   const std::uint64_t dataStart = context.OutputFile.Position();
-  // The bands map into rooms of their own.
-  PlacedWriter placed(context.OutputFile, direct && !summedInBands ? rowBytes * rowsPerBlock : 0);
+  // Its room is made only for the block pass: the bands map into rooms of
+  // their own.
+  PlacedWriter placed(context.OutputFile, 0);
   BlockWriter writer(context.OutputFile, workers.Threads() > 1 && !direct);
   writer.SendTo(sink.get(), rowBytes);
   bool writing = true;

@@ -29,32 +29,6 @@ constexpr unsigned kRowsToTrust = 2;
 // Indexes stay small beside the planes.
 constexpr std::uint32_t kMostBandedRows = std::uint32_t{1} << 20;
 
-// Moves the bar on the calling thread alone, to `now` rows done, at
-// positions from `base` on.
-class BandProgress {
- public:
-  BandProgress(Session& session, std::uint32_t height, std::uint32_t base)
-      : session_(session), height_(height), base_(base), caller_(std::this_thread::get_id()) {}
-  void Add(std::uint32_t rows) {
-    const std::uint32_t now = std::min(done_ += rows, height_);
-    if (std::this_thread::get_id() == caller_ && now > shown_) Show(now);
-  }
-  void Finish() {
-    if (shown_ < height_) Show(height_);
-  }
-
- private:
-  void Show(std::uint32_t now) {
-    ReplayProgress(session_, base_ + shown_, base_ + now - 1);
-    shown_ = now;
-  }
-  Session& session_;
-  std::uint32_t height_, base_;
-  std::thread::id caller_;
-  std::atomic<std::uint32_t> done_ = 0;
-  std::uint32_t shown_ = 0;
-};
-
 }  // namespace
 
 struct RgbeBands::Band {
@@ -315,8 +289,10 @@ BandsOutcome RgbeBands::Map(Session& session, const RgbeRowIndex& index,
     return BandsOutcome::NoRoom;
   }
   std::atomic<bool> changed = false;
-  // The second pass's bar counts rows from 1.
-  BandProgress progress(session, height_, 1);
+  // The second pass's bar counts rows from 1, moved on the calling thread.
+  std::atomic<std::uint32_t> mapped = 0;
+  std::uint32_t shown = 0;
+  const auto caller = std::this_thread::get_id();
   workers_.RunTasks(bands, [&](std::size_t band) {
     Room* room = Take();
     std::uint8_t* const planes[4] = {PlaneOf(*room, 0), PlaneOf(*room, 1), PlaneOf(*room, 2),
@@ -335,12 +311,16 @@ BandsOutcome RgbeBands::Map(Session& session, const RgbeRowIndex& index,
         writer.Write(room->Rows, rowBytes * rows, dataStart + rowBytes * y);
       }
       y += rows;
-      progress.Add(rows);
+      const std::uint32_t now = mapped += rows;
+      if (std::this_thread::get_id() == caller && now > shown) {
+        ReplayProgress(session, shown + 1, now);
+        shown = now;
+      }
     }
     Give(room);
   });
   if (changed) return BandsOutcome::Changed;
-  progress.Finish();
+  if (shown < height_) ReplayProgress(session, shown + 1, height_);
   return BandsOutcome::Done;
 }
 
