@@ -102,6 +102,18 @@ void PlacedWriter::Write(std::size_t from, std::size_t bytes, std::uint64_t posi
 }
 
 void PlacedWriter::Write(const std::uint8_t* rows, std::size_t bytes, std::uint64_t position) {
+  const std::lock_guard lock(writing_);
+  WriteHeld(rows, bytes, position);
+}
+
+bool PlacedWriter::TryWrite(const std::uint8_t* rows, std::size_t bytes, std::uint64_t position) {
+  const std::unique_lock lock(writing_, std::try_to_lock);
+  if (!lock.owns_lock()) return false;
+  WriteHeld(rows, bytes, position);
+  return true;
+}
+
+void PlacedWriter::WriteHeld(const std::uint8_t* rows, std::size_t bytes, std::uint64_t position) {
   if (failed_) return;
   if (!file_.WriteAt(rows, bytes, position)) failed_ = true;
 }

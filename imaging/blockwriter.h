@@ -87,12 +87,19 @@ class PlacedWriter {
   void Write(std::size_t from, std::size_t bytes, std::uint64_t position);
   // The same from rows held elsewhere.
   void Write(const std::uint8_t* rows, std::size_t bytes, std::uint64_t position);
+  // The same unless another thread is writing: false then, and nothing
+  // written. The kernel lets one write into a file at a time and spins the
+  // others; a thread told so can do other work first.
+  bool TryWrite(const std::uint8_t* rows, std::size_t bytes, std::uint64_t position);
   bool Failed() const { return failed_; }
 
  private:
+  void WriteHeld(const std::uint8_t* rows, std::size_t bytes, std::uint64_t position);
+
   BinaryFile& file_;
   std::vector<std::uint8_t> buffer_;
   std::atomic<bool> failed_ = false;
+  std::mutex writing_;
 };
 
 }  // namespace lumivane

@@ -6,6 +6,7 @@
 #include <functional>
 #include <new>
 #include <thread>
+#include <utility>
 
 #include "imaging/blockwriter.h"
 #include "imaging/rgbekernels.h"
@@ -298,6 +299,10 @@ BandsOutcome RgbeBands::Map(Session& session, const RgbeRowIndex& index,
     std::uint8_t* const planes[4] = {PlaneOf(*room, 0), PlaneOf(*room, 1), PlaneOf(*room, 2),
                                      PlaneOf(*room, 3)};
     const std::uint32_t end = bandStart(band + 1);
+    // Rows mapped but not written yet: the file was busy, and the next
+    // block's decoding went first.
+    std::size_t held = 0;
+    std::uint64_t heldAt = 0;
     for (std::uint32_t y = bandStart(band); y < end && !changed;) {
       std::uint32_t rows = std::min(rowsPerBlock_, end - y);
       while (rows > 1 && index.Ends[y + rows - 1] - rowsFrom(y) > room->ByteRoom) --rows;
@@ -305,10 +310,15 @@ BandsOutcome RgbeBands::Map(Session& session, const RgbeRowIndex& index,
         changed = true;
         break;
       }
+      if (held > 0) writer.Write(room->Rows, std::exchange(held, 0), heldAt);
       if (!writer.Failed()) {
         ToneMapRgbeToRgb(planes[0], planes[1], planes[2], planes[3], std::size_t{width_} * rows,
                          tables, room->Rows);
-        writer.Write(room->Rows, rowBytes * rows, dataStart + rowBytes * y);
+        const std::uint64_t at = dataStart + rowBytes * y;
+        if (!writer.TryWrite(room->Rows, rowBytes * rows, at)) {
+          held = rowBytes * rows;
+          heldAt = at;
+        }
       }
       y += rows;
       const std::uint32_t now = mapped += rows;
@@ -317,6 +327,7 @@ BandsOutcome RgbeBands::Map(Session& session, const RgbeRowIndex& index,
         shown = now;
       }
     }
+    if (held > 0) writer.Write(room->Rows, held, heldAt);
     Give(room);
   });
   if (changed) return BandsOutcome::Changed;
