@@ -1,4 +1,4 @@
-#include "formats/exrwriter.h"
+#include "formats/codectable.h"
 
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
@@ -9,7 +9,6 @@
 
 #include <Iex.h>
 #include <algorithm>
-#include <array>
 #include <exception>
 #include <vector>
 
@@ -18,9 +17,6 @@
 namespace lumivane {
 
 namespace {
-
-constexpr std::array<std::string_view, 10> kCompressionNames = {
-    "none", "rle", "zips", "zip", "piz", "pxr24", "b44", "b44a", "dwaa", "dwab"};
 
 // The library's output stream over our file. The library writes the line
 // offset table last, seeking back to it, and reports no error from its
@@ -131,19 +127,9 @@ class ExrSink final : public FloatRowSink {
 
 }  // namespace
 
-std::optional<int> ExrCompressionFromName(std::string_view name) {
-  for (std::size_t i = 0; i < kCompressionNames.size(); ++i)
-    if (kCompressionNames[i] == name) return static_cast<int>(i);
-  return std::nullopt;
-}
-
-const char* ExrCompressionNames() {
-  return "none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa, dwab";
-}
-
-std::unique_ptr<FloatRowSink> OpenExrSink(BinaryFile& file, std::uint32_t width,
-                                          std::uint32_t height, const ExrOptions& options,
-                                          std::string& error) {
+std::unique_ptr<FloatRowSink> codecs::OpenExrSink(BinaryFile& file, std::uint32_t width,
+                                                  std::uint32_t height, const ExrOptions& options,
+                                                  std::string& error) {
   // The library counts pixels in int.
   if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) {
     error = "the image is too large or empty for an OpenEXR file";

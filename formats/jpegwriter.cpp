@@ -1,4 +1,4 @@
-#include "formats/jpegwriter.h"
+#include "formats/codectable.h"
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <csetjmp>
@@ -130,8 +130,9 @@ class JpegSink final : public ByteRowSink {
 
 }  // namespace
 
-std::unique_ptr<ByteRowSink> OpenJpegSink(BinaryFile& file, std::uint32_t width,
-                                          std::uint32_t height, int quality, std::string& error) {
+std::unique_ptr<ByteRowSink> codecs::OpenJpegSink(BinaryFile& file, std::uint32_t width,
+                                                  std::uint32_t height, int quality,
+                                                  std::string& error) {
   if (width == 0 || height == 0 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {
     error = "a JPEG file holds at most 65500 x 65500 pixels";
     return nullptr;

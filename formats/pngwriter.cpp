@@ -1,4 +1,4 @@
-#include "formats/pngwriter.h"
+#include "formats/codectable.h"
 
 #include <png.h>
 
@@ -90,8 +90,8 @@ class PngSink final : public ByteRowSink {
 
 }  // namespace
 
-std::unique_ptr<ByteRowSink> OpenPngSink(BinaryFile& file, std::uint32_t width,
-                                         std::uint32_t height, std::string& error) {
+std::unique_ptr<ByteRowSink> codecs::OpenPngSink(BinaryFile& file, std::uint32_t width,
+                                                 std::uint32_t height, std::string& error) {
   // PNG sides are 31-bit numbers.
   if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) {
     error = "the image is too large or empty for a PNG file";

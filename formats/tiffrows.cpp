@@ -1,4 +1,4 @@
-#include "formats/tiffrows.h"
+#include "formats/codectable.h"
 
 #include <tiffio.h>
 
@@ -442,8 +442,8 @@ class TiffRows : public PositionedRowSource {
 
 }  // namespace
 
-std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes, unsigned threads,
-                                             std::string& error) {
+std::unique_ptr<ImageRowSource> codecs::OpenTiffRows(std::unique_ptr<ByteSource> bytes,
+                                                     unsigned threads, std::string& error) {
   auto decoder = std::make_unique<Decoder>();
   decoder->Client.Bytes = bytes.get();
   decoder->Tiff.reset(OpenClient(decoder->Client));
@@ -458,7 +458,7 @@ std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes, 
   return std::make_unique<TiffRows>(std::move(bytes), std::move(decoder), layout, threads);
 }
 
-bool NeedsGeneralTiffReader(ByteSource& bytes) {
+bool codecs::NeedsGeneralTiffReader(ByteSource& bytes) {
   ClientHandle client;
   client.Bytes = &bytes;
   TiffHandle tiff(OpenClient(client));
