@@ -12,7 +12,7 @@
 # oiiotool and ImageMagick convert. The I/O floor reads the input with cat and
 # writes an output of the job's size with dd. Prints a Markdown table of the
 # medians, the ratio of lumivane-cli's median to each row's, and the peak
-# resident memory (/usr/bin/time -v).
+# resident memory (/usr/bin/time -v, of an untimed first run).
 #
 # --photo NAME adds a block of rows on a real photograph, NAME.exr from
 # ../shared/photos (for example dawn): tiled to WIDTH x HEIGHT with oiiotool and
@@ -109,40 +109,49 @@ rgb_bytes=$((pixels * 3 + 308))
 tiff96_bytes=$((pixels * 12 + 308))
 pfm_bytes=$((pixels * 12))
 
-# One timed run: prints "seconds kilobytes"; the command's output is dropped.
 # Every run starts with no output file: replacing one would free its pages
 # inside the timed job (6 ms for 100 MB in tmpfs here, serial whatever the
-# thread count), a cost of the earlier run, not of the tool. The clock is
-# bash's own, so that no date process is timed.
+# thread count), a cost of the earlier run, not of the tool.
+clear_outputs() { rm -f "$work"/out.* "$work"/peer.* "$work/floor.out"; }
+
+# The untimed first run: prints the peak resident memory in kilobytes.
+peak_once() {
+  clear_outputs
+  /usr/bin/time -v -o "$work/time.txt" bash -c "$1" >/dev/null 2>&1 || true
+  awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt"
+}
+
+# One timed run: prints seconds, or nan when it failed; the command's output
+# is dropped. It runs from this shell, timed by bash's clock: no time, date or
+# second shell process is started inside the timing (some 5 ms here, which
+# would blur the ratios of short jobs, the thread counts' above all).
 time_once() {
   local start end
-  rm -f "$work"/out.* "$work"/peer.* "$work/floor.out"
+  clear_outputs
   start=$EPOCHREALTIME
-  if ! /usr/bin/time -v -o "$work/time.txt" bash -c "$1" >/dev/null 2>"$work/stderr.txt"; then
+  if ! eval "$1" >/dev/null 2>"$work/stderr.txt"; then
     echo "failed: $1" >&2
     cat "$work/stderr.txt" >&2
-    echo "nan 0"
+    echo "nan"
     return
   fi
   end=$EPOCHREALTIME
-  local kb
-  kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
-  echo "$(echo "$end - $start" | bc -l) $kb"
+  echo "$end - $start" | bc -l
 }
 
 median() { sort -g | awk '{a[NR]=$1} END {if (NR % 2) print a[(NR+1)/2]; else print (a[NR/2]+a[NR/2+1])/2}'; }
 
 rows=()
 lumivane_median=""
-# measure TASK TOOL COMMAND: RUNS timed runs after one untimed warm-up.
+# measure TASK TOOL COMMAND: RUNS timed runs after one untimed run that
+# gives the peak memory.
 measure() {
   local task="$1" tool="$2" command="$3"
-  bash -c "$command" >/dev/null 2>&1 || true
-  local times=() peak=0 t kb
+  local times=() peak t
+  peak=$(peak_once "$command")
   for ((i = 0; i < runs; ++i)); do
-    read -r t kb < <(time_once "$command")
+    t=$(time_once "$command")
     times+=("$t")
-    ((kb > peak)) && peak=$kb
   done
   local m
   m=$(printf '%s\n' "${times[@]}" | median)
