@@ -33,11 +33,7 @@ using testing::WriteBytes;
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+using testing::Quote;
 
 struct CliResult {
   int Status = -1;

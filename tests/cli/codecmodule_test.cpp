@@ -15,11 +15,7 @@ namespace {
 using testing::ReadBytes;
 using testing::RunCommand;
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+using testing::Quote;
 
 TEST(CodecModule, ProgramWithoutTheModuleRunsClassicJobsAndNamesItForTheOthers) {
   namespace fs = std::filesystem;

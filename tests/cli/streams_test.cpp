@@ -18,11 +18,7 @@ using testing::Bytes;
 using testing::ReadBytes;
 using testing::TempDir;
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+using testing::Quote;
 
 struct ShellRun {
   int Status = -1;

@@ -12,12 +12,6 @@
 
 namespace lumivane::interop {
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 Ran Shell(const TempDir& dir, const std::string& command) {
   const std::string errFile = dir.File("stderr.txt");
   Ran ran;

@@ -21,7 +21,7 @@ inline constexpr const char* kPython = "/usr/bin/python3";
 // The real ImageMagick 6 convert, not a wrapper earlier on PATH.
 inline constexpr const char* kMagick = "/usr/bin/convert";
 
-std::string Quote(const std::string& text);
+using testing::Quote;
 
 struct Ran {
   int Status = -1;

@@ -4,12 +4,6 @@
 
 namespace lumivane::robustness {
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 CliResult RunCli(const testing::TempDir& dir, const std::vector<std::string>& args,
                  const std::string& prefix) {
   std::string command = "timeout 120 " + Quote(LUMIVANE_CLI_PATH);

@@ -14,8 +14,7 @@ struct CliResult {
   std::string Err;
 };
 
-// Single-quoted for sh.
-std::string Quote(const std::string& text);
+using testing::Quote;
 
 // lumivane-cli with `args`, its standard error caught in a file of `dir`;
 // `prefix` is shell text run before it in the same shell (ulimit, say).

@@ -27,6 +27,9 @@ void WriteText(const std::string& path, const std::string& text);
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
 
+// `text` in single quotes for a shell command line.
+std::string Quote(const std::string& text);
+
 // Runs a shell command; returns its exit status and fills `output` with stdout.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 bool HaveTool(const std::string& name);
