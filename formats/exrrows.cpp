@@ -1,4 +1,4 @@
-#include "formats/codectable.h"
+#include "formats/exrrows.h"
 
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>
@@ -369,7 +369,7 @@ class ExrRows : public PositionedRowSource {
 
 }  // namespace
 
-std::unique_ptr<ImageRowSource> codecs::OpenExrRows(std::unique_ptr<ByteSource> bytes,
+std::unique_ptr<ImageRowSource> OpenExrRows(std::unique_ptr<ByteSource> bytes,
                                                     unsigned threads, std::string& error) {
   std::uint8_t magic[4] = {};
   if (bytes->ReadAt(magic, 4, 0) != 4 || !std::equal(magic, magic + 4, kExrMagic)) {

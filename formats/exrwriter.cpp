@@ -1,4 +1,4 @@
-#include "formats/codectable.h"
+#include "formats/exrwriter.h"
 
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
@@ -17,6 +17,10 @@
 namespace lumivane {
 
 namespace {
+
+// In the order of the library's compression numbers.
+constexpr std::string_view kCompressionNames[] = {"none", "rle",  "zips", "zip",  "piz",
+                                                  "pxr24", "b44", "b44a", "dwaa", "dwab"};
 
 // The library's output stream over our file. The library writes the line
 // offset table last, seeking back to it, and reports no error from its
@@ -127,7 +131,7 @@ class ExrSink final : public FloatRowSink {
 
 }  // namespace
 
-std::unique_ptr<FloatRowSink> codecs::OpenExrSink(BinaryFile& file, std::uint32_t width,
+std::unique_ptr<FloatRowSink> OpenExrSink(BinaryFile& file, std::uint32_t width,
                                                   std::uint32_t height, const ExrOptions& options,
                                                   std::string& error) {
   // The library counts pixels in int.
@@ -140,6 +144,21 @@ std::unique_ptr<FloatRowSink> codecs::OpenExrSink(BinaryFile& file, std::uint32_
   if (!sink->Guarded(error, [&] { started = sink->Start(height, options); }) || !started)
     return nullptr;
   return sink;
+}
+
+std::optional<int> ExrCompressionFromName(std::string_view name) {
+  for (std::size_t i = 0; i < std::size(kCompressionNames); ++i)
+    if (kCompressionNames[i] == name) return static_cast<int>(i);
+  return std::nullopt;
+}
+
+std::string ExrCompressionNames() {
+  std::string names;
+  for (const std::string_view name : kCompressionNames) {
+    if (!names.empty()) names += ", ";
+    names += name;
+  }
+  return names;
 }
 
 }  // namespace lumivane

@@ -26,7 +26,7 @@ struct ExrOptions {
 // "none", "rle", "zips", "zip", "piz", "pxr24", "b44", "b44a", "dwaa", "dwab".
 std::optional<int> ExrCompressionFromName(std::string_view name);
 // Those names, comma-separated, for usage messages.
-const char* ExrCompressionNames();
+std::string ExrCompressionNames();
 
 // Writes the OpenEXR header to `file` (at its position) and returns the sink
 // for the rows; nothing, with `error` set, when the library refuses.

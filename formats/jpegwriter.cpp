@@ -1,4 +1,4 @@
-#include "formats/codectable.h"
+#include "formats/jpegwriter.h"
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <csetjmp>
@@ -130,7 +130,7 @@ class JpegSink final : public ByteRowSink {
 
 }  // namespace
 
-std::unique_ptr<ByteRowSink> codecs::OpenJpegSink(BinaryFile& file, std::uint32_t width,
+std::unique_ptr<ByteRowSink> OpenJpegSink(BinaryFile& file, std::uint32_t width,
                                                   std::uint32_t height, int quality,
                                                   std::string& error) {
   if (width == 0 || height == 0 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {

@@ -1,4 +1,4 @@
-#include "formats/codectable.h"
+#include "formats/pngwriter.h"
 
 #include <png.h>
 
@@ -90,7 +90,7 @@ class PngSink final : public ByteRowSink {
 
 }  // namespace
 
-std::unique_ptr<ByteRowSink> codecs::OpenPngSink(BinaryFile& file, std::uint32_t width,
+std::unique_ptr<ByteRowSink> OpenPngSink(BinaryFile& file, std::uint32_t width,
                                                  std::uint32_t height, std::string& error) {
   // PNG sides are 31-bit numbers.
   if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) {

@@ -1,4 +1,4 @@
-#include "formats/codectable.h"
+#include "formats/tiffrows.h"
 
 #include <tiffio.h>
 
@@ -442,7 +442,7 @@ class TiffRows : public PositionedRowSource {
 
 }  // namespace
 
-std::unique_ptr<ImageRowSource> codecs::OpenTiffRows(std::unique_ptr<ByteSource> bytes,
+std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes,
                                                      unsigned threads, std::string& error) {
   auto decoder = std::make_unique<Decoder>();
   decoder->Client.Bytes = bytes.get();
@@ -458,7 +458,7 @@ std::unique_ptr<ImageRowSource> codecs::OpenTiffRows(std::unique_ptr<ByteSource>
   return std::make_unique<TiffRows>(std::move(bytes), std::move(decoder), layout, threads);
 }
 
-bool codecs::NeedsGeneralTiffReader(ByteSource& bytes) {
+bool NeedsGeneralTiffReader(ByteSource& bytes) {
   ClientHandle client;
   client.Bytes = &bytes;
   TiffHandle tiff(OpenClient(client));
