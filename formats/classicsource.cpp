@@ -80,6 +80,10 @@ class RadianceSource final : public ImageRowSource {
     return true;
   }
 
+  std::uint32_t CompleteRows() const override {
+    return std::min(decoder_->CompleteRows(), nextRow_);
+  }
+
  private:
   void Start() {
     decoder_.reset();

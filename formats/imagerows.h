@@ -33,6 +33,10 @@ class ImageRowSource {
   // naming no file: the caller adds the file name) when the file cannot give them.
   virtual bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) = 0;
   virtual bool Rewind(std::string& error) = 0;
+  // Of the rows read so far, those whose pixels the file held whole. A source
+  // whose data may end early (Radiance, read as far as it goes, the rest
+  // black) says so here; the others refuse such files.
+  virtual std::uint32_t CompleteRows() const { return Description().Height; }
 };
 
 // A source that finds any row by its position in the file, so that a new pass

@@ -162,6 +162,9 @@ class RgbeBlockDecoder {
   Block Last() const { return last_; }
   bool Finished() const { return rowsDone_ == height_; }
   const std::uint32_t (&RowCounts() const)[3] { return rowCounts_; }
+  // The rows decoded so far whose bytes were all there: all of them, unless
+  // the data ended early.
+  std::uint32_t CompleteRows() const { return completeRows_; }
 
  private:
   struct Scan;
@@ -185,6 +188,8 @@ class RgbeBlockDecoder {
   int next_ = 0;
   std::uint32_t rowsDone_ = 0;
   std::uint32_t rowCounts_[3] = {0, 0, 0};
+  std::uint32_t completeRows_ = 0;
+  bool cut_ = false;
   // The block being decoded and the one after it, found by a scan.
   std::unique_ptr<Scan> scans_[2];
   std::vector<Piece> pieces_;

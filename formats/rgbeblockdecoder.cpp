@@ -41,6 +41,7 @@ struct RgbeBlockDecoder::Piece {
   bool Sequential;
   std::uint32_t Counts[3] = {0, 0, 0};
   std::uint32_t Decoded = 0;
+  std::uint32_t Whole = 0;  // of those, decoded before the data ran out
   bool Refused = false;
   std::uint64_t Checksum = 0;  // of the bytes it took from the scan
 };
@@ -271,6 +272,7 @@ void RgbeBlockDecoder::DecodePiece(Piece& piece, std::size_t number) {
     }
     ++piece.Counts[kind];
     ++piece.Decoded;
+    if (!data->RanOut()) ++piece.Whole;
   }
 }
 
@@ -291,6 +293,10 @@ bool RgbeBlockDecoder::FinishNext() {
     if (stream_) stream_->AddToChecksum(piece.Checksum);
     for (int kind = 0; kind < 3; ++kind) rowCounts_[kind] += piece.Counts[kind];
     last_.Rows += piece.Decoded;
+    if (!cut_) {
+      completeRows_ += piece.Whole;
+      cut_ = piece.Whole < piece.Decoded;
+    }
     if (piece.Refused) {
       refused = true;
       break;

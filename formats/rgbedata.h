@@ -20,8 +20,13 @@ class RgbeData {
 
   std::size_t Remaining() const { return size_ - position_; }
   bool Has(std::size_t offset) {
-    return offset < Remaining() || (stream_ != nullptr && Fill(offset));
+    if (offset < Remaining() || (stream_ != nullptr && Fill(offset))) return true;
+    ranOut_ = true;
+    return false;
   }
+  // Whether a byte that decoding asked for was absent: the rows from there on
+  // are not whole.
+  bool RanOut() const { return ranOut_; }
   std::uint8_t Peek(std::size_t offset) const { return bytes_[position_ + offset]; }
   const std::uint8_t* Here() const { return bytes_ + position_; }
   void Skip(std::size_t count) {
@@ -45,6 +50,7 @@ class RgbeData {
   std::size_t position_ = 0;
   std::uint64_t consumed_ = 0;  // bytes dropped before bytes_
   RgbeStream* stream_ = nullptr;
+  bool ranOut_ = false;
 };
 
 struct RgbeRowPlanes {

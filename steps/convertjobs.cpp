@@ -127,7 +127,7 @@ bool ConvertHdrImage(Session& session) {
       ForEachDecodedBlock(session, decoder, workers, BlockProgress::RowIndexAsDecoded, conversion);
   writing = writer.Finish() && writing && !placed.Failed();
   if (!decoded) return AbortRgbeRowHead(session);
-  LogRgbeDecodingEnd(session, decoder.RowCounts(), decodeStart);
+  LogRgbeDecodingEnd(session, decoder.RowCounts(), decoder.CompleteRows(), decodeStart);
   context.InputFile.Close();
 
   LogLine(session, "Converting RGBE to floats");

@@ -54,7 +54,7 @@ bool FailWriting(Session& session) {
 bool SumRgbeBlocks(Session& session, RgbeStream& stream, RowWorkers& workers,
                    std::uint32_t rowsPerBlock, RgbeRowIndex& rowIndex,
                    ChannelAccumulators& channels, std::uint32_t (&rowCounts)[3],
-                   std::uint32_t rowsShown) {
+                   std::uint32_t& completeRows, std::uint32_t rowsShown) {
   const std::uint32_t width = session.Context.ImageWidth;
   RgbeBlockDecoder decoder(stream, width, session.Context.ImageHeight, rowsPerBlock);
   decoder.RecordRows(&rowIndex);
@@ -93,6 +93,7 @@ bool SumRgbeBlocks(Session& session, RgbeStream& stream, RowWorkers& workers,
   const bool decoded = ForEachDecodedBlock(session, decoder, workers,
                                            BlockProgress::RowIndexAsDecoded, sums, rowsShown);
   for (int kind = 0; kind < 3; ++kind) rowCounts[kind] = decoder.RowCounts()[kind];
+  completeRows = decoder.CompleteRows();
   for (int c = 0; c < 3; ++c) {
     channels[c].Minimum = extremes[c].Minimum;
     channels[c].Maximum = extremes[c].Maximum;
@@ -130,13 +131,15 @@ bool ToneMapHdrImage(Session& session) {
   RgbeRowIndex rowIndex;
   ChannelAccumulators channels;
   std::uint32_t rowCounts[3] = {0, 0, 0};
+  // Bands take only data that hold every row whole.
+  std::uint32_t completeRows = height;
   const bool summedInBands =
       banded && bands.Sum(session, rowIndex, channels, rowCounts) == BandsOutcome::Done;
   if (!summedInBands && !SumRgbeBlocks(session, stream, workers, rowsPerBlock, rowIndex, channels,
-                                       rowCounts, bands.RowsShown())) {
+                                       rowCounts, completeRows, bands.RowsShown())) {
     return AbortRgbeRowHead(session);
   }
-  LogRgbeDecodingEnd(session, rowCounts, start);
+  LogRgbeDecodingEnd(session, rowCounts, completeRows, start);
   const ImageStatistics statistics = ReportStatistics(session, channels);
 
   // Second pass: decoding again, tone-mapping, writing.

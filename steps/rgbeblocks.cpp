@@ -50,12 +50,20 @@ void LogRgbeDecodingStart(Session& session) {
 }
 
 void LogRgbeDecodingEnd(Session& session, const std::uint32_t (&rowCounts)[3],
-                        std::int32_t startSeconds) {
+                        std::uint32_t completeRows, std::int32_t startSeconds) {
   for (int kind = 0; kind < 3; ++kind) {
     LogLine(session, kRowCountLabels[kind] + FormatNumber(rowCounts[kind], 15));
   }
   LogLine(session, ElapsedLine("Decompressed RGBE data and RGBE image created in", startSeconds,
                                ClockWholeSeconds(session)));
+  // The missing pixels stay black, as the decoding leaves them; this says so.
+  const std::uint32_t height = session.Context.ImageHeight;
+  if (completeRows < height) LogLine(session, PixelDataEndEarlyLine(completeRows, height));
+}
+
+std::string PixelDataEndEarlyLine(std::uint32_t completeRows, std::uint32_t height) {
+  return "Pixel data end early: " + std::to_string(completeRows) + " of " +
+         std::to_string(height) + " rows complete.";
 }
 
 bool AbortRgbeRowHead(Session& session) {

@@ -26,8 +26,11 @@ bool StartRgbeDecoding(Session& session, std::uint64_t& offset, std::uint64_t& b
 constexpr std::uint32_t kMaxRgbeRowPixels = std::uint32_t{1} << 22;
 void LogRgbeDataRead(Session& session);
 void LogRgbeDecodingStart(Session& session);
+// With fewer than all rows whole, also says how many are.
 void LogRgbeDecodingEnd(Session& session, const std::uint32_t (&rowCounts)[3],
-                        std::int32_t startSeconds);
+                        std::uint32_t completeRows, std::int32_t startSeconds);
+// "Pixel data end early: R of H rows complete."
+std::string PixelDataEndEarlyLine(std::uint32_t completeRows, std::uint32_t height);
 // The abort for a row head that no row kind allows.
 bool AbortRgbeRowHead(Session& session);
 

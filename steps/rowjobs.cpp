@@ -10,6 +10,7 @@
 #include "steps/convertjobs.h"
 #include "steps/floatjob.h"
 #include "steps/filedialogs.h"
+#include "steps/rgbeblocks.h"
 #include "steps/statuslog.h"
 
 namespace lumivane {
@@ -167,6 +168,8 @@ JobStep ConvertRowsJob(ClassicInput input) {
     }
     if (!sink->Finish(error))
       return AbortFloatJob(session, "Cannot write " + context.OutputFileName + ": " + error);
+    if (source->CompleteRows() < height)
+      LogLine(session, PixelDataEndEarlyLine(source->CompleteRows(), height));
     context.InputRows.reset();
     context.InputFile.Close();
     if (!context.OutputFile.Commit())

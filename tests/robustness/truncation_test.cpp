@@ -107,7 +107,22 @@ TEST(Truncation, RadianceFilesOfEveryRowFormThroughEveryJob) {
         for (const JobRun* run : {&tone, &tiff, &pfm}) ExpectCleanFailure(*run, input);
         continue;
       }
-      // Missing pixel data read as zero bytes, without a message.
+      // Missing pixel data read as zero bytes; the log says how many rows are whole,
+      // right after the decoding's time, in every job.
+      const std::size_t whole =
+          std::min<std::size_t>(kHeight, (length - headerSize) / (4 * kWidth));
+      for (const JobRun* run : {&tone, &tiff, &pfm}) {
+        const auto decoded = std::find_if(run->Log.begin(), run->Log.end(), [](const auto& line) {
+          return line.starts_with("Decompressed RGBE data and RGBE image created in");
+        });
+        ASSERT_NE(decoded, run->Log.end());
+        const bool cut = (decoded + 1)->starts_with("Pixel data end early: ");
+        EXPECT_EQ(cut, length < file.size());
+        if (cut && form.Form == testing::RgbeRowForm::Flat) {
+          EXPECT_EQ(*(decoded + 1), "Pixel data end early: " + std::to_string(whole) + " of " +
+                                        std::to_string(kHeight) + " rows complete.");
+        }
+      }
       ExpectSuccess(tone, 308 + 3 * pixels);
       ExpectSuccess(tiff, 308 + 12 * pixels);
       ASSERT_EQ(tiff.Output.size(), 308 + 12 * pixels);

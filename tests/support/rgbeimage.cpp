@@ -54,7 +54,7 @@ bool LoadRgbeImage(Session& session, RgbeImage& image, bool plainSteps) {
   std::memcpy(image.G.data(), block.G, planeSize);
   std::memcpy(image.B.data(), block.B, planeSize);
   std::memcpy(image.E.data(), block.E, planeSize);
-  LogRgbeDecodingEnd(session, decoder->RowCounts(), start);
+  LogRgbeDecodingEnd(session, decoder->RowCounts(), decoder->CompleteRows(), start);
   return true;
 }
 
