@@ -18,11 +18,14 @@ void AccumulateFloatPixels(const std::uint8_t* pixels, std::size_t count, bool i
                            ChannelAccumulators& accumulators);
 
 // Its two halves, each in pixel order, to run side by side: the sums alone
-// (a skipped value adds +0, which leaves a sum that starts at +0 unchanged)
-// and the minima and maxima alone (the same comparisons in the same order).
+// (a value taken as 0 adds +0, which leaves a sum that starts at +0 unchanged)
+// and the minima and maxima alone (the same comparisons in the same order),
+// which also count the values taken as 0. TakeExtremes puts them together.
 void AccumulateFloatSums(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
                          ChannelAccumulators& accumulators);
 void AccumulateFloatExtremes(const std::uint8_t* pixels, std::size_t count, bool intelOrder,
                              ChannelAccumulators& accumulators);
+// The extremes and counts of `extremes` into the sums' accumulators.
+void TakeExtremes(const ChannelAccumulators& extremes, ChannelAccumulators& sums);
 
 }  // namespace lumivane

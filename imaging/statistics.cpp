@@ -17,6 +17,7 @@ ImageStatistics ComputeImageStatistics(const ChannelAccumulators& accumulators,
     s.Minimum[c] = accumulators[c].Minimum;
     s.Maximum[c] = accumulators[c].Maximum;
     s.Sum[c] = accumulators[c].Sum;
+    s.TakenAsZeroCount += accumulators[c].TakenAsZeroCount;
   }
   const double n = static_cast<double>(pixelCount);
   // Grey values add in the order G, R, B.
@@ -46,6 +47,12 @@ std::array<std::string, 6> ImageStatisticsLines(const ImageStatistics& s) {
           "Grey: " + FormatNumber(s.GreyMinimum, 15) + "," + FormatNumber(s.GreyMaximum, 15) + "," +
               FormatNumber(s.GreySum, 15) + "," + FormatNumber(s.GreyAverage, 15),
           "Dynamic range (grey): " + FormatNumber(s.DynamicRange, 15)};
+}
+
+std::string TakenAsZeroLine(const ImageStatistics& s) {
+  if (s.TakenAsZeroCount == 0) return {};
+  return "Values below zero or not finite, taken as 0:" +
+         FormatNumber(s.TakenAsZeroCount, 15);
 }
 
 }  // namespace lumivane

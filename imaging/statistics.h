@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace lumivane {
@@ -12,15 +13,25 @@ namespace lumivane {
 inline constexpr double kStatisticsHigh = static_cast<double>(1e30f);
 inline constexpr double kStatisticsLow = static_cast<double>(1e-30f);
 
+// Whether a value is taken as 0 in tone-mapping: below zero, NaN or infinite.
+// A lossy codec rings below zero around sharp edges; subtracting the minimum
+// would let one such value lift the whole image. -0.0 is zero already.
+inline bool TakenAsZero(float value) {
+  return !(value >= 0.0f) || value == std::numeric_limits<float>::infinity();
+}
+
 struct ChannelAccumulator {
   double Minimum = kStatisticsHigh;
   double Maximum = kStatisticsLow;
   double Sum = 0.0;
+  // Values that were taken as 0.
+  std::uint64_t TakenAsZeroCount = 0;
 
-  // NaN and infinities are left out, so that one bad value cannot poison the
-  // statistics of the whole image.
   void Add(float value) {
-    if (!std::isfinite(value)) return;
+    if (TakenAsZero(value)) {
+      value = 0.0f;
+      ++TakenAsZeroCount;
+    }
     const double v = value;
     Sum += v;
     if (v > Maximum) Maximum = v;
@@ -42,6 +53,8 @@ struct ImageStatistics {
   double GreySum = 0.0;
   double GreyAverage = 0.0;
   double DynamicRange = 0.0;
+  // Channel values taken as 0, over all three channels.
+  std::uint64_t TakenAsZeroCount = 0;
 };
 
 ImageStatistics ComputeImageStatistics(const ChannelAccumulators& accumulators,
@@ -49,5 +62,7 @@ ImageStatistics ComputeImageStatistics(const ChannelAccumulators& accumulators,
 
 // The six lines of the statistics block, in log order.
 std::array<std::string, 6> ImageStatisticsLines(const ImageStatistics& statistics);
+// The line that follows them when some values were taken as 0; empty when none were.
+std::string TakenAsZeroLine(const ImageStatistics& statistics);
 
 }  // namespace lumivane

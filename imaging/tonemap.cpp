@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "imaging/statistics.h"
+
 namespace lumivane {
 
 namespace {
@@ -15,10 +17,8 @@ std::uint8_t ToByte(double o) {
 }  // namespace
 
 std::uint8_t ToneMapChannel(float v, double m, float a, float b, float k, OperatorWidth width) {
-  // Non-finite input has no place on the curve: NaN is no data (black), an
-  // infinity is as bright or as dark as can be.
-  if (std::isnan(v)) return 0;
-  if (std::isinf(v)) return v > 0 ? 255 : 0;
+  // As the statistics took it: no value below zero or not finite reaches the curve.
+  if (TakenAsZero(v)) v = 0.0f;
 
   const float x = static_cast<float>(static_cast<double>(v) - m);
   const double sum = static_cast<double>(a) / static_cast<double>(b) + static_cast<double>(x);

@@ -171,10 +171,7 @@ bool ToneMapFloatImage(Session& session) {
       if (rows.RowsRead() < height && count < rowsPerBlock)
         return AbortFloatJob(session, ShortInputMessage(session));
     }
-    for (int c = 0; c < 3; ++c) {
-      accumulators[c].Minimum = extremes[c].Minimum;
-      accumulators[c].Maximum = extremes[c].Maximum;
-    }
+    TakeExtremes(extremes, accumulators);
     analysedChecksum = rows.Checksum();
   }
   const ImageStatistics statistics =

@@ -123,10 +123,7 @@ bool ToneMapImageRows(Session& session) {
     first += count;
     SetProgressPosition(session, first);
   }
-  for (int c = 0; c < 3; ++c) {
-    accumulators[c].Minimum = extremes[c].Minimum;
-    accumulators[c].Maximum = extremes[c].Maximum;
-  }
+  TakeExtremes(extremes, accumulators);
   const ImageStatistics statistics =
       ComputeImageStatistics(accumulators, width * height, session.Settings.WarmColours != 0);
   LogLine(session, ElapsedLine("Data analysed in", start, ClockWholeSeconds(session)));

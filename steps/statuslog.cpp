@@ -35,6 +35,8 @@ bool CloseInputFile(Session& session) {
 
 void LogImageStatistics(Session& session, const ImageStatistics& statistics) {
   for (const std::string& line : ImageStatisticsLines(statistics)) LogLine(session, line);
+  const std::string takenAsZero = TakenAsZeroLine(statistics);
+  if (!takenAsZero.empty()) LogLine(session, takenAsZero);
 }
 
 namespace {

@@ -97,15 +97,25 @@ TEST(ImageStatistics, WarmColoursChoosesBetweenChannelAndGreyAverages) {
   EXPECT_DOUBLE_EQ(grey.DynamicRange, 17.0 / 9);
 }
 
-TEST(ImageStatistics, NonFiniteValuesAreLeftOut) {
+// Below zero, NaN and infinities count as 0 (and are counted); -0.0 is zero
+// already and keeps its sign.
+TEST(ImageStatistics, ValuesBelowZeroAndNotFiniteAreTakenAsZero) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
-  const auto channels = Accumulate({{nan, inf, -inf}, {2.0f, 3.0f, 4.0f}});
+  const auto channels = Accumulate({{2.0f, 3.0f, 4.0f}, {nan, inf, -inf}, {-5.0f, -0.0f, 1.0f}});
+  const double minima[] = {0.0, 0.0, 0.0}, sums[] = {2.0, 3.0, 5.0};
+  const std::uint64_t taken[] = {2, 1, 1};
   for (int c = 0; c < 3; ++c) {
-    EXPECT_EQ(channels[c].Minimum, 2.0 + c);
+    EXPECT_EQ(channels[c].Minimum, minima[c]);
+    EXPECT_FALSE(std::signbit(channels[c].Minimum)) << c;
     EXPECT_EQ(channels[c].Maximum, 2.0 + c);
-    EXPECT_EQ(channels[c].Sum, 2.0 + c);
+    EXPECT_EQ(channels[c].Sum, sums[c]);
+    EXPECT_EQ(channels[c].TakenAsZeroCount, taken[c]);
   }
+  const ImageStatistics statistics = ComputeImageStatistics(channels, 3, false);
+  EXPECT_EQ(TakenAsZeroLine(statistics), "Values below zero or not finite, taken as 0: 4");
+  EXPECT_EQ(TakenAsZeroLine(ComputeImageStatistics(Accumulate({{-0.0f, 1.0f, 2.0f}}), 1, false)),
+            "");
 }
 
 }  // namespace

@@ -51,13 +51,16 @@ TEST(ToneMapChannel, WidthOfDAndOChangesTheRoundingOfBorderlineValues) {
   EXPECT_EQ(ToneMapChannel(v2, 0.0, a2, 0.8f, kPostGamma, OperatorWidth::Double), 221);
 }
 
-TEST(ToneMapChannel, NonFiniteValuesAndNonPositiveAverages) {
+TEST(ToneMapChannel, ValuesTakenAsZeroAndNonPositiveAverages) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   for (const OperatorWidth width : kWidths) {
-    EXPECT_EQ(ToneMapChannel(nan, 0.0, 1.0f, 0.8f, kPostGamma, width), 0);
-    EXPECT_EQ(ToneMapChannel(inf, 0.0, 1.0f, 0.8f, kPostGamma, width), 255);
-    EXPECT_EQ(ToneMapChannel(-inf, 0.0, 1.0f, 0.8f, kPostGamma, width), 0);
+    // As 0: black at a minimum of 0, the curve's value of 0 - m above a lower one.
+    for (const float taken : {nan, inf, -inf, -5.0f, -1e-30f}) {
+      EXPECT_EQ(ToneMapChannel(taken, 0.0, 1.0f, 0.8f, kPostGamma, width), 0) << taken;
+      EXPECT_EQ(ToneMapChannel(taken, -1.0, 1.0f, 0.8f, kPostGamma, width),
+                ToneMapChannel(0.0f, -1.0, 1.0f, 0.8f, kPostGamma, width));
+    }
     // No denominator: the minimum stays black, anything above it saturates.
     EXPECT_EQ(ToneMapChannel(0.0f, 0.0, 0.0f, 0.8f, kPostGamma, width), 0);
     EXPECT_EQ(ToneMapChannel(1.0f, 0.0, -5.0f, 1.0f, 1.0f, width), 255);

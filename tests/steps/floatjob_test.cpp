@@ -189,30 +189,47 @@ TEST(FloatJob, PfmAndTiffOfOneImageToneMapUprightAndEqualTheReference) {
   }
 }
 
-TEST(FloatJob, NonFiniteValuesNeitherPoisonTheStatisticsNorTheOutput) {
+// Values below zero, NaN and infinities are taken as 0: the job gives the
+// bytes and statistics of the same image with zeros there, and one more line
+// after the statistics block that counts them (in both classic inputs).
+TEST(FloatJob, ValuesBelowZeroOrNotFiniteAreTakenAsZero) {
   TempDir dir;
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   const FloatImage image{4, 1, {nan, 1, 2, inf, 3, 4, -inf, 5, -1, 0.5f, nan, 6}};
-  testing::WriteBytes(dir.File("in.tif"), testing::FloatTiff(image, {false}));
+  FloatImage zeroed = image;
+  for (float& v : zeroed.Values)
+    if (!(v >= 0.0f) || v == inf) v = 0.0f;
   const JobSettings settings = Settings(true);
-  const JobRun run =
-      RunJobCommand(kOpenTiffCommand, dir.File("in.tif"), dir.File("out.tif"), settings);
-  const Bytes pixels = testing::TiffPixels(run.Output);
-  ASSERT_EQ(pixels.size(), 12u);
-  EXPECT_EQ(pixels, ReferenceToneMap(image, settings));
-  EXPECT_EQ(pixels[0], 0);    // NaN
-  EXPECT_EQ(pixels[3], 255);  // +infinity
-  EXPECT_EQ(pixels[6], 0);    // -infinity
-  EXPECT_EQ(pixels[8], 0);    // the blue minimum, -1
-  // Only the finite values count (the average still divides by every pixel):
-  // red runs from .5 to .5, blue from -1 to 6.
-  const auto line = [&](const std::string& label) {
-    return *std::find_if(run.Log.begin(), run.Log.end(),
-                         [&](const std::string& l) { return l.rfind(label, 0) == 0; });
+  const struct {
+    int Command;
+    const char* Name;
+    Bytes (*Make)(const FloatImage&);
+  } inputs[] = {
+      {kOpenTiffCommand, "in.tif", [](const FloatImage& i) { return testing::FloatTiff(i, {false}); }},
+      {kOpenPfmCommand, "in.pfm", [](const FloatImage& i) { return testing::StandardPfm(i, true); }},
   };
-  EXPECT_EQ(line("Red:"), "Red:   .5, .5, .5, .125");
-  EXPECT_EQ(line("Blue:"), "Blue: -1, 6, 11, 2.75");
+  for (const auto& input : inputs) {
+    testing::WriteBytes(dir.File(input.Name), input.Make(image));
+    const JobRun run = RunJobCommand(input.Command, dir.File(input.Name), dir.File("a.tif"), settings);
+    testing::WriteBytes(dir.File(input.Name), input.Make(zeroed));
+    const JobRun plain =
+        RunJobCommand(input.Command, dir.File(input.Name), dir.File("b.tif"), settings);
+    EXPECT_EQ(testing::TiffPixels(run.Output), testing::TiffPixels(plain.Output));
+    const auto range = std::find_if(run.Log.begin(), run.Log.end(), [](const std::string& l) {
+      return l.rfind("Dynamic range (grey):", 0) == 0;
+    });
+    ASSERT_NE(range, run.Log.end());
+    EXPECT_EQ(*(range + 1), "Values below zero or not finite, taken as 0: 5");
+    std::vector<std::string> without = run.Log;
+    without.erase(without.begin() + (range + 1 - run.Log.begin()));
+    for (std::string& line : without)
+      if (const std::size_t at = line.find("a.tif"); at != std::string::npos) line[at] = 'b';
+    EXPECT_EQ(without, plain.Log) << input.Name;
+    EXPECT_EQ(std::count_if(plain.Log.begin(), plain.Log.end(),
+                            [](const std::string& l) { return l.rfind("Values below", 0) == 0; }),
+              0);
+  }
 }
 
 TEST(FloatJob, InputShortenedAfterItsHeaderFailsTheJob) {
