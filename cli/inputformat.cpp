@@ -8,7 +8,7 @@
 #include "formats/bytesource.h"
 #include "formats/exrrows.h"
 #include "formats/pfmrows.h"
-#include "formats/tiffrows.h"
+#include "formats/tiffheader.h"
 #include "io/binaryfile.h"
 #include "shell/controlids.h"
 
@@ -53,9 +53,15 @@ SniffResult SniffInputFile(const std::string& path) {
   result.Format = SniffInputFormat(std::string_view(head, got));
   if (result.Format == InputFormat::Pfm && NeedsGeneralPfmReader(std::string_view(head, got)))
     result.Format = InputFormat::GeneralPfm;
+  // Whatever the 96-bit reader takes keeps its job; only the layouts it does
+  // not take go to the library's reader. A file it refuses as damaged or too
+  // large keeps its refusal.
   if (result.Format == InputFormat::Tiff) {
     FileBytes bytes(file);
-    if (NeedsGeneralTiffReader(bytes)) result.Format = InputFormat::GeneralTiff;
+    const TiffHeader header = ParseTiffHeader(
+        std::span(reinterpret_cast<const std::uint8_t*>(head), std::min(got, kTiffHeadBytes)),
+        bytes, path);
+    if (header.OtherLayout) result.Format = InputFormat::GeneralTiff;
   }
   return result;
 }

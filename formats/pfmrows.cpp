@@ -76,7 +76,8 @@ std::optional<PfmHeader> ParseHeader(std::string_view text, std::string& error) 
     return std::nullopt;
   }
   PfmHeader header;
-  header.Grey = text[1] == 'f';
+  // Only "Pf" is grey: every other spelling is a colour file, as the classic reader reads it.
+  header.Grey = text[0] == 'P' && text[1] == 'f';
   HeaderScanner scanner(text.substr(2));
   const auto width = scanner.NextWord(header.Comments);
   const auto height = scanner.NextWord(header.Comments);
@@ -188,7 +189,7 @@ std::unique_ptr<ImageRowSource> OpenPfmRows(std::unique_ptr<ByteSource> bytes, s
 
 bool NeedsGeneralPfmReader(std::string_view head) {
   if (head.size() < 3) return false;
-  if (head[1] == 'f' || head[2] != '\n') return true;
+  if ((head[0] == 'P' && head[1] == 'f') || head[2] != '\n') return true;
   std::vector<std::string> comments;
   HeaderScanner scanner(head.substr(2));
   for (int word = 0; word < 3; ++word) scanner.NextWord(comments);

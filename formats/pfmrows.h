@@ -1,6 +1,6 @@
 // Portable Float Maps as float rows, more tolerant than the classic PFM reader:
-// "PF" colour or "Pf" grey (grey given to R, G and B), the first letter in
-// either case, and `#` comment lines between the header lines as ImageMagick
+// "Pf" grey (given to R, G and B), every other spelling of "PF" in any
+// letter case colour, and `#` comment lines between the header lines as ImageMagick
 // writes them. Rows are stored bottom first and handed out top first.
 #pragma once
 
@@ -15,8 +15,9 @@ namespace lumivane {
 
 std::unique_ptr<ImageRowSource> OpenPfmRows(std::unique_ptr<ByteSource> bytes, std::string& error);
 
-// Whether a PFM starting with `head` holds what the classic reader refuses but
-// OpenPfmRows reads: one grey channel, or comment lines in its header.
+// Whether a PFM starting with `head` holds what the classic reader refuses or
+// misreads but OpenPfmRows reads: one grey channel ("Pf"), or comment lines
+// in its header.
 bool NeedsGeneralPfmReader(std::string_view head);
 
 }  // namespace lumivane

@@ -79,6 +79,12 @@ class TiffHeaderScanner {
     result_.FailureLogLine = logLine;
     return false;
   }
+  // A layout this reader does not take (compressed, tiled, other samples):
+  // the library's reader may.
+  bool RefuseLayout(const std::string& box, const std::string& title, const std::string& logLine) {
+    result_.OtherLayout = true;
+    return Refuse(box, title, logLine);
+  }
   // A file that does not hold what its header points to.
   bool RefuseDamaged(const std::string& what) {
     return Refuse(fileName_ + " " + what, kTiffFileIssueTitle, "");
@@ -102,8 +108,8 @@ class TiffHeaderScanner {
   bool Require(const IfdEntry& entry, const char* label, std::uint32_t expected, const char* box) {
     LogEntry(entry, label + Number(entryValue_));
     if (entryValue_ == expected) return true;
-    return Refuse(box, "LUMIVANE - Tag issue.",
-                  "Interpreting tags, expecting " + std::to_string(expected) + ".");
+    return RefuseLayout(box, "LUMIVANE - Tag issue.",
+                        "Interpreting tags, expecting " + std::to_string(expected) + ".");
   }
 
   bool HandleEntry(const IfdEntry& entry);
@@ -144,12 +150,12 @@ bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
     case 258: {
       LogEntry(entry, " BitsPerSample =" + Number(entry.Count));
       if (entry.Count != 3)
-        return Refuse("Tag 258 issue: not 3 values.", "LUMIVANE - Tag issue.",
-                      "Interpreting IFD tags, expecting 3.");
+        return RefuseLayout("Tag 258 issue: not 3 values.", "LUMIVANE - Tag issue.",
+                            "Interpreting IFD tags, expecting 3.");
       const auto bits = FetchShort(entry);
       if (!bits) return RefuseDamaged("has its BitsPerSample values outside the file.");
       if (*bits != 32)
-        return Refuse(
+        return RefuseLayout(
             "Tag 258 issue: not 32 bit per colour.", "LUMIVANE - Tag issue.",
             "Interpreting IFD tags, expecting 32 but got" + Number(*bits) + " bits instead.");
       Log(" --> 96-bit per pixel source file.");
@@ -160,8 +166,8 @@ bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
           entry.Type == kShortType ? ReadTiffShort(entry.Value, intel_) : asLong;
       LogEntry(entry, " Compression =" + Number(compression));
       if (compression != 1)
-        return Refuse("Tag 259 issue: has data compression.", kTiffFileIssueTitle,
-                      "Interpreting tags, expecting 1.");
+        return RefuseLayout("Tag 259 issue: has data compression.", kTiffFileIssueTitle,
+                            "Interpreting tags, expecting 1.");
       return true;
     }
     case 273:
@@ -198,7 +204,7 @@ bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
       if (!format) return RefuseDamaged("has its SampleFormat values outside the file.");
       if (*format != 3) {
         LogEntry(entry, " Sample Format = Undefined or unknown. Cannot interpret data.");
-        return Refuse("Tag 339 issue: sample format unknown.", "LUMIVANE - Tag issue.", "");
+        return RefuseLayout("Tag 339 issue: sample format unknown.", "LUMIVANE - Tag issue.", "");
       }
       LogEntry(entry, " Sample Format = IEEE floating point.");
       return true;
@@ -210,11 +216,12 @@ bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
       // Tiles have no StripOffsets: mapped from the data start, the IFD and
       // the tiles' order would be taken for pixels.
       LogEntry(entry, " Not needed");
-      return Refuse(fileName_ +
-                        " is a tiled TIFF; this reader reads strips only. Tiled TIFFs are read "
-                        "by the general reader (drop the file onto the window, or use "
-                        "lumivane-cli tonemap).",
-                    kTiffFileIssueTitle, "");
+      return RefuseLayout(
+          fileName_ +
+              " is a tiled TIFF; this reader reads strips only. Tiled TIFFs are read "
+              "by the general reader (drop the file onto the window, or use "
+              "lumivane-cli tonemap).",
+          kTiffFileIssueTitle, "");
     default: {
       const auto* named = std::find_if(std::begin(kNamedTags), std::end(kNamedTags),
                                        [&](const auto& tag) { return tag.first == entry.Tag; });
@@ -281,9 +288,11 @@ bool TiffHeaderScanner::CheckStrips() {
         !TableValues(counts, first, chunk, countValues.data()))
       return RefuseDamaged("has its strip tables outside the file.");
     for (std::uint32_t i = 0; i < chunk; ++i) {
-      if (offsetValues[i] != expected)
+      if (offsetValues[i] != expected) {
+        result_.OtherLayout = true;
         return RefuseDamaged(
             "has strips that do not follow each other in row order; such files cannot be read.");
+      }
       expected += countValues[i];
     }
   }

@@ -26,6 +26,9 @@ struct TiffHeader : HeaderScan {
   // failure text (none when empty: the box already says it).
   std::string FailureTitle;
   std::string FailureLogLine;
+  // Refused for a layout this reader does not take (compressed, tiled,
+  // planar, other samples, strips out of order), not for damage or size.
+  bool OtherLayout = false;
 };
 
 // Reads the header from the file's first bytes (up to kTiffHeadBytes of them)

@@ -458,16 +458,4 @@ std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes,
   return std::make_unique<TiffRows>(std::move(bytes), std::move(decoder), layout, threads);
 }
 
-bool NeedsGeneralTiffReader(ByteSource& bytes) {
-  ClientHandle client;
-  client.Bytes = &bytes;
-  TiffHandle tiff(OpenClient(client));
-  if (!tiff) return false;
-  const Layout layout = ReadLayout(tiff.get());
-  const bool classic = layout.Compression == COMPRESSION_NONE && !layout.Tiled &&
-                       layout.Planar == PLANARCONFIG_CONTIG && layout.Samples == 3 &&
-                       layout.Bits == 32 && layout.Format == SAMPLEFORMAT_IEEEFP;
-  return !classic;
-}
-
 }  // namespace lumivane

@@ -19,10 +19,5 @@ namespace lumivane {
 std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes, unsigned threads,
                                              std::string& error);
 
-// Whether the first image of the TIFF is one the 96-bit reader refuses:
-// compressed, tiled, planar, not three samples, or samples other than 32-bit
-// floats. OpenTiffRows reads it or says in words why not. False for a file
-// libtiff cannot open at all, which the 96-bit reader then reports itself.
-bool NeedsGeneralTiffReader(ByteSource& bytes);
 
 }  // namespace lumivane

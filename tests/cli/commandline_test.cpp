@@ -276,5 +276,35 @@ TEST(CommandLine, ManyInputsIntoAFolderRunEveryOneAndNameEachFailure) {
   EXPECT_EQ(BatchThreads(10, std::uint64_t{1} << 30, 4), 1u);
 }
 
+// Routing follows the readers: a TIFF the 96-bit reader takes (here with only
+// the three tags it needs) gets its job, and "pf" is a colour PFM also where
+// the library's reader reads it (a comment line sends it there).
+TEST(CommandLine, RoutingFollowsTheClassicReaders) {
+  TempDir dir;
+  const testing::FloatImage image = testing::GradientImage(6, 4);
+  testing::TiffBuilder minimal(true);
+  const std::uint32_t pixels = minimal.Append(testing::PixelRows(image, 0, 4));
+  minimal.Entry(256, 3, 1, minimal.Short(6));
+  minimal.Entry(257, 3, 1, minimal.Short(4));
+  minimal.Entry(273, 4, 1, minimal.Long(pixels));
+  testing::WriteBytes(dir.File("minimal.tif"), minimal.Build());
+  testing::WriteBytes(dir.File("full.tif"), testing::FloatTiff(image));
+  const Result routed = RunCli({"tonemap", dir.File("minimal.tif"), dir.File("a.tif")});
+  ASSERT_EQ(routed.Status, 0) << routed.Err;
+  EXPECT_TRUE(Contains(routed.Out, "TIFF Tonemapping concluded.")) << routed.Out;
+  EXPECT_TRUE(Contains(routed.Out, "Analised TIFF IFD in")) << routed.Out;
+  ASSERT_EQ(RunCli({"tonemap", dir.File("full.tif"), dir.File("b.tif")}).Status, 0);
+  EXPECT_EQ(testing::ReadBytes(dir.File("a.tif")), testing::ReadBytes(dir.File("b.tif")));
+
+  for (const char* signature : {"PF", "pf", "pF"}) {
+    testing::WriteBytes(dir.File("in.pfm"),
+                        testing::Pfm(std::string(signature) + "\n# c\n6 4\n-1\n", image, true));
+    const std::string out = dir.File(std::string(signature) + ".tif");
+    ASSERT_EQ(RunCli({"tonemap", "-q", dir.File("in.pfm"), out}).Status, 0) << signature;
+  }
+  EXPECT_EQ(testing::ReadBytes(dir.File("pf.tif")), testing::ReadBytes(dir.File("PF.tif")));
+  EXPECT_EQ(testing::ReadBytes(dir.File("pF.tif")), testing::ReadBytes(dir.File("PF.tif")));
+}
+
 }  // namespace
 }  // namespace lumivane

@@ -71,7 +71,16 @@ TEST(SniffInputFile, SendsWhatTheClassicReadersRefuseToTheLibraryReaders) {
   WriteBytes(dir.File("lower.pfm"), testing::Pfm("pF\n20 18\n-1\n", image, true));
   WriteBytes(dir.File("commented.pfm"), testing::Pfm("PF\n# c\n20 18\n-1\n", image, true));
   WriteBytes(dir.File("grey.pfm"), testing::Pfm("Pf\n20 6\n-1\n", image, true));
+  // Only "Pf" is grey; "pf" is a colour file as the classic reader reads it.
+  WriteBytes(dir.File("lower-grey.pfm"), testing::Pfm("pf\n20 18\n-1\n", image, true));
   WriteBytes(dir.File("broken.tif"), {'I', 'I', 42, 0, 200, 0, 0, 0});
+  // ImageWidth, ImageLength and StripOffsets alone: the 96-bit reader takes it.
+  testing::TiffBuilder minimal(true);
+  const std::uint32_t pixels = minimal.Append(testing::PixelRows(image, 0, 18));
+  minimal.Entry(256, 3, 1, minimal.Short(20));
+  minimal.Entry(257, 3, 1, minimal.Short(18));
+  minimal.Entry(273, 4, 1, minimal.Long(pixels));
+  WriteBytes(dir.File("minimal.tif"), minimal.Build());
 
   const std::vector<std::pair<std::string, InputFormat>> cases = {
       {"classic.tif", InputFormat::Tiff},      {"strips.tif", InputFormat::Tiff},
@@ -79,6 +88,7 @@ TEST(SniffInputFile, SendsWhatTheClassicReadersRefuseToTheLibraryReaders) {
       {"photo.exr", InputFormat::Exr},         {"plain.pfm", InputFormat::Pfm},
       {"lower.pfm", InputFormat::Pfm},         {"commented.pfm", InputFormat::GeneralPfm},
       {"grey.pfm", InputFormat::GeneralPfm},   {"broken.tif", InputFormat::Tiff},
+      {"minimal.tif", InputFormat::Tiff},      {"lower-grey.pfm", InputFormat::Pfm},
   };
   for (const auto& [name, format] : cases)
     EXPECT_EQ(SniffInputFile(dir.File(name)).Format, format) << name;

@@ -94,7 +94,7 @@ TEST(PfmRows, OnlyWhatTheClassicReaderRefusesNeedsTheGeneralOne) {
   EXPECT_FALSE(NeedsGeneralPfmReader("PF\n2 2\n-1\n"));
   EXPECT_FALSE(NeedsGeneralPfmReader("pF\n2 2\n-1\n"));
   EXPECT_TRUE(NeedsGeneralPfmReader("Pf\n2 2\n-1\n"));
-  EXPECT_TRUE(NeedsGeneralPfmReader("pf\n2 2\n-1\n"));
+  EXPECT_FALSE(NeedsGeneralPfmReader("pf\n2 2\n-1\n"));
   EXPECT_TRUE(NeedsGeneralPfmReader("PF\n# comment\n2 2\n-1\n"));
   EXPECT_TRUE(NeedsGeneralPfmReader("PF\n2 2\n# comment\n-1\n"));
   EXPECT_TRUE(NeedsGeneralPfmReader("PF 2 2 -1\n"));
