@@ -24,12 +24,14 @@ FileDialogRequest Request(DialogKind kind, const char* title, std::vector<FileFi
 
 bool RunOpenDialog(Session& session, const FileDialogRequest& request) {
   const std::string path = session.Window.RunFileDialog(request);
+  JobContext& context = session.Context;
   if (path.empty()) {
+    // The name of an earlier job's input would be taken for this one's.
+    context.InputFileName.clear();
     session.Window.ShowMessageBox("No Input File Selected.", "LUMIVANE - Open Error",
                                   BoxKind::Error);
     return false;
   }
-  JobContext& context = session.Context;
   context.InputFileName = path;
   // A path that cannot be opened, or is no regular file, takes the caller's
   // "Cannot open " road; nothing is read from it.

@@ -302,7 +302,7 @@ TEST_F(Dispatch, PrepareForJobStartsEveryChainFromAClearWindow) {
                                             "menu 1021 on", "menu 1022 on"}));
 }
 
-TEST_F(Dispatch, CancelledOpenDialogGivesTwoBoxesNamingThePreviousInput) {
+TEST_F(Dispatch, CancelledOpenDialogGivesTwoBoxesNamingNoEarlierInput) {
   testing::TempDir folder;
   const std::string input = folder.File("first.hdr");
   testing::WriteText(input, "#?RADIANCE\n");
@@ -321,12 +321,13 @@ TEST_F(Dispatch, CancelledOpenDialogGivesTwoBoxesNamingThePreviousInput) {
   EXPECT_EQ(session.Context.InputFileName, input);
   EXPECT_EQ(window.Boxes.size(), 1u);
 
+  // A cancelled choice names no file of an earlier job.
   window.Boxes.clear();
   HandleCommand(session, kOpenHdrCommand);
   EXPECT_EQ(window.Boxes, (std::vector<RecordedBox>{
                               {"No Input File Selected.", "LUMIVANE - Open Error", BoxKind::Error},
-                              AbortBox("Cannot open " + input)}));
-  EXPECT_EQ(session.Context.InputFileName, input);
+                              AbortBox("Cannot open ")}));
+  EXPECT_EQ(session.Context.InputFileName, "");
   for (const int item : kOpenItemIds) EXPECT_TRUE(window.IsEnabled(item));
 }
 
@@ -551,6 +552,40 @@ TEST_F(Dispatch, FocusIsRememberedAcrossAnActivationChange) {
   window.Focus = 0;
   ActivationChanged(session, true);
   EXPECT_EQ(window.FocusSets, (std::vector<int>{kContrastBoxId, kWarmColoursBoxId}));
+}
+
+// After a cancelled dialog, no box or log line names a file of the job before.
+TEST(DispatchChains, ACancelledDialogNamesNoFileOfAnEarlierJob) {
+  testing::TempDir dir;
+  const std::string input = dir.File("first.hdr"), output = dir.File("first.tif");
+  testing::WriteBytes(input, testing::ReadBytes(LUMIVANE_SOURCE_DIR "/tests/data/dawn-crop.hdr"));
+  RecordingWindow window;
+  Session session(window);
+  StartSession(session);
+  window.DialogAnswers = {input, output};
+  HandleCommand(session, kOpenHdrCommand);
+  ASSERT_EQ(window.Boxes.back().Text, "HDR Tonemapping concluded.");
+  const auto namesTheFirstJob = [&] {
+    const auto names = [&](const std::string& text) {
+      return text.find("first.") != std::string::npos;
+    };
+    return std::any_of(window.Log.begin(), window.Log.end(), names) ||
+           std::any_of(window.Boxes.begin(), window.Boxes.end(),
+                       [&](const RecordedBox& box) { return names(box.Text); });
+  };
+  // The open dialog cancelled, then the save dialog.
+  for (const bool openCancelled : {true, false}) {
+    window.Boxes.clear();
+    window.DialogAnswers.clear();
+    if (!openCancelled) window.DialogAnswers = {dir.File("second.hdr")};
+    if (!openCancelled) testing::WriteBytes(dir.File("second.hdr"), testing::ReadBytes(input));
+    HandleCommand(session, openCancelled ? kOpenPfmCommand : kOpenHdrCommand);
+    ASSERT_EQ(window.Boxes.size(), 2u);
+    EXPECT_EQ(window.Boxes[0].Text,
+              openCancelled ? "No Input File Selected." : "Missing Filename.");
+    EXPECT_EQ(window.Boxes[1], AbortBox("Cannot open "));
+    EXPECT_FALSE(namesTheFirstJob());
+  }
 }
 
 }  // namespace

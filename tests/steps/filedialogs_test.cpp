@@ -98,7 +98,7 @@ TEST_F(FileDialogs, TheInitialFolderFollowsTheCurrentDirectory) {
   EXPECT_EQ(std::filesystem::current_path(), previous);
 }
 
-TEST_F(FileDialogs, CancelledOpenShowsItsBoxAndKeepsThePreviousInput) {
+TEST_F(FileDialogs, CancelledOpenShowsItsBoxAndForgetsThePreviousInputsName) {
   const std::string first = Input("first.hdr", "first");
   window.DialogAnswers = {first};
   ASSERT_TRUE(OpenHdrDialog(session));
@@ -107,7 +107,7 @@ TEST_F(FileDialogs, CancelledOpenShowsItsBoxAndKeepsThePreviousInput) {
     EXPECT_FALSE(open(session));
     EXPECT_EQ(window.Boxes, (std::vector<RecordedBox>{{"No Input File Selected.",
                                                        "LUMIVANE - Open Error", BoxKind::Error}}));
-    EXPECT_EQ(session.Context.InputFileName, first);
+    EXPECT_EQ(session.Context.InputFileName, "");
     EXPECT_TRUE(session.Context.InputFile.IsOpen());
   }
 }

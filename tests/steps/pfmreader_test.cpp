@@ -138,12 +138,12 @@ TEST(PfmReader, RefusesWhatItCannotRead) {
           {"Image Width: 2", "Image Length: 2", "Exposition Scale:-1"});
 }
 
-TEST(PfmReader, CancelledDialogNamesThePreviousInput) {
+TEST(PfmReader, CancelledDialogNamesNoEarlierInput) {
   StepHarness h;
   h.Steps.Context.InputFileName = "/earlier/file.pfm";
   EXPECT_FALSE(ReadPfmHeader(h.Steps));
-  EXPECT_EQ(h.Steps.Context.FailureMessage, "Cannot open /earlier/file.pfm");
-  EXPECT_EQ(h.Window.Log, std::vector<std::string>{"Cannot open /earlier/file.pfm"});
+  EXPECT_EQ(h.Steps.Context.FailureMessage, "Cannot open ");
+  EXPECT_EQ(h.Window.Log, std::vector<std::string>{"Cannot open "});
 }
 
 }  // namespace

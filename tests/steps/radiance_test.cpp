@@ -231,13 +231,13 @@ TEST(RadianceHeader, ZeroAndOversizedImagesAreRefused) {
   EXPECT_EQ(run.Width, 65537u);
 }
 
-TEST(RadianceHeader, CancelledDialogNamesThePreviousFile) {
+TEST(RadianceHeader, CancelledDialogNamesNoEarlierFile) {
   RecordingWindow window;
   Session session(window);
   session.Context.InputFileName = "/earlier/file.hdr";
   EXPECT_FALSE(ReadHdrHeader(session));
-  EXPECT_EQ(session.Context.FailureMessage, "Cannot open /earlier/file.hdr");
-  EXPECT_EQ(window.Log, (std::vector<std::string>{"Cannot open /earlier/file.hdr"}));
+  EXPECT_EQ(session.Context.FailureMessage, "Cannot open ");
+  EXPECT_EQ(window.Log, (std::vector<std::string>{"Cannot open "}));
   ASSERT_EQ(window.Boxes.size(), 1u);
   EXPECT_EQ(window.Boxes[0].Text, "No Input File Selected.");
 }
