@@ -6,9 +6,10 @@
 #include "steps/pfmreader.h"
 #include "steps/radiance.h"
 #include "steps/tiffreader.h"
-#include "steps/floatjob.h"
-#include "steps/hdrjob.h"
-#include "steps/imagejob.h"
+#include "steps/floatrows.h"
+#include "steps/convertjob.h"
+#include "steps/tonemapjob.h"
+#include "steps/libraryreaders.h"
 
 namespace lumivane {
 
@@ -116,7 +117,7 @@ std::optional<JobChain> ToneMapChainFor(InputFormat input, OutputFormat output,
     JobChain chain;
     chain.Reader = library->first;
     chain.Writer = RowOutputWriter(*row, options);
-    chain.Job = ToneMapImageRows;
+    chain.Job = ToneMapImage;
     chain.SuccessText = std::string(library->second) + " Tonemapping concluded.";
     return chain;
   }
@@ -124,7 +125,7 @@ std::optional<JobChain> ToneMapChainFor(InputFormat input, OutputFormat output,
   JobChain chain;
   chain.Reader = ReaderFor(*classic);
   chain.Writer = RowOutputWriter(*row, options);
-  chain.Job = *classic == ClassicInput::Radiance ? ToneMapHdrImage : ToneMapFloatImage;
+  chain.Job = ToneMapImage;
   chain.SuccessText = std::string(ClassicInputName(*classic)) + " Tonemapping concluded.";
   return chain;
 }
@@ -138,7 +139,7 @@ std::optional<JobChain> ConvertChainFor(InputFormat input, OutputFormat output,
     JobChain chain;
     chain.Reader = library->first;
     chain.Writer = RowOutputWriter(*row, options);
-    chain.Job = ConvertRowsJob(ClassicInput::Tiff);
+    chain.Job = ConvertImage;
     chain.SuccessText =
         std::string(library->second) + " to " + RowOutputName(*row) + " conversion concluded.";
     return chain;
@@ -151,7 +152,7 @@ std::optional<JobChain> ConvertChainFor(InputFormat input, OutputFormat output,
   JobChain chain;
   chain.Reader = ReaderFor(*classic);
   chain.Writer = RowOutputWriter(*row, options);
-  chain.Job = ConvertRowsJob(*classic);
+  chain.Job = ConvertImage;
   chain.SuccessText = std::string(ClassicInputName(*classic)) + " to " + RowOutputName(*row) +
                       " conversion concluded.";
   return chain;

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "cli/inputformat.h"
-#include "steps/rowjobs.h"
+#include "steps/rowwriters.h"
 #include "steps/session.h"
 
 namespace lumivane {

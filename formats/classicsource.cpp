@@ -83,6 +83,10 @@ class RadianceSource final : public ImageRowSource {
   std::uint32_t CompleteRows() const override {
     return std::min(decoder_->CompleteRows(), nextRow_);
   }
+  std::array<std::uint32_t, 3> RowKinds() const override {
+    const auto& counts = decoder_->RowCounts();
+    return {counts[0], counts[1], counts[2]};
+  }
 
  private:
   void Start() {

@@ -4,6 +4,7 @@
 // and keeps memory flat in the image height. Pure code: no session, log or window.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ class ImageRowSource {
   // whose data may end early (Radiance, read as far as it goes, the rest
   // black) says so here; the others refuse such files.
   virtual std::uint32_t CompleteRows() const { return Description().Height; }
+  // Of the rows read so far, how many of each kind a Radiance source decoded
+  // (flat, older runs, runs per component); none for the other sources.
+  virtual std::array<std::uint32_t, 3> RowKinds() const { return {}; }
 };
 
 // A source that finds any row by its position in the file, so that a new pass

@@ -70,9 +70,17 @@ struct PixelPlaces {
   }
 };
 
+class ClassicOperator;
+
 class ToneOperator {
  public:
   virtual ~ToneOperator() = default;
+
+  // Whether Prepare needs ImageFacts::Luminance; the pass leaves it empty otherwise.
+  virtual bool NeedsLuminance() const { return true; }
+  // The classic operator, for the schedules that run it from tables; null
+  // for every other.
+  virtual const ClassicOperator* AsClassic() const { return nullptr; }
 
   // Before the statistics pass, for an image of `width` x `height`; null when
   // ImageFacts are enough.

@@ -8,11 +8,11 @@
 #include <string>
 
 #include "shell/helptexts.h"
-#include "steps/convertjobs.h"
+#include "steps/convertjob.h"
 #include "steps/failure.h"
-#include "steps/floatjob.h"
-#include "steps/hdrjob.h"
-#include "steps/imagejob.h"
+#include "steps/floatrows.h"
+#include "steps/tonemapjob.h"
+#include "steps/libraryreaders.h"
 #include "steps/pfmreader.h"
 #include "steps/pfmwriter.h"
 #include "steps/radiance.h"
@@ -67,11 +67,11 @@ std::array<JobChain, 7> DefaultJobChains() {
 
 std::vector<JobChain> ImageJobChains() {
   return {
-      {kOpenExrCommand, ReadExrHeader, WriteTiff24Header, ToneMapImageRows,
+      {kOpenExrCommand, ReadExrHeader, WriteTiff24Header, ToneMapImage,
        "EXR Tonemapping concluded."},
-      {kOpenGeneralTiffCommand, ReadGeneralTiffHeader, WriteTiff24Header, ToneMapImageRows,
+      {kOpenGeneralTiffCommand, ReadGeneralTiffHeader, WriteTiff24Header, ToneMapImage,
        "TIFF Tonemapping concluded."},
-      {kOpenGeneralPfmCommand, ReadGeneralPfmHeader, WriteTiff24Header, ToneMapImageRows,
+      {kOpenGeneralPfmCommand, ReadGeneralPfmHeader, WriteTiff24Header, ToneMapImage,
        "PFM Tonemapping concluded."},
   };
 }

@@ -7,7 +7,7 @@
 #include "formats/pfmheader.h"
 #include "steps/failure.h"
 #include "steps/filedialogs.h"
-#include "steps/floatjob.h"
+#include "steps/floatrows.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
 
@@ -37,6 +37,7 @@ bool ReadPfmHeader(Session& session) {
   if (!header.Failure.empty()) return Fail(session, header.Failure);
   context.SourceIntelOrder = header.IntelOrder;
   context.InputRowsBottomUp = true;
+  context.Layout = InputLayout::StoredFloats;
 
   const auto size = context.InputFile.Size();
   if (size && *size < header.DataStart + header.ImageBytes)

@@ -4,7 +4,7 @@
 
 #include "steps/failure.h"
 #include "steps/filedialogs.h"
-#include "steps/floatjob.h"
+#include "steps/floatrows.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
 

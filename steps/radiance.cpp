@@ -39,6 +39,7 @@ bool ReadHdrHeader(Session& session) {
     return Fail(session, context.InputFileName + " is not a Radiance file");
   }
 
+  context.Layout = InputLayout::Radiance;
   LogLine(session, "Ready to read HDR data from " + context.InputFileName);
   return true;
 }

@@ -11,6 +11,7 @@
 
 #include "formats/imagerows.h"
 #include "imaging/settings.h"
+#include "imaging/tonemapoperator.h"
 #include "io/binaryfile.h"
 #include "steps/windowsystem.h"
 
@@ -23,6 +24,21 @@ struct JobSettings {
   // 1.2 itself until the first [Accept], not 1 / 1.2.
   float PostGamma = kInitialPostGamma;
   std::int32_t WarmColours = 0;
+  // A row of the operator table by name, with its parameters; empty: the
+  // classic operator with the three settings above.
+  std::string Operator;
+  OperatorValues OperatorParameters;
+};
+
+// How the reader left the input for the job.
+enum class InputLayout {
+  // InputFile at the first byte of the encoded Radiance rows.
+  Radiance,
+  // InputFile at the first of width x height pixels of three stored floats
+  // (SourceIntelOrder, InputRowsBottomUp).
+  StoredFloats,
+  // InputRows.
+  Rows,
 };
 
 struct JobContext {
@@ -33,6 +49,7 @@ struct JobContext {
   std::string FailureMessage;
   std::uint32_t ImageWidth = 0;
   std::uint32_t ImageHeight = 0;
+  InputLayout Layout = InputLayout::StoredFloats;
   bool SourceIntelOrder = false;
   // PFM stores its rows bottom to top, every other format top to bottom. Set
   // by the float readers for the input; set by the PFM writer for the output and

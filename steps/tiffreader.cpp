@@ -26,6 +26,7 @@ bool ReadTiffHeader(Session& session) {
   JobContext& context = session.Context;
   context.SourceIntelOrder = false;
   context.InputRowsBottomUp = false;
+  context.Layout = InputLayout::StoredFloats;
   const std::int32_t start = ClockWholeSeconds(session);
   if (!OpenTiffDialog(session)) {
     return FailStep(session, "Cannot open " + context.InputFileName, FailureOptions());

@@ -1,4 +1,4 @@
-#include "steps/imagejob.h"
+#include "steps/libraryreaders.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>

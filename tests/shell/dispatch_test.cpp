@@ -9,10 +9,10 @@
 
 #include "shell/dispatch.h"
 #include "shell/helptexts.h"
-#include "steps/convertjobs.h"
+#include "steps/convertjob.h"
 #include "steps/filedialogs.h"
-#include "steps/floatjob.h"
-#include "steps/hdrjob.h"
+#include "steps/floatrows.h"
+#include "steps/tonemapjob.h"
 #include "steps/pfmreader.h"
 #include "steps/pfmwriter.h"
 #include "steps/radiance.h"

@@ -1,4 +1,4 @@
-#include "steps/convertjobs.h"
+#include "steps/convertjob.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

@@ -1,4 +1,4 @@
-#include "steps/floatjob.h"
+#include "steps/floatrows.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

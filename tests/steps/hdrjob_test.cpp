@@ -1,4 +1,4 @@
-#include "steps/hdrjob.h"
+#include "steps/tonemapjob.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

@@ -1,6 +1,6 @@
 // The outputs written through row sinks (PNG, JPEG, OpenEXR, Radiance, and
-// the classic float files for pairs the menu has no command for), and the
-// conversion job from any classic input to any of them.
+// the classic float files for pairs the menu has no command for): their
+// header writer steps.
 #pragma once
 
 #include <memory>
@@ -28,11 +28,6 @@ bool TakesToneMappedRows(RowOutput output);
 // The header writer step of `output`: the save dialog, the header, and the
 // sink for the job in JobContext (ToneMappedRows or ConvertedRows).
 JobStep RowOutputWriter(RowOutput output, const RowOutputOptions& options);
-
-// The job that sends every row of the input, as float RGB, to the
-// ConvertedRows sink: the rows of InputRows when a library reader left them,
-// else those of the classic input `input` behind InputFile.
-JobStep ConvertRowsJob(ClassicInput input);
 
 // Writes what a sink still holds; true for no sink at all.
 bool FinishSink(ByteRowSink* sink);

@@ -1,24 +1,15 @@
-#include "steps/rowjobs.h"
+#include "steps/rowwriters.h"
 
-#include <algorithm>
-#include <vector>
-
-#include "formats/classicsource.h"
-#include "steps/floatsinks.h"
 #include "formats/pngwriter.h"
 #include "formats/rgbewriter.h"
-#include "steps/convertjobs.h"
-#include "steps/floatjob.h"
 #include "steps/filedialogs.h"
-#include "steps/rgbeblocks.h"
+#include "steps/floatrows.h"
+#include "steps/floatsinks.h"
 #include "steps/statuslog.h"
 
 namespace lumivane {
 
 namespace {
-
-// Rows converted at a time: about a megabyte of floats.
-constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 
 bool SaveDialogFor(Session& session, RowOutput output) {
   switch (output) {
@@ -124,57 +115,6 @@ JobStep RowOutputWriter(RowOutput output, const RowOutputOptions& options) {
     LogLine(session, "Header written to file " + context.OutputFileName);
     LogLine(session, ElapsedLine("Time used:", start, ClockWholeSeconds(session)));
     return true;
-  };
-}
-
-JobStep ConvertRowsJob(ClassicInput input) {
-  return [input](Session& session) {
-    JobContext& context = session.Context;
-    // The library readers fail their jobs with their own reason in words.
-    const auto failRead = [&](const std::string& error) {
-      context.InputRows.reset();
-      return AbortFloatJob(session, "Cannot read " + context.InputFileName + ": " + error);
-    };
-    const std::unique_ptr<FloatRowSink> sink = std::move(context.ConvertedRows);
-    const std::uint32_t width = context.ImageWidth, height = context.ImageHeight;
-    if (!sink || !FloatImageBytes(width, height))
-      return AbortFloatJob(session, "Cannot convert " + context.InputFileName +
-                                        ": width or height 0, or more than 4 GiB of pixels");
-    ClassicLayout layout;
-    layout.FormatName = ClassicInputName(input);
-    layout.Radiance = input == ClassicInput::Radiance;
-    layout.Width = width;
-    layout.Height = height;
-    layout.DataStart = context.InputFile.Position();
-    layout.IntelOrder = context.SourceIntelOrder;
-    layout.BottomUp = context.InputRowsBottomUp;
-    // A library reader has its rows ready already; the classic readers leave
-    // only the file positioned at the first pixel.
-    std::shared_ptr<ImageRowSource> source = context.InputRows;
-    if (!source) source = OpenClassicSource(context.InputFile, layout);
-
-    const std::uint32_t rowsPerBlock = static_cast<std::uint32_t>(
-        std::clamp<std::size_t>(kBlockBytes / (std::size_t{width} * 12), 1, height));
-    std::vector<float> rows(std::size_t{width} * 3 * rowsPerBlock);
-    const std::int32_t start = ClockWholeSeconds(session);
-    SetProgressRange(session, 1, height);
-    std::string error;
-    for (std::uint32_t first = 0; first < height; first += rowsPerBlock) {
-      const std::uint32_t count = std::min(rowsPerBlock, height - first);
-      if (!source->ReadRows(rows.data(), count, error)) return failRead(error);
-      if (!sink->WriteRows(rows.data(), count, error))
-        return AbortFloatJob(session, "Cannot write " + context.OutputFileName + ": " + error);
-      for (std::uint32_t y = first + 1; y <= first + count; ++y) SetProgressPosition(session, y);
-    }
-    if (!sink->Finish(error))
-      return AbortFloatJob(session, "Cannot write " + context.OutputFileName + ": " + error);
-    if (source->CompleteRows() < height)
-      LogLine(session, PixelDataEndEarlyLine(source->CompleteRows(), height));
-    context.InputRows.reset();
-    context.InputFile.Close();
-    if (!context.OutputFile.Commit())
-      return AbortFloatJob(session, WriteFailureMessage(session));
-    return FinishConversion(session, start);
   };
 }
 

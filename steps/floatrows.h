@@ -1,4 +1,4 @@
-// "Open TIFF96" and "Open PFM": float image to 24-bit TIFF, streamed by rows.
+// Stored float rows read in big blocks, and how the jobs over them fail.
 #pragma once
 
 #include <cstddef>
@@ -16,8 +16,6 @@ class BinaryFile;
 class BlockWriter;
 class RowWorkers;
 class Session;
-
-bool ToneMapFloatImage(Session& session);
 
 // Reads the rows of a float image from its data start in big blocks, memory
 // proportional to one block whatever the height. Rows come in stored order, or
@@ -74,6 +72,11 @@ class FloatRowReader {
 // input (with its log lines) and discards the unfinished output.
 // Returns false.
 bool AbortFloatJob(Session& session, const std::string& message);
+
+// Whether a stored-float input is one the jobs take: width and height above
+// 0, its pixels under 4 GiB ("Cannot <verb> <input>: ..." otherwise), the file
+// as long as its header promises. False after the job was aborted.
+bool CheckStoredFloatSize(Session& session, const std::string& verb);
 
 // "<input> is shorter than its header promises"
 std::string ShortInputMessage(const Session& session);
