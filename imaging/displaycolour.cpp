@@ -91,17 +91,17 @@ void DisplayEncoder::Linear(const PixelBlock& block, const float* mapped, float*
     });
     return;
   }
-  // (c / L)^s x out as 2^(s (log2 c - log2 L)) x out.
+  // (c / L)^s x out as 2^(s log2(c / L)) x out.
   lanes::ForLanes(block.Lanes(), [&](std::size_t i, auto lane) {
     using F = decltype(lane);
     const F luminance = lanes::Load<F>(block.Luminance + i);
     const auto lit = luminance >= F(kSmallestNormal);
-    const F logL = FastLog2(lanes::Select(lit, luminance, F(1.0f)));
+    const F inverse = F(1.0f) / lanes::Select(lit, luminance, F(1.0f));
     const F out = lanes::Select(lit, lanes::Load<F>(mapped + i), F(0.0f));
     const auto channel = [&](const float* plane, float* linear) {
-      const F c = lanes::Load<F>(plane + i);
-      const auto positive = c > F(0.0f);
-      const F power = FastExp2(F(s) * (FastLog2(lanes::Select(positive, c, F(1.0f))) - logL));
+      const F ratio = lanes::Load<F>(plane + i) * inverse;
+      const auto positive = ratio >= F(kSmallestNormal);
+      const F power = FastExp2(F(s) * FastLog2(lanes::Select(positive, ratio, F(1.0f))));
       lanes::Store(linear + i, lanes::Select(positive, power * out, F(0.0f)));
     };
     channel(block.R, r);
