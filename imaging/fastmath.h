@@ -32,16 +32,19 @@ LUMIVANE_LANE F FastExp2(F y) {
   using Bits = decltype(lanes::BitsOf(y));
   y = lanes::Select(y > F(-125.0f), y, F(-125.0f));
   y = lanes::Select(y < F(127.0f), y, F(127.0f));
-  // The nearest whole number n, and 2^f for f = y - n in [-1/2, 1/2] by its
-  // Taylor series to the fifth power, within 3e-6.
-  const F shifted = y + F(0.5f);
-  Bits n = lanes::Truncate(shifted);
-  n = n + lanes::MaskBits(lanes::ToFloat(n) > shifted);  // minus 1: toward minus infinity
-  const F f = y - lanes::ToFloat(n);
-  const F p =
-      F(1.0f) + f * (F(0.6931471806f) +
-                     f * (F(0.2402265070f) +
-                          f * (F(0.0555041087f) + f * (F(0.0096181291f) + f * F(0.0013333558f)))));
+  // n, the nearest whole number, by adding 1.5 x 2^23: the sum's last bits
+  // are n; f = y - n in [-1/2, 1/2].
+  constexpr float kRounder = 12582912.0f;
+  const F rounded = y + F(kRounder);
+  const Bits n = lanes::BitsOf(rounded) - lanes::BitsOf(F(kRounder));
+  const F f = y - (rounded - F(kRounder));
+  // 2^f by its Taylor series to the fifth power (within 3e-6), in pairs of
+  // terms so that the products do not wait on each other in a chain.
+  const F f2 = f * f;
+  const F low = F(1.0f) + f * F(0.6931471806f);
+  const F middle = F(0.2402265070f) + f * F(0.0555041087f);
+  const F high = F(0.0096181291f) + f * F(0.0013333558f);
+  const F p = low + f2 * (middle + f2 * high);
   return lanes::FloatOf(lanes::BitsOf(p) + lanes::ShiftLeft23(n));
 }
 
