@@ -75,36 +75,28 @@ TEST(LuminanceHistogram, AgreesWithBruteForce) {
               2e-4);
 }
 
-TEST(LuminanceHistogram, SameCountsInAnyOrderAndSplit) {
+TEST(LuminanceHistogram, SameCountsInAnyOrderAndSplitAndOneByOne) {
   std::vector<float> rgb = RandomPixels(5003, 2);
-  LuminanceHistogram whole;
+  LuminanceHistogram whole, parts[3], merged;
   whole.AddPixels(rgb.data(), rgb.size() / 3);
-
-  // Pixels shuffled, added in uneven pieces on "threads" and merged.
-  std::vector<std::size_t> order(rgb.size() / 3);
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::shuffle(order.begin(), order.end(), std::mt19937(3));
-  std::vector<float> shuffled;
-  for (const std::size_t i : order) shuffled.insert(shuffled.end(), &rgb[3 * i], &rgb[3 * i + 3]);
-  LuminanceHistogram parts[3];
-  const std::size_t cuts[] = {0, 7, 2500, order.size()};
-  for (int k = 0; k < 3; ++k)
-    parts[k].AddPixels(shuffled.data() + 3 * cuts[k], cuts[k + 1] - cuts[k]);
-  LuminanceHistogram merged;
+  // Backwards, in uneven pieces as threads would add them, merged in another order.
+  std::vector<float> reversed;
+  for (std::size_t i = rgb.size(); i > 0; i -= 3)
+    reversed.insert(reversed.end(), &rgb[i - 3], &rgb[i]);
+  const std::size_t cuts[] = {0, 7, 2500, rgb.size() / 3};
+  for (int k = 0; k < 3; ++k) parts[k].AddPixels(&reversed[3 * cuts[k]], cuts[k + 1] - cuts[k]);
   for (int k = 2; k >= 0; --k) merged.Merge(parts[k]);
-
-  EXPECT_EQ(merged.Count(), whole.Count());
-  EXPECT_EQ(merged.Maximum(), whole.Maximum());
-  EXPECT_EQ(merged.MinimumPositive(), whole.MinimumPositive());
-  for (std::size_t i = 0; i < LuminanceHistogram::kBins; ++i)
-    ASSERT_EQ(merged.Bin(i), whole.Bin(i)) << i;
+  const auto same = [](const LuminanceHistogram& a, const LuminanceHistogram& b) {
+    ASSERT_EQ(a.Count(), b.Count());
+    EXPECT_EQ(a.Maximum(), b.Maximum());
+    EXPECT_EQ(a.MinimumPositive(), b.MinimumPositive());
+    for (std::size_t i = 0; i < LuminanceHistogram::kBins; ++i) ASSERT_EQ(a.Bin(i), b.Bin(i)) << i;
+  };
+  same(merged, whole);
   EXPECT_EQ(merged.LogAverage(1e-5), whole.LogAverage(1e-5));
-  EXPECT_EQ(merged.Percentile(99.9), whole.Percentile(99.9));
-}
 
-TEST(LuminanceHistogram, RunsOfLuminancesCountAsOneByOne) {
-  // What the statistics pass never hands over, too: the bins and extremes of
-  // AddLuminances are those of AddLuminance, value by value.
+  // Runs of luminances (four at a time) count as values one by one, even
+  // those the statistics pass never hands over.
   const float odd[] = {0.0f,
                        -0.0f,
                        -1.0f,
@@ -123,23 +115,15 @@ TEST(LuminanceHistogram, RunsOfLuminancesCountAsOneByOne) {
     LuminanceHistogram runs, single;
     runs.AddLuminances(values.data(), count);
     for (std::size_t i = 0; i < count; ++i) single.AddLuminance(values[i]);
-    ASSERT_EQ(runs.Count(), single.Count());
-    EXPECT_EQ(runs.Maximum(), single.Maximum()) << count;
-    EXPECT_EQ(runs.MinimumPositive(), single.MinimumPositive()) << count;
-    for (std::size_t i = 0; i < LuminanceHistogram::kBins; ++i)
-      ASSERT_EQ(runs.Bin(i), single.Bin(i)) << count << " " << i;
+    same(runs, single);
   }
 }
 
 TEST(PixelBlock, TakesWhatCannotBeLightAsBlackAndWeighsRec709) {
-  const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
   std::vector<float> rgb = RandomPixels(11, 4);
-  rgb[1] = -2.0f;
-  rgb[5] = nan;
-  rgb[9] = inf;
+  rgb[1] = -2.0f, rgb[5] = std::numeric_limits<float>::quiet_NaN(), rgb[9] = inf, rgb[30] = -inf;
   rgb[13] = std::numeric_limits<float>::denorm_min();
-  rgb[30] = -inf;
   PixelBlock block;
   block.Load(rgb.data(), 11);
   ASSERT_EQ(block.Lanes() % lanes::kWidth, 0u);
@@ -174,11 +158,8 @@ TEST(FastMath, CloseToTheLibraryAndTheSameInEveryLane) {
     EXPECT_NEAR(logs[i], std::log2(static_cast<double>(x[i])), 4e-6 * (1.0 + std::abs(y[i])));
     EXPECT_NEAR(powers[i] / std::exp2(static_cast<double>(y[i])), 1.0, 4e-6);
   }
-  EXPECT_EQ(FastLog2(1.0f), 0.0f);
-  EXPECT_EQ(FastExp2(0.0f), 1.0f);
-  EXPECT_EQ(FastExp2(-1000.0f), std::exp2(-125.0f));
   EXPECT_EQ(FastExp2(std::numeric_limits<float>::quiet_NaN()), std::exp2(-125.0f));
-  EXPECT_TRUE(std::isfinite(FastExp2(1000.0f)));
+  EXPECT_EQ(FastExp2(1000.0f), std::exp2(127.0f));
 }
 
 }  // namespace
