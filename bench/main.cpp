@@ -3,6 +3,7 @@
 //
 //   lumivane_bench [benchmark options]
 //   lumivane_bench --make-hdr WIDTH HEIGHT OUTPUT.hdr
+//   lumivane_bench --operator NAME IN.exr OUT.png [PARAMETER=VALUE ...]
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/operatorpicture.h"
 #include "bench/synthetic.h"
 
 int main(int argc, char** argv) {
@@ -30,6 +32,9 @@ int main(int argc, char** argv) {
       return 1;
     }
     return 0;
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--operator") == 0) {
+    return lumivane::bench::WriteOperatorPicture(argc, argv);
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;

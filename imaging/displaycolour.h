@@ -3,7 +3,13 @@
 // the sRGB curve or a plain power.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "imaging/luminance.h"
 
 namespace lumivane {
 
@@ -21,5 +27,59 @@ void RebuildAndEncode(const float* rgb, float in, float out, const DisplayRule& 
 
 // The display value of a linear one in [0, 1] under `rule`.
 float EncodeForDisplay(float linear, const DisplayRule& rule);
+
+// The colour and display steps of RebuildAndEncode for whole blocks, without
+// a library power per value. A pixel's result depends on its values alone.
+class DisplayEncoder {
+ public:
+  explicit DisplayEncoder(const DisplayRule& rule = {});
+
+  const DisplayRule& Rule() const { return rule_; }
+
+  // The block's pixels, whose luminances map to `mapped[i]` (Lanes() of
+  // them), as display
+  // values (three per pixel) or as 8-bit codes: Codes() gives exactly
+  // lround(Display() x 255), pixel by pixel.
+  void Display(const PixelBlock& block, const float* mapped, float* display) const;
+  void Codes(const PixelBlock& block, const float* mapped, std::uint8_t* codes) const;
+
+  // lround(EncodeForDisplay(linear) x 255), 0 for NaN.
+  std::uint8_t Code(float linear) const {
+    return CodeInRange(linear > lowest_ ? (linear < 1.0f ? linear : 1.0f) : lowest_,
+                       entries_.data());
+  }
+
+ private:
+  // Bins of the float's bits: eight mantissa bits each.
+  static constexpr unsigned kBinShift = 15;
+  static constexpr std::uint32_t kInBin = (std::uint32_t{1} << kBinShift) - 1;
+  // An entry: the code of the bin's lowest value (bits 0-7); the low bits of
+  // the value inside the bin where the code steps up (bits 8-23), or a
+  // number above every low bits when it does not; bit 31 when it steps up
+  // more than once (a plain power below 1).
+  static constexpr std::uint32_t kCrowded = std::uint32_t{1} << 31;
+
+  // `v` in [lowest_, 1]; `entries` is entries_.data(), held by the caller
+  // (a byte store could alias the vector's own pointer).
+  std::uint8_t CodeInRange(float v, const std::uint32_t* entries) const {
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(v);
+    const std::uint32_t entry = entries[(bits >> kBinShift) - firstBin_];
+    if (entry & kCrowded) [[unlikely]]
+      return CrowdedCode(v, entry & 0xFFu);
+    return static_cast<std::uint8_t>((entry & 0xFFu) + ((bits & kInBin) >= (entry >> 8)));
+  }
+  std::uint8_t CrowdedCode(float v, unsigned code) const;
+  void Linear(const PixelBlock& block, const float* mapped, float* r, float* g, float* b) const;
+
+  DisplayRule rule_;
+  // steps_[k]: the least linear value whose code is above k; steps_[255] is
+  // infinite.
+  std::array<float, 256> steps_{};
+  // Entries from the bin below the first step on: the values under it all
+  // have code 0, and are taken as the bin's lowest, `lowest_`.
+  std::vector<std::uint32_t> entries_;
+  std::uint32_t firstBin_ = 0;
+  float lowest_ = 0.0f;
+};
 
 }  // namespace lumivane

@@ -2,8 +2,13 @@
 
 namespace lumivane {
 
+// Each operator's own file gives its row.
+OperatorRow Reinhard02Row();
+OperatorRow Drago03Row();
+OperatorRow FilmicRow();
+
 const std::vector<OperatorRow>& OperatorTable() {
-  static const std::vector<OperatorRow> table = {};
+  static const std::vector<OperatorRow> table = {Reinhard02Row(), Drago03Row(), FilmicRow()};
   return table;
 }
 
