@@ -5,7 +5,7 @@
 #   bench/operators.sh [--build DIR] [--photos DIR] [--sheet OUT.png] [--keep DIR]
 #
 # Runs every operator with its defaults on each photograph of DIR (default
-# ../shared/photos) through lumivane_bench --operator (the library readers,
+# tests/data/photos, or $LUMIVANE_PHOTOS) through lumivane_bench --operator (the library readers,
 # as the tone-map job reads), beside pfstmo's reinhard02 and drago03 (pfsin |
 # pfstmo_* | pfsgamma -g 2.2 | pfsout, on the photograph raised to 1e-4 by
 # oiiotool, since they abort on values below zero) when they are installed,
@@ -19,7 +19,7 @@ set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build"
-photos="$root/../shared/photos"
+photos="${LUMIVANE_PHOTOS:-$root/tests/data/photos}"
 sheet="$root/docs/operators-contact-sheet.png"
 keep=""
 while [[ $# -gt 0 ]]; do

@@ -7,23 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/operatorrun.h"
 #include "tests/interop/peers.h"
 #include "tests/support/floatfiles.h"
 
 namespace lumivane::interop {
 namespace {
 
-// The shared photographs beside the clone when there, else the bundled one.
-std::vector<std::string> Photographs() {
-  std::vector<std::string> photos;
-  const std::filesystem::path shared =
-      std::filesystem::path(LUMIVANE_SOURCE_DIR) / "../shared/photos";
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(shared, error))
-    if (entry.path().extension() == ".exr") photos.push_back(entry.path().string());
-  if (photos.empty()) photos.push_back(std::string(LUMIVANE_SOURCE_DIR) + "/samples/city.exr");
-  return photos;
-}
+using testing::Photographs;
 
 Bytes TonemappedPixels(const TempDir& dir, const std::string& input, std::string* out = nullptr) {
   const std::string output = dir.File("out.tif");

@@ -86,7 +86,7 @@ std::vector<std::string> Photographs() {
   const char* named = std::getenv("LUMIVANE_PHOTOS");
   const std::filesystem::path folder =
       named && *named ? std::filesystem::path(named)
-                      : std::filesystem::path(LUMIVANE_SOURCE_DIR) / "../shared/photos";
+                      : std::filesystem::path(LUMIVANE_SOURCE_DIR) / "tests/data/photos";
   std::vector<std::string> photos;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error))

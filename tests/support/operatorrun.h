@@ -27,9 +27,9 @@ std::optional<OperatorPicture> RunOperator(const std::string& name, const Operat
                                            const std::string& path, unsigned threads,
                                            std::string& error);
 
-// The shared photographs (OpenEXR): those in $LUMIVANE_PHOTOS when it names a
-// folder, else in ../shared/photos beside the source tree; the bundled
-// samples/city.exr when there are none.
+// The photographs (OpenEXR): those in $LUMIVANE_PHOTOS when it names a
+// folder, else the six in tests/data/photos; the bundled samples/city.exr
+// when there are none.
 std::vector<std::string> Photographs();
 
 }  // namespace lumivane::testing
