@@ -41,6 +41,7 @@ bool ReadImageHeader(Session& session, LibraryFormat format) {
     return false;
   }
   auto bytes = std::make_unique<FileBytes>(context.InputFile);
+  const ReadLimits& limits = session.Settings.Limits;
   std::string error;
   std::unique_ptr<ImageRowSource> rows;
   switch (format) {
@@ -51,7 +52,7 @@ bool ReadImageHeader(Session& session, LibraryFormat format) {
       rows = OpenTiffRows(std::move(bytes), WorkerThreadCount(), error);
       break;
     case LibraryFormat::Pfm:
-      rows = OpenPfmRows(std::move(bytes), error);
+      rows = OpenPfmRows(std::move(bytes), limits, error);
       break;
   }
   if (!rows) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "formats/imagerows.h"
+#include "formats/readlimits.h"
 #include "imaging/settings.h"
 #include "io/binaryfile.h"
 #include "steps/windowsystem.h"
@@ -23,6 +24,8 @@ struct JobSettings {
   // 1.2 itself until the first [Accept], not 1 / 1.2.
   float PostGamma = kInitialPostGamma;
   std::int32_t WarmColours = 0;
+  // What one input may make a reader hold; set by the front ends.
+  ReadLimits Limits;
 };
 
 struct JobContext {
