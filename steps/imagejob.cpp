@@ -49,7 +49,7 @@ bool ReadImageHeader(Session& session, LibraryFormat format) {
       rows = OpenExrRows(std::move(bytes), WorkerThreadCount(), error);
       break;
     case LibraryFormat::Tiff:
-      rows = OpenTiffRows(std::move(bytes), WorkerThreadCount(), error);
+      rows = OpenTiffRows(std::move(bytes), WorkerThreadCount(), limits, error);
       break;
     case LibraryFormat::Pfm:
       rows = OpenPfmRows(std::move(bytes), limits, error);
