@@ -46,7 +46,7 @@ bool ReadImageHeader(Session& session, LibraryFormat format) {
   std::unique_ptr<ImageRowSource> rows;
   switch (format) {
     case LibraryFormat::Exr:
-      rows = OpenExrRows(std::move(bytes), WorkerThreadCount(), error);
+      rows = OpenExrRows(std::move(bytes), WorkerThreadCount(), limits, error);
       break;
     case LibraryFormat::Tiff:
       rows = OpenTiffRows(std::move(bytes), WorkerThreadCount(), limits, error);

@@ -295,7 +295,7 @@ TEST(ImageJob, BadInputsFailWithTheReasonAndLeaveNoOutput) {
     std::string Reason;
   };
   const std::vector<Case> cases = {
-      {kOpenExrCommand, exr, "OpenEXR could not decode its pixels"},
+      {kOpenExrCommand, exr, "its chunk table does not cover its data window"},
       {kOpenGeneralTiffCommand, tiff, "could not be decoded"},
       {kOpenExrCommand, dir.File("not-exr.exr"), "OpenEXR cannot read it"},
       {kOpenGeneralTiffCommand, dir.File("not-exr.exr"), "not a TIFF file libtiff can read"},
