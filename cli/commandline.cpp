@@ -14,6 +14,7 @@
 #include "cli/escape.h"
 #include "cli/info.h"
 #include "cli/inputformat.h"
+#include "cli/limitoptions.h"
 #include "cli/outputformat.h"
 #include "cli/outputoptions.h"
 #include "cli/streams.h"
@@ -85,6 +86,7 @@ struct JobRequest {
   bool Quiet = false;
   // The outputs and conversion pairs beyond the menu's commands.
   std::optional<JobChain> Chain;
+  ReadLimits Limits;
 };
 
 // The abort box says "Cannot open " and the path; this adds the system's reason.
@@ -116,6 +118,7 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
   ConsoleWindow window(options, out, err);
   Session session(window);
   StartSession(session);
+  session.Settings.Limits = request.Limits;
   if (request.AcceptSettings) HandleCommand(session, kAcceptButtonId);
   if (request.PostGamma) session.Settings.PostGamma = *request.PostGamma;
   // The checkbox reaches the settings through the dispatcher, as a click does.
@@ -203,7 +206,9 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
   app.footer(
       "Exit status: 0 success, 1 the job failed, 2 usage error.\n"
       "The status log and the success text go to standard output (to standard error when "
-      "OUTPUT is -); failures to standard error.");
+      "OUTPUT is -); failures to standard error.\n"
+      "LUMIVANE_MAX_PIXELS and LUMIVANE_MAX_MEMORY set the defaults of --max-pixels and "
+      "--max-memory.");
 
   std::vector<std::string> files;
   std::string outputDir;
@@ -216,6 +221,7 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
   bool quiet = false;
   bool json = false;
   OutputSwitches switches;
+  LimitSwitches limitSwitches;
   std::string helpVerb;
   const std::string filesHelp =
       "INPUT OUTPUT, or with -o DIR any number of INPUTs; - is standard input as INPUT and "
@@ -227,6 +233,7 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
                      "The format of an OUTPUT of -, which has no extension to tell it")
         ->type_name("tif|png|jpg|pfm|hdr|exr")
         ->check(CLI::IsMember({"tif", "png", "jpg", "pfm", "hdr", "exr"}).description(""));
+    AddLimitOptions(*verb, limitSwitches);
   };
 
   CLI::App* tonemap = app.add_subcommand(
@@ -282,6 +289,7 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
   CLI::App* info = app.add_subcommand(
       "info", "Show each FILE's format, size, byte order, header and statistics; writes nothing.");
   info->add_flag("--json", json, "One JSON object per file, one per line");
+  AddLimitOptions(*info, limitSwitches);
   info->add_option("FILES", files, "The images to look at; - is standard input")
       ->type_name("")
       ->required();
@@ -351,11 +359,12 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
           CLI::AppFormatMode::Normal);
       return kExitSuccess;
     }
+    request.Limits = ResolveLimits(limitSwitches);
     if (info->parsed()) {
       std::vector<std::string> paths(files.size());
       for (std::size_t i = 0; i < files.size(); ++i)
         if (!resolveInput(files[i], &paths[i])) return kExitJobFailed;
-      return RunInfo(paths, files, json, out, err);
+      return RunInfo(paths, files, json, request.Limits, out, err);
     }
     const bool many = !outputDir.empty();
     if (!many && files.size() != 2)
