@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <functional>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -177,6 +178,23 @@ bool ChooseJob(bool toneMapping, OutputFormat output, OutputKind kind,
     throw CLI::ValidationError("OUTPUT", "no job writes this output from a " +
                                              std::string(InputFormatName(*format)) + " input");
   return true;
+}
+
+// Runs `job` for `input`; an exception that reaches here (memory, say, in
+// recognising the input) fails this input alone, with its reason.
+template <typename Job>
+int GuardJob(const std::string& input, std::ostream& err, Job job) {
+  try {
+    return job();
+  } catch (const CLI::ParseError&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    err << "lumivane-cli: " << EscapeForTerminal(input) << ": not enough memory\n";
+  } catch (const std::exception& error) {
+    err << "lumivane-cli: " << EscapeForTerminal(input) << ": " << EscapeForTerminal(error.what())
+        << '\n';
+  }
+  return kExitJobFailed;
 }
 
 }  // namespace
@@ -420,10 +438,14 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
         }
       }
       request.OutputPath = toStandardOutput ? outputSpool->Path() : AbsolutePath(files[1]);
-      int status = kExitJobFailed;
-      if (!ChooseJob(toneMapping, outputFormat, kind, outputOptions, request.InputPath, request,
-                     err, &status))
-        return status;
+      const int chosen = GuardJob(files[0], err, [&] {
+        int status = kExitJobFailed;
+        return ChooseJob(toneMapping, outputFormat, kind, outputOptions, request.InputPath, request,
+                         err, &status)
+                   ? kExitSuccess
+                   : status;
+      });
+      if (chosen != kExitSuccess) return chosen;
     }
   } catch (const CLI::ParseError& error) {
     // Usage messages quote the arguments, file names among them.
@@ -435,25 +457,29 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
   }
   if (!batch.empty()) {
     const BatchJob one = [&](const BatchItem& item, std::ostream& log, std::ostream& failures) {
-      JobRequest job = request;
-      job.InputPath = item.Input;
-      job.OutputPath = item.Output;
-      int status = kExitJobFailed;
-      try {
-        if (!ChooseJob(toneMapping, outputFormat, kind, outputOptions, item.Input, job, failures,
-                       &status))
-          return status;
-      } catch (const CLI::ValidationError& error) {
-        failures << "lumivane-cli: " << EscapeForTerminal(error.what()) << '\n';
-        return kExitUsage;
-      }
-      return RunJob(job, log, failures, false);
+      return GuardJob(item.Input, failures, [&] {
+        JobRequest job = request;
+        job.InputPath = item.Input;
+        job.OutputPath = item.Output;
+        int status = kExitJobFailed;
+        try {
+          if (!ChooseJob(toneMapping, outputFormat, kind, outputOptions, item.Input, job, failures,
+                         &status))
+            return status;
+        } catch (const CLI::ValidationError& error) {
+          failures << "lumivane-cli: " << EscapeForTerminal(error.what()) << '\n';
+          return kExitUsage;
+        }
+        return RunJob(job, log, failures, false);
+      });
     };
     const unsigned threads = BatchThreads(batch, std::thread::hardware_concurrency());
     return RunBatch(batch, one, threads, streams.ErrIsTerminal && !quiet, out, err);
   }
   // The image owns standard output; the log moves aside to standard error.
-  const int status = RunJob(request, toStandardOutput ? err : out, err, streams.ErrIsTerminal);
+  const int status = GuardJob(files[0], err, [&] {
+    return RunJob(request, toStandardOutput ? err : out, err, streams.ErrIsTerminal);
+  });
   if (status != kExitSuccess || !toStandardOutput) return status;
   if (!outputSpool->CopyTo(out)) {
     err << "lumivane-cli: cannot write the image to standard output: " << outputSpool->Error()

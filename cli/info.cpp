@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <exception>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -246,7 +248,15 @@ int RunInfo(const std::vector<std::string>& paths, const std::vector<std::string
   bool first = true;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     std::string why;
-    const std::optional<FileFacts> facts = Inspect(paths[i], limits, why);
+    std::optional<FileFacts> facts;
+    // One file that cannot be had fails alone; the others are still described.
+    try {
+      facts = Inspect(paths[i], limits, why);
+    } catch (const std::bad_alloc&) {
+      why = "not enough memory";
+    } catch (const std::exception& error) {
+      why = error.what();
+    }
     if (!facts) {
       err << "lumivane-cli: " << EscapeForTerminal(names[i]) << ": " << EscapeForTerminal(why)
           << '\n';
