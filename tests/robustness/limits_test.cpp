@@ -1,5 +1,6 @@
-// The pixel and buffer limits move with --max-pixels, --max-memory and their
-// environment variables.
+// Small files that claim huge images, strips, tiles or sample counts are
+// refused by every verb before they allocate; the pixel and buffer limits
+// move with --max-pixels, --max-memory and their environment variables.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,8 +8,17 @@
 
 #include "tests/robustness/clirun.h"
 #include "tests/support/floatfiles.h"
+#include "tests/support/hostilefiles.h"
 #include "tests/support/libraryfiles.h"
 #include "tests/support/testfiles.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMIVANE_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMIVANE_ADDRESS_SANITIZER 1
+#endif
+#endif
 
 namespace lumivane {
 namespace {
@@ -18,13 +28,75 @@ using robustness::RunCli;
 using testing::Bytes;
 using testing::TempDir;
 
+// About 1.2 GB of address space: a reader that allocated what these files
+// claim fails at once instead of eating the machine. The address sanitizer
+// reserves terabytes at start, so there the limit cannot be set.
+#if defined(LUMIVANE_ADDRESS_SANITIZER) || defined(LUMIVANE_SANITIZED_BUILD)
+const std::string kAddressLimit;
+#else
+const std::string kAddressLimit = "ulimit -v 1200000";
+#endif
+
 const std::string kRaisePixels = "(--max-pixels or LUMIVANE_MAX_PIXELS raises it)";
 const std::string kRaiseMemory = "(--max-memory or LUMIVANE_MAX_MEMORY raises it)";
+
+struct Hostile {
+  std::string Name;
+  Bytes File;
+  std::string Reason;
+};
 
 Bytes SmallExr(const TempDir& dir, std::uint32_t width, std::uint32_t height, int compression) {
   const std::string path = dir.File("valid.exr");
   testing::WriteExr(path, testing::GradientImage(width, height), {.Compression = compression});
   return testing::ReadBytes(path);
+}
+
+TEST(Limits, HostileFilesAreRefusedByEveryVerbBeforeTheyAllocate) {
+  TempDir dir;
+  const std::vector<Hostile> files = {
+      {"deflate-40000.tif", testing::CompressedStripTiff(40000, 40000, 8),
+       "it claims 40000 x 40000 pixels (1600000000), more than the limit of 1073741824 pixels " +
+           kRaisePixels},
+      // Within the limits (and the 4 GiB a conversion takes): read row by
+      // row, refused where the data ends.
+      {"lzw-18000.tif", testing::CompressedStripTiff(18000, 18000, 5),
+       "row 1 could not be decoded"},
+      {"one-strip.tif", testing::HugeStripTiff(30000, 30000), "beyond the end of the file"},
+      {"samples.tif", testing::ManySamplesTiff(20000, 20000, 65535),
+       "it claims rows of 20000 pixels of 65535 samples; one row of samples needs 1310700000 "
+       "bytes, more than the limit of 1073741824 bytes for one buffer " +
+           kRaiseMemory},
+      {"tiles.tif", testing::BigTileTiff(8192, 8192, 4096),
+       "its tile 1 of 4 claims 201326592 bytes from byte 8, beyond the end of the file"},
+      {"wide-200m.exr", testing::ResizedExrWindow(SmallExr(dir, 64, 64, 3), 200000000, 1),
+       "it claims rows of 200000000 pixels; one row as float RGB needs 2400000000 bytes, more "
+       "than the limit of 1073741824 bytes for one buffer " +
+           kRaiseMemory},
+      {"wide-100k.exr", testing::ResizedExrWindow(SmallExr(dir, 64, 64, 3), 100000, 1),
+       "its first chunk does not decode to the pixels its header claims"},
+      {"wide-raw.exr", testing::ResizedExrWindow(SmallExr(dir, 256, 4, 0), 100000, 1),
+       "its chunk of row 0 is uncompressed but holds 1536 bytes, not the 600000 of its pixels"},
+      {"tall.exr", testing::ResizedExrWindow(SmallExr(dir, 256, 256, 0), 256, 1024),
+       "its chunk table does not cover its data window"},
+  };
+  for (const Hostile& file : files) {
+    SCOPED_TRACE(file.Name);
+    const std::string input = dir.File(file.Name);
+    testing::WriteBytes(input, file.File);
+    for (const std::string verb : {"info", "tonemap", "convert"}) {
+      SCOPED_TRACE(verb);
+      const std::string output = dir.File(verb == "tonemap" ? "out.tif" : "out.exr");
+      std::vector<std::string> args = {verb, input};
+      if (verb != "info") args.push_back(output);
+      const CliResult result = RunCli(dir, args, kAddressLimit);
+      EXPECT_EQ(result.Status, 1) << result.Err;
+      EXPECT_NE(result.Err.find(input + ": "), std::string::npos) << result.Err;
+      EXPECT_NE(result.Err.find(file.Reason), std::string::npos) << result.Err;
+      EXPECT_EQ(result.Err.find("ot enough memory"), std::string::npos) << result.Err;
+      EXPECT_FALSE(testing::FileExists(output));
+    }
+  }
 }
 
 TEST(Limits, FlagsAndEnvironmentRaiseAndLowerBothLimits) {
