@@ -28,7 +28,7 @@ inline void CheckRowSource(ImageRowSource* rows, const std::string& error) {
   const ImageDescription& d = rows->Description();
   const std::uint64_t pixels = std::uint64_t{d.Width} * d.Height;
   LUMIVANE_FUZZ_CHECK(d.Width > 0 && d.Height > 0);
-  LUMIVANE_FUZZ_CHECK(pixels <= kMaxLibraryImagePixels);
+  LUMIVANE_FUZZ_CHECK(pixels <= kFuzzLimits.MaxPixels);
   LUMIVANE_FUZZ_CHECK(!d.FormatName.empty() && !d.HeaderLines.empty());
   if (pixels > kRowsFuzzPixels) return;
   std::vector<float> first(pixels * 3), second(pixels * 3);
