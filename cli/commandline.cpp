@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <functional>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "cli/escape.h"
 #include "cli/info.h"
 #include "cli/inputformat.h"
+#include "cli/limitoptions.h"
 #include "cli/outputformat.h"
 #include "cli/outputoptions.h"
 #include "cli/streams.h"
@@ -85,6 +87,7 @@ struct JobRequest {
   bool Quiet = false;
   // The outputs and conversion pairs beyond the menu's commands.
   std::optional<JobChain> Chain;
+  ReadLimits Limits;
 };
 
 // The abort box says "Cannot open " and the path; this adds the system's reason.
@@ -116,6 +119,7 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
   ConsoleWindow window(options, out, err);
   Session session(window);
   StartSession(session);
+  session.Settings.Limits = request.Limits;
   if (request.AcceptSettings) HandleCommand(session, kAcceptButtonId);
   if (request.PostGamma) session.Settings.PostGamma = *request.PostGamma;
   // The checkbox reaches the settings through the dispatcher, as a click does.
@@ -176,6 +180,23 @@ bool ChooseJob(bool toneMapping, OutputFormat output, OutputKind kind,
   return true;
 }
 
+// Runs `job` for `input`; an exception that reaches here (memory, say, in
+// recognising the input) fails this input alone, with its reason.
+template <typename Job>
+int GuardJob(const std::string& input, std::ostream& err, Job job) {
+  try {
+    return job();
+  } catch (const CLI::ParseError&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    err << "lumivane-cli: " << EscapeForTerminal(input) << ": not enough memory\n";
+  } catch (const std::exception& error) {
+    err << "lumivane-cli: " << EscapeForTerminal(input) << ": " << EscapeForTerminal(error.what())
+        << '\n';
+  }
+  return kExitJobFailed;
+}
+
 }  // namespace
 
 std::optional<float> ParseSettingValue(std::string_view text) {
@@ -203,7 +224,9 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
   app.footer(
       "Exit status: 0 success, 1 the job failed, 2 usage error.\n"
       "The status log and the success text go to standard output (to standard error when "
-      "OUTPUT is -); failures to standard error.");
+      "OUTPUT is -); failures to standard error.\n"
+      "LUMIVANE_MAX_PIXELS and LUMIVANE_MAX_MEMORY set the defaults of --max-pixels and "
+      "--max-memory.");
 
   std::vector<std::string> files;
   std::string outputDir;
@@ -216,6 +239,7 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
   bool quiet = false;
   bool json = false;
   OutputSwitches switches;
+  LimitSwitches limitSwitches;
   std::string helpVerb;
   const std::string filesHelp =
       "INPUT OUTPUT, or with -o DIR any number of INPUTs; - is standard input as INPUT and "
@@ -227,6 +251,7 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
                      "The format of an OUTPUT of -, which has no extension to tell it")
         ->type_name("tif|png|jpg|pfm|hdr|exr")
         ->check(CLI::IsMember({"tif", "png", "jpg", "pfm", "hdr", "exr"}).description(""));
+    AddLimitOptions(*verb, limitSwitches);
   };
 
   CLI::App* tonemap = app.add_subcommand(
@@ -282,6 +307,7 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
   CLI::App* info = app.add_subcommand(
       "info", "Show each FILE's format, size, byte order, header and statistics; writes nothing.");
   info->add_flag("--json", json, "One JSON object per file, one per line");
+  AddLimitOptions(*info, limitSwitches);
   info->add_option("FILES", files, "The images to look at; - is standard input")
       ->type_name("")
       ->required();
@@ -351,11 +377,12 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
           CLI::AppFormatMode::Normal);
       return kExitSuccess;
     }
+    request.Limits = ResolveLimits(limitSwitches);
     if (info->parsed()) {
       std::vector<std::string> paths(files.size());
       for (std::size_t i = 0; i < files.size(); ++i)
         if (!resolveInput(files[i], &paths[i])) return kExitJobFailed;
-      return RunInfo(paths, files, json, out, err);
+      return RunInfo(paths, files, json, request.Limits, out, err);
     }
     const bool many = !outputDir.empty();
     if (!many && files.size() != 2)
@@ -411,10 +438,14 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
         }
       }
       request.OutputPath = toStandardOutput ? outputSpool->Path() : AbsolutePath(files[1]);
-      int status = kExitJobFailed;
-      if (!ChooseJob(toneMapping, outputFormat, kind, outputOptions, request.InputPath, request,
-                     err, &status))
-        return status;
+      const int chosen = GuardJob(files[0], err, [&] {
+        int status = kExitJobFailed;
+        return ChooseJob(toneMapping, outputFormat, kind, outputOptions, request.InputPath, request,
+                         err, &status)
+                   ? kExitSuccess
+                   : status;
+      });
+      if (chosen != kExitSuccess) return chosen;
     }
   } catch (const CLI::ParseError& error) {
     // Usage messages quote the arguments, file names among them.
@@ -426,25 +457,29 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
   }
   if (!batch.empty()) {
     const BatchJob one = [&](const BatchItem& item, std::ostream& log, std::ostream& failures) {
-      JobRequest job = request;
-      job.InputPath = item.Input;
-      job.OutputPath = item.Output;
-      int status = kExitJobFailed;
-      try {
-        if (!ChooseJob(toneMapping, outputFormat, kind, outputOptions, item.Input, job, failures,
-                       &status))
-          return status;
-      } catch (const CLI::ValidationError& error) {
-        failures << "lumivane-cli: " << EscapeForTerminal(error.what()) << '\n';
-        return kExitUsage;
-      }
-      return RunJob(job, log, failures, false);
+      return GuardJob(item.Input, failures, [&] {
+        JobRequest job = request;
+        job.InputPath = item.Input;
+        job.OutputPath = item.Output;
+        int status = kExitJobFailed;
+        try {
+          if (!ChooseJob(toneMapping, outputFormat, kind, outputOptions, item.Input, job, failures,
+                         &status))
+            return status;
+        } catch (const CLI::ValidationError& error) {
+          failures << "lumivane-cli: " << EscapeForTerminal(error.what()) << '\n';
+          return kExitUsage;
+        }
+        return RunJob(job, log, failures, false);
+      });
     };
     const unsigned threads = BatchThreads(batch, std::thread::hardware_concurrency());
     return RunBatch(batch, one, threads, streams.ErrIsTerminal && !quiet, out, err);
   }
   // The image owns standard output; the log moves aside to standard error.
-  const int status = RunJob(request, toStandardOutput ? err : out, err, streams.ErrIsTerminal);
+  const int status = GuardJob(files[0], err, [&] {
+    return RunJob(request, toStandardOutput ? err : out, err, streams.ErrIsTerminal);
+  });
   if (status != kExitSuccess || !toStandardOutput) return status;
   if (!outputSpool->CopyTo(out)) {
     err << "lumivane-cli: cannot write the image to standard output: " << outputSpool->Error()

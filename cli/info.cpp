@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <exception>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -139,7 +141,8 @@ bool GatherRows(Session& session, ChannelAccumulators& channels, FileFacts& fact
 }
 
 // The facts of one file, or why they cannot be had.
-std::optional<FileFacts> Inspect(const std::string& path, std::string& why) {
+std::optional<FileFacts> Inspect(const std::string& path, const ReadLimits& limits,
+                                 std::string& why) {
   FileFacts facts;
   const SniffResult sniff = SniffInputFile(path);
   if (!sniff.Error.empty()) {
@@ -160,6 +163,7 @@ std::optional<FileFacts> Inspect(const std::string& path, std::string& why) {
   ConsoleWindow window(options, discarded, discarded);
   Session session(window);
   StartSession(session);
+  session.Settings.Limits = limits;
   const bool radiance = facts.Format == InputFormat::Radiance;
   const bool library = facts.Format == InputFormat::Exr ||
                        facts.Format == InputFormat::GeneralTiff ||
@@ -239,12 +243,20 @@ void PrintText(const std::string& name, const FileFacts& facts, std::ostream& ou
 }  // namespace
 
 int RunInfo(const std::vector<std::string>& paths, const std::vector<std::string>& names, bool json,
-            std::ostream& out, std::ostream& err) {
+            const ReadLimits& limits, std::ostream& out, std::ostream& err) {
   int status = 0;
   bool first = true;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     std::string why;
-    const std::optional<FileFacts> facts = Inspect(paths[i], why);
+    std::optional<FileFacts> facts;
+    // One file that cannot be had fails alone; the others are still described.
+    try {
+      facts = Inspect(paths[i], limits, why);
+    } catch (const std::bad_alloc&) {
+      why = "not enough memory";
+    } catch (const std::exception& error) {
+      why = error.what();
+    }
     if (!facts) {
       err << "lumivane-cli: " << EscapeForTerminal(names[i]) << ": " << EscapeForTerminal(why)
           << '\n';

@@ -10,6 +10,7 @@
 
 #include "formats/bytesource.h"
 #include "formats/imagerows.h"
+#include "formats/readlimits.h"
 
 namespace lumivane {
 
@@ -17,9 +18,10 @@ namespace lumivane {
 inline constexpr unsigned char kExrMagic[4] = {0x76, 0x2f, 0x31, 0x01};
 
 // `threads` decode side by side (1: all on the calling thread). Nothing, with
-// `error` set to the reason in words, when the file cannot be read as OpenEXR
-// or has no colour part.
+// `error` set to the reason in words, when the file cannot be read as OpenEXR,
+// has no colour part, claims more than `limits` allow, or its chunk table does
+// not cover its data window.
 std::unique_ptr<ImageRowSource> OpenExrRows(std::unique_ptr<ByteSource> bytes, unsigned threads,
-                                            std::string& error);
+                                            const ReadLimits& limits, std::string& error);
 
 }  // namespace lumivane

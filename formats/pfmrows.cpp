@@ -168,7 +168,8 @@ class PfmRows : public PositionedRowSource {
 
 }  // namespace
 
-std::unique_ptr<ImageRowSource> OpenPfmRows(std::unique_ptr<ByteSource> bytes, std::string& error) {
+std::unique_ptr<ImageRowSource> OpenPfmRows(std::unique_ptr<ByteSource> bytes,
+                                            const ReadLimits& limits, std::string& error) {
   std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(bytes->Size(), kHeaderLimit)),
                    '\0');
   head.resize(bytes->ReadAt(head.data(), head.size(), 0));
@@ -179,6 +180,8 @@ std::unique_ptr<ImageRowSource> OpenPfmRows(std::unique_ptr<ByteSource> bytes, s
     error = "it has more than 2^31 pixels";
     return nullptr;
   }
+  error = RefuseImageSize(header->Width, header->Height, limits);
+  if (!error.empty()) return nullptr;
   const std::uint64_t dataBytes = pixels * (header->Grey ? 1 : 3) * 4;
   if (bytes->Size() < header->DataStart + dataBytes) {
     error = "it is shorter than its header promises";

@@ -10,10 +10,15 @@
 
 #include "formats/bytesource.h"
 #include "formats/imagerows.h"
+#include "formats/readlimits.h"
 
 namespace lumivane {
 
-std::unique_ptr<ImageRowSource> OpenPfmRows(std::unique_ptr<ByteSource> bytes, std::string& error);
+// Nothing, with `error` set to the reason in words, when the file is no PFM
+// this reader takes, claims more than `limits` allow, or is shorter than its
+// header promises.
+std::unique_ptr<ImageRowSource> OpenPfmRows(std::unique_ptr<ByteSource> bytes,
+                                            const ReadLimits& limits, std::string& error);
 
 // Whether a PFM starting with `head` holds what the classic reader refuses or
 // misreads but OpenPfmRows reads: one grey channel ("Pf"), or comment lines

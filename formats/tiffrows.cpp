@@ -5,168 +5,20 @@
 #include <Imath/half.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "formats/numbertext.h"
+#include "formats/tifflayout.h"
 #include "io/parallel.h"
 
 namespace lumivane {
 
 namespace {
-
-// libtiff reads through these, so that it sees the already opened file or bytes.
-struct ClientHandle {
-  ByteSource* Bytes = nullptr;
-  std::uint64_t Position = 0;
-  // libtiff's first complaint, kept for the message (it says what is wrong in words).
-  std::string FirstError;
-};
-
-tmsize_t ClientRead(thandle_t handle, void* destination, tmsize_t count) {
-  auto* client = static_cast<ClientHandle*>(handle);
-  if (count <= 0) return 0;
-  const std::size_t got =
-      client->Bytes->ReadAt(destination, static_cast<std::size_t>(count), client->Position);
-  client->Position += got;
-  return static_cast<tmsize_t>(got);
-}
-
-tmsize_t ClientWrite(thandle_t, void*, tmsize_t) {
-  return -1;
-}
-
-toff_t ClientSeek(thandle_t handle, toff_t offset, int whence) {
-  auto* client = static_cast<ClientHandle*>(handle);
-  std::uint64_t base = 0;
-  if (whence == SEEK_CUR) base = client->Position;
-  if (whence == SEEK_END) base = client->Bytes->Size();
-  client->Position = base + offset;
-  return client->Position;
-}
-
-int ClientClose(thandle_t) {
-  return 0;
-}
-toff_t ClientSize(thandle_t handle) {
-  return static_cast<ClientHandle*>(handle)->Bytes->Size();
-}
-int ClientMap(thandle_t, void**, toff_t*) {
-  return 0;
-}
-void ClientUnmap(thandle_t, void*, toff_t) {}
-
-int KeepError(TIFF*, void* userData, const char*, const char* format, va_list arguments) {
-  auto* client = static_cast<ClientHandle*>(userData);
-  if (client->FirstError.empty()) {
-    char text[512];
-    std::vsnprintf(text, sizeof text, format, arguments);
-    client->FirstError = text;
-  }
-  return 1;
-}
-
-int DropWarning(TIFF*, void*, const char*, const char*, va_list) {
-  return 1;
-}
-
-// A libtiff handle over `client`, with libtiff's messages kept instead of printed
-// and no single allocation above 1 GiB.
-TIFF* OpenClient(ClientHandle& client) {
-  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-  if (!options) return nullptr;
-  TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &client);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, &client);
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t{1} << 30);
-  // "m": never map the file; "h": the header is read here, the IFD on demand.
-  TIFF* tiff = TIFFClientOpenExt("input", "rm", &client, ClientRead, ClientWrite, ClientSeek,
-                                 ClientClose, ClientSize, ClientMap, ClientUnmap, options);
-  TIFFOpenOptionsFree(options);
-  return tiff;
-}
-
-struct TiffDeleter {
-  void operator()(TIFF* tiff) const { TIFFClose(tiff); }
-};
-using TiffHandle = std::unique_ptr<TIFF, TiffDeleter>;
-
-struct Layout {
-  std::uint32_t Width = 0;
-  std::uint32_t Height = 0;
-  std::uint16_t Samples = 1;
-  std::uint16_t Bits = 8;
-  std::uint16_t Format = SAMPLEFORMAT_UINT;
-  std::uint16_t Planar = PLANARCONFIG_CONTIG;
-  std::uint16_t Photometric = PHOTOMETRIC_MINISBLACK;
-  std::uint16_t Compression = COMPRESSION_NONE;
-  bool Tiled = false;
-  std::uint32_t TileWidth = 0;
-  std::uint32_t TileHeight = 0;
-  std::uint32_t RowsPerStrip = 0;
-};
-
-Layout ReadLayout(TIFF* tiff) {
-  Layout layout;
-  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &layout.Width);
-  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &layout.Height);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &layout.Samples);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &layout.Bits);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &layout.Format);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &layout.Planar);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &layout.Compression);
-  if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &layout.Photometric))
-    layout.Photometric = layout.Samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
-  layout.Tiled = TIFFIsTiled(tiff) != 0;
-  if (layout.Tiled) {
-    TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &layout.TileWidth);
-    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &layout.TileHeight);
-  } else {
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &layout.RowsPerStrip);
-    layout.RowsPerStrip = std::clamp<std::uint32_t>(layout.RowsPerStrip, 1, layout.Height);
-  }
-  return layout;
-}
-
-constexpr std::uint64_t kMaxTilePixels = std::uint64_t{1} << 24;
-
-// Empty when the reader takes the layout; otherwise why not.
-std::string Unreadable(const Layout& layout) {
-  if (layout.Width == 0 || layout.Height == 0) return "it has no pixels (width or height 0)";
-  if (std::uint64_t{layout.Width} * layout.Height > kMaxLibraryImagePixels)
-    return "it has more than 2^31 pixels";
-  const bool floats =
-      layout.Format == SAMPLEFORMAT_IEEEFP && (layout.Bits == 32 || layout.Bits == 16);
-  const bool integers =
-      layout.Format == SAMPLEFORMAT_UINT && (layout.Bits == 8 || layout.Bits == 16);
-  if (!floats && !integers)
-    return "its samples are " + std::to_string(layout.Bits) + "-bit " +
-           (layout.Format == SAMPLEFORMAT_IEEEFP ? "floats"
-            : layout.Format == SAMPLEFORMAT_UINT ? "unsigned integers"
-                                                 : "signed or complex numbers") +
-           "; only 32- and 16-bit floats and 16- and 8-bit unsigned integers are read";
-  if (layout.Photometric == PHOTOMETRIC_RGB && layout.Samples < 3)
-    return "it is an RGB image with fewer than three samples per pixel";
-  if (layout.Photometric != PHOTOMETRIC_RGB && layout.Photometric != PHOTOMETRIC_MINISBLACK)
-    return "its colours are neither RGB nor grey (black at zero); palette, YCbCr, CMYK and "
-           "other colour spaces are not read";
-  if (layout.Samples == 0) return "it has no samples per pixel";
-  if (!TIFFIsCODECConfigured(layout.Compression))
-    return "its compression (" + std::to_string(layout.Compression) +
-           ") is one this libtiff cannot decode";
-  if (layout.Tiled && (layout.TileWidth == 0 || layout.TileHeight == 0))
-    return "it is tiled but its tile size is 0";
-  // Each decoding thread holds a whole tile; a header of a few bytes can
-  // declare one of gigabytes, as OpenEXR tiles are bounded too.
-  if (layout.Tiled && std::uint64_t{layout.TileWidth} * layout.TileHeight > kMaxTilePixels)
-    return "its tiles have more than 2^24 pixels (" + std::to_string(layout.TileWidth) + " x " +
-           std::to_string(layout.TileHeight) + ")";
-  return {};
-}
 
 std::string CompressionName(std::uint16_t compression) {
   const TIFFCodec* codec = TIFFFindCODEC(compression);
@@ -181,7 +33,8 @@ struct Decoder {
   std::vector<std::uint8_t> Tile;
 };
 
-// Decoded rows of one strip, or of one row of tiles, every plane.
+// Decoded rows of one strip, of one row of tiles, or of a few rows of a large
+// strip read by scanlines; every plane decoded.
 struct Band {
   std::uint32_t First = 0;
   std::uint32_t Rows = 0;
@@ -193,14 +46,18 @@ enum class SampleKind { Float32, Half, Unsigned16, Unsigned8 };
 class TiffRows : public PositionedRowSource {
  public:
   TiffRows(std::unique_ptr<ByteSource> bytes, std::unique_ptr<Decoder> first, const Layout& layout,
-           unsigned threads)
-      : bytes_(std::move(bytes)), layout_(layout), workers_(threads) {
-    colour_ = layout.Photometric == PHOTOMETRIC_RGB;
-    planes_ = layout.Planar == PLANARCONFIG_SEPARATE ? layout.Samples : 1;
-    samplesInPlane_ = layout.Planar == PLANARCONFIG_SEPARATE ? 1 : layout.Samples;
+           unsigned threads, const ReadLimits& limits)
+      : bytes_(std::move(bytes)), layout_(layout), limits_(limits), workers_(threads) {
+    colour_ = layout.Colour();
+    planes_ = layout.DecodedPlanes();
+    samplesInPlane_ = layout.SamplesInPlane();
     sampleBytes_ = layout.Bits / 8;
-    planeRowBytes_ = std::size_t{layout.Width} * samplesInPlane_ * sampleBytes_;
-    bandHeight_ = layout.Tiled ? layout.TileHeight : layout.RowsPerStrip;
+    planeRowBytes_ = static_cast<std::size_t>(layout.PlaneRowBytes());
+    scanlines_ = ReadByScanlines(layout);
+    bandHeight_ = layout.Tiled ? layout.TileHeight
+                  : scanlines_ ? static_cast<std::uint32_t>(std::clamp<std::size_t>(
+                                     kLargestWholeStrip / planeRowBytes_, 1, layout.Height))
+                               : layout.RowsPerStrip;
     bandCount_ = (layout.Height - 1) / bandHeight_ + 1;
     tilesAcross_ = layout.Tiled ? (layout.Width - 1) / layout.TileWidth + 1 : 1;
     kind_ = layout.Format == SAMPLEFORMAT_IEEEFP
@@ -264,12 +121,11 @@ class TiffRows : public PositionedRowSource {
                                         FormatNumber(layout_.TileHeight, 15)
                                   : "Rows per strip:" + FormatNumber(layout_.RowsPerStrip, 15));
     lines.push_back(std::string("Planar configuration: ") +
-                    (planes_ > 1 ? "separate planes" : "contiguous"));
+                    (layout_.Separate() ? "separate planes" : "contiguous"));
   }
 
-  static std::string LibraryError(const char* what, const Decoder& decoder) {
-    return std::string(what) +
-           (decoder.Client.FirstError.empty() ? "" : " (" + decoder.Client.FirstError + ")");
+  static std::string LibraryError(const std::string& what, const Decoder& decoder) {
+    return what + (decoder.Client.FirstError.empty() ? "" : " (" + decoder.Client.FirstError + ")");
   }
 
   // A decoder no other thread is using, opened on first need.
@@ -284,7 +140,7 @@ class TiffRows : public PositionedRowSource {
     }
     auto decoder = std::make_unique<Decoder>();
     decoder->Client.Bytes = bytes_.get();
-    decoder->Tiff.reset(OpenClient(decoder->Client));
+    decoder->Tiff.reset(OpenClient(decoder->Client, limits_));
     if (!decoder->Tiff) {
       error = LibraryError("it could not be opened again for another thread", *decoder);
       return nullptr;
@@ -306,9 +162,17 @@ class TiffRows : public PositionedRowSource {
       Band& band = bands_.emplace_back();
       band.First = index * bandHeight_;
       band.Rows = std::min(bandHeight_, layout_.Height - band.First);
-      band.Planes.resize(planes_);
-      for (auto& plane : band.Planes) plane.resize(std::size_t{band.Rows} * planeRowBytes_);
+      const std::size_t bytes = std::size_t{band.Rows} * planeRowBytes_;
+      try {
+        band.Planes.resize(planes_);
+        for (auto& plane : band.Planes) plane.resize(bytes);
+      } catch (const std::bad_alloc&) {
+        error = NotEnoughMemory("a band of " + std::to_string(band.Rows) + " rows", bytes);
+        bands_.clear();
+        return false;
+      }
     }
+    if (scanlines_) return DecodeScanlines(firstNew, error);
     const std::size_t unitsPerBand = std::size_t{planes_} * tilesAcross_;
     std::mutex failureMutex;
     std::size_t failedUnit = SIZE_MAX;
@@ -336,6 +200,42 @@ class TiffRows : public PositionedRowSource {
     return false;
   }
 
+  // The rows of the new bands, plane by plane, each plane through a handle of
+  // its own that moves down its strips: a handle that had read another plane
+  // would decode its strip again from the top.
+  bool DecodeScanlines(std::size_t firstNew, std::string& error) {
+    while (lineDecoders_.size() < planes_) {
+      std::unique_ptr<Decoder> decoder = Acquire(error);
+      if (!decoder) return false;
+      lineDecoders_.push_back(std::move(decoder));
+    }
+    std::vector<std::string> failures(planes_);
+    workers_.Run(planes_, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t plane = begin; plane < end; ++plane) {
+        Decoder& decoder = *lineDecoders_[plane];
+        for (std::size_t b = firstNew; b < bands_.size() && failures[plane].empty(); ++b) {
+          Band& band = bands_[b];
+          for (std::uint32_t r = 0; r < band.Rows; ++r) {
+            decoder.Client.FirstError.clear();
+            if (TIFFReadScanline(decoder.Tiff.get(), band.Planes[plane].data() + r * planeRowBytes_,
+                                 band.First + r, static_cast<std::uint16_t>(plane)) < 0) {
+              failures[plane] = LibraryError(
+                  "row " + std::to_string(band.First + r + 1) + " could not be decoded", decoder);
+              break;
+            }
+          }
+        }
+      }
+    });
+    for (const std::string& failure : failures) {
+      if (failure.empty()) continue;
+      error = failure;
+      bands_.clear();
+      return false;
+    }
+    return true;
+  }
+
   // One strip, or one tile copied to its columns of the band.
   bool DecodeUnit(Decoder& decoder, Band& band, std::uint16_t plane, std::uint32_t tileColumn,
                   std::string& error) const {
@@ -357,7 +257,12 @@ class TiffRows : public PositionedRowSource {
       error = LibraryError("its tile size is inconsistent", decoder);
       return false;
     }
-    decoder.Tile.resize(static_cast<std::size_t>(tileBytes));
+    try {
+      decoder.Tile.resize(static_cast<std::size_t>(tileBytes));
+    } catch (const std::bad_alloc&) {
+      error = NotEnoughMemory("a tile", static_cast<std::uint64_t>(tileBytes));
+      return false;
+    }
     const std::uint32_t x = tileColumn * layout_.TileWidth;
     const tmsize_t got = TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, x, band.First, 0, plane),
                                              decoder.Tile.data(), tileBytes);
@@ -401,8 +306,9 @@ class TiffRows : public PositionedRowSource {
     const std::uint16_t channels = colour_ ? 3 : 1;
     const std::size_t step = std::size_t{samplesInPlane_} * sampleBytes_;
     for (std::uint16_t c = 0; c < channels; ++c) {
-      const std::uint8_t* at = band.Planes[planes_ > 1 ? c : 0].data() + bandRow * planeRowBytes_ +
-                               (planes_ > 1 ? 0 : c * sampleBytes_);
+      const bool separate = layout_.Separate();
+      const std::uint8_t* at = band.Planes[separate ? c : 0].data() + bandRow * planeRowBytes_ +
+                               (separate ? 0 : c * sampleBytes_);
       switch (kind_) {
         case SampleKind::Float32:
           ConvertChannel<SampleKind::Float32>(at, step, out + c);
@@ -424,6 +330,7 @@ class TiffRows : public PositionedRowSource {
 
   std::unique_ptr<ByteSource> bytes_;
   Layout layout_;
+  ReadLimits limits_;
   RowWorkers workers_;
   ImageDescription description_;
   bool colour_ = true;
@@ -435,27 +342,30 @@ class TiffRows : public PositionedRowSource {
   std::uint32_t bandHeight_ = 1;
   std::uint32_t bandCount_ = 1;
   std::uint32_t tilesAcross_ = 1;
+  bool scanlines_ = false;
   std::mutex poolMutex_;
   std::vector<std::unique_ptr<Decoder>> idle_;
+  // By scanlines: the handle of each plane.
+  std::vector<std::unique_ptr<Decoder>> lineDecoders_;
   std::deque<Band> bands_;
 };
 
 }  // namespace
 
-std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes,
-                                                     unsigned threads, std::string& error) {
+std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes, unsigned threads,
+                                             const ReadLimits& limits, std::string& error) {
   auto decoder = std::make_unique<Decoder>();
   decoder->Client.Bytes = bytes.get();
-  decoder->Tiff.reset(OpenClient(decoder->Client));
+  decoder->Tiff.reset(OpenClient(decoder->Client, limits));
   if (!decoder->Tiff) {
     error = "it is not a TIFF file libtiff can read" +
             (decoder->Client.FirstError.empty() ? "" : " (" + decoder->Client.FirstError + ")");
     return nullptr;
   }
   const Layout layout = ReadLayout(decoder->Tiff.get());
-  error = Unreadable(layout);
+  error = RefuseLayout(decoder->Tiff.get(), layout, bytes->Size(), limits);
   if (!error.empty()) return nullptr;
-  return std::make_unique<TiffRows>(std::move(bytes), std::move(decoder), layout, threads);
+  return std::make_unique<TiffRows>(std::move(bytes), std::move(decoder), layout, threads, limits);
 }
 
 }  // namespace lumivane

@@ -9,15 +9,17 @@
 
 #include "formats/bytesource.h"
 #include "formats/imagerows.h"
+#include "formats/readlimits.h"
 
 namespace lumivane {
 
 // Strips and tiles are decoded by `threads` side by side (1: all on the
 // calling thread); the rows are the same for any number. Nothing, with `error`
-// set to the reason in words, when the file is no TIFF libtiff reads or holds
-// samples this reader does not take.
+// set to the reason in words, when the file is no TIFF libtiff reads, holds
+// samples this reader does not take, claims more than `limits` allow, or lacks
+// the data of a strip or tile.
 std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes, unsigned threads,
-                                             std::string& error);
+                                             const ReadLimits& limits, std::string& error);
 
 
 }  // namespace lumivane

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)bounded;
   std::string error;
   auto rows = lumivane::OpenExrRows(std::make_unique<lumivane::MemoryBytes>(std::span(data, size)),
-                                    1, error);
+                                    1, lumivane::fuzzing::kFuzzLimits, error);
   lumivane::fuzzing::CheckRowSource(rows.get(), error);
   return 0;
 }

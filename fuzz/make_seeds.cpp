@@ -10,6 +10,7 @@
 #include "shell/dispatch.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/hdrfiles.h"
+#include "tests/support/hostilefiles.h"
 #include "tests/support/libraryfiles.h"
 #include "tests/support/testfiles.h"
 
@@ -86,7 +87,35 @@ std::vector<Seed> LibrarySeeds(const fs::path& scratch) {
     WriteExr(path, GradientImage(5, 4), layout);
     seeds.push_back({name, ReadBytes(path)});
   }
+  WriteExr(path, GradientImage(5, 4), {.Decreasing = true});
+  seeds.push_back({"exr-decreasing", ReadBytes(path)});
   fs::remove(path);
+  return seeds;
+}
+
+// Files that claim far more than they hold: huge strips, tiles and sample
+// counts, and OpenEXR data windows that their chunks do not fill.
+std::vector<Seed> HostileSeeds(const fs::path& scratch) {
+  std::vector<Seed> seeds = {
+      {"tiff-deflate-40000", CompressedStripTiff(40000, 40000, 8)},
+      {"tiff-lzw-20000", CompressedStripTiff(20000, 20000, 5)},
+      {"tiff-lzw-3000", CompressedStripTiff(3000, 3000, 5)},
+      {"tiff-one-strip", HugeStripTiff(30000, 30000)},
+      {"tiff-samples", ManySamplesTiff(20000, 20000, 65535)},
+      {"tiff-samples-small", ManySamplesTiff(256, 256, 130)},
+      {"tiff-big-tiles", BigTileTiff(8192, 8192, 4096)},
+  };
+  const std::string path = (scratch / "hostile-seed").string();
+  WriteExr(path, GradientImage(16, 16), {});
+  const Bytes zip = ReadBytes(path);
+  WriteExr(path, GradientImage(64, 2), {.Compression = 0});
+  const Bytes raw = ReadBytes(path);
+  fs::remove(path);
+  seeds.push_back({"exr-wide-200m", ResizedExrWindow(zip, 200000000, 1)});
+  seeds.push_back({"exr-wide-100k", ResizedExrWindow(zip, 100000, 1)});
+  seeds.push_back({"exr-wide-raw", ResizedExrWindow(raw, 1000, 1)});
+  seeds.push_back({"exr-tall-raw", ResizedExrWindow(raw, 64, 40)});
+  seeds.push_back({"exr-cut", Bytes(zip.begin(), zip.end() - 40)});
   return seeds;
 }
 
@@ -122,7 +151,8 @@ int main(int argc, char** argv) {
   Write(root / "radiance_header", hdr);
   Write(root / "tiff_reader", tiff);
   Write(root / "pfm_reader", pfm);
-  const auto library = LibrarySeeds(root);
+  auto library = LibrarySeeds(root);
+  for (Seed& seed : HostileSeeds(root)) library.push_back(std::move(seed));
   std::vector<Seed> tiffRows = tiff, exrRows, pfmRows = pfm;
   for (const Seed& seed : library)
     (seed.Name.starts_with("exr") ? exrRows : tiffRows).push_back(seed);

@@ -4,8 +4,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string error;
-  auto rows =
-      lumivane::OpenPfmRows(std::make_unique<lumivane::MemoryBytes>(std::span(data, size)), error);
+  auto rows = lumivane::OpenPfmRows(std::make_unique<lumivane::MemoryBytes>(std::span(data, size)),
+                                    lumivane::fuzzing::kFuzzLimits, error);
   lumivane::fuzzing::CheckRowSource(rows.get(), error);
   return 0;
 }

@@ -8,12 +8,17 @@
 
 #include "formats/bytesource.h"
 #include "formats/imagerows.h"
+#include "formats/readlimits.h"
 #include "fuzz/fuzzharness.h"
 
 namespace lumivane::fuzzing {
 
 // Pixels read at most: a hostile header may promise 2^31 pixels of a few bytes.
 inline constexpr std::uint64_t kRowsFuzzPixels = std::uint64_t{1} << 16;
+
+// The readers' limits under the fuzzers: a few buffers of this size stay well
+// within the fuzzers' -rss_limit_mb, and the readers must refuse any more.
+inline constexpr ReadLimits kFuzzLimits{std::uint64_t{1} << 24, std::uint64_t{64} << 20};
 
 inline void CheckRowSource(ImageRowSource* rows, const std::string& error) {
   if (!rows) {
@@ -23,7 +28,7 @@ inline void CheckRowSource(ImageRowSource* rows, const std::string& error) {
   const ImageDescription& d = rows->Description();
   const std::uint64_t pixels = std::uint64_t{d.Width} * d.Height;
   LUMIVANE_FUZZ_CHECK(d.Width > 0 && d.Height > 0);
-  LUMIVANE_FUZZ_CHECK(pixels <= kMaxLibraryImagePixels);
+  LUMIVANE_FUZZ_CHECK(pixels <= kFuzzLimits.MaxPixels);
   LUMIVANE_FUZZ_CHECK(!d.FormatName.empty() && !d.HeaderLines.empty());
   if (pixels > kRowsFuzzPixels) return;
   std::vector<float> first(pixels * 3), second(pixels * 3);

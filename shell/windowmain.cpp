@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "io/termination.h"
+#include "shell/environment.h"
 #include "shell/window.h"
 
 int main(int argc, char** argv) {
@@ -26,9 +27,16 @@ int main(int argc, char** argv) {
   // The window's own close and Quit end the loop; a last window closing must not end it twice.
   QApplication::setQuitOnLastWindowClosed(false);
 
+  std::string limitsError;
+  const std::optional<lumivane::ReadLimits> limits = lumivane::LimitsFromEnvironment(limitsError);
+  if (!limits) {
+    std::fprintf(stderr, "lumivane: %s\n", limitsError.c_str());
+    return 2;
+  }
   const QStringList arguments = QApplication::arguments();
   const qsizetype screenshot = arguments.indexOf(QStringLiteral("--screenshot"));
   lumivane::MainWindow window;
+  window.session().Settings.Limits = *limits;
   if (screenshot >= 0) {
     if (screenshot + 1 >= arguments.size()) {
       std::fprintf(stderr, "lumivane: --screenshot needs a file name\n");

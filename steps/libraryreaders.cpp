@@ -32,17 +32,18 @@ bool ReadImageHeader(Session& session, LibraryFormat format) {
     return false;
   }
   auto bytes = std::make_unique<FileBytes>(context.InputFile);
+  const ReadLimits& limits = session.Settings.Limits;
   std::string error;
   std::unique_ptr<ImageRowSource> rows;
   switch (format) {
     case LibraryFormat::Exr:
-      rows = OpenExrRows(std::move(bytes), WorkerThreadCount(), error);
+      rows = OpenExrRows(std::move(bytes), WorkerThreadCount(), limits, error);
       break;
     case LibraryFormat::Tiff:
-      rows = OpenTiffRows(std::move(bytes), WorkerThreadCount(), error);
+      rows = OpenTiffRows(std::move(bytes), WorkerThreadCount(), limits, error);
       break;
     case LibraryFormat::Pfm:
-      rows = OpenPfmRows(std::move(bytes), error);
+      rows = OpenPfmRows(std::move(bytes), limits, error);
       break;
   }
   if (!rows) {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "formats/pfmheader.h"
+#include "formats/readlimits.h"
 #include "steps/failure.h"
 #include "steps/filedialogs.h"
 #include "steps/floatrows.h"
@@ -35,6 +36,10 @@ bool ReadPfmHeader(Session& session) {
   if (header.Height) context.ImageHeight = *header.Height;
   for (const std::string& line : header.LogLines) LogLine(session, line);
   if (!header.Failure.empty()) return Fail(session, header.Failure);
+  const std::string refusal =
+      RefuseImageSize(context.ImageWidth, context.ImageHeight, session.Settings.Limits);
+  if (!refusal.empty())
+    return Fail(session, "Cannot read " + context.InputFileName + ": " + refusal);
   context.SourceIntelOrder = header.IntelOrder;
   context.InputRowsBottomUp = true;
   context.Layout = InputLayout::StoredFloats;

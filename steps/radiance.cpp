@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "formats/radianceheader.h"
+#include "formats/readlimits.h"
 #include "steps/failure.h"
 #include "steps/filedialogs.h"
 #include "steps/session.h"
@@ -35,6 +36,11 @@ bool ReadHdrHeader(Session& session) {
   if (header.Width) context.ImageWidth = *header.Width;
   for (const std::string& line : header.LogLines) LogLine(session, line);
   if (!header.Failure.empty()) return Fail(session, header.Failure);
+  // The Radiance jobs hold rows of RGBE bytes, and refuse rows too wide for them themselves.
+  const std::string refusal =
+      RefusePixelCount(context.ImageWidth, context.ImageHeight, session.Settings.Limits);
+  if (!refusal.empty())
+    return Fail(session, "Cannot read " + context.InputFileName + ": " + refusal);
   if (!context.InputFile.Seek(header.DataStart)) {
     return Fail(session, context.InputFileName + " is not a Radiance file");
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "formats/imagerows.h"
+#include "formats/readlimits.h"
 #include "imaging/settings.h"
 #include "imaging/tonemapoperator.h"
 #include "io/binaryfile.h"
@@ -28,6 +29,8 @@ struct JobSettings {
   // classic operator with the three settings above.
   std::string Operator;
   OperatorValues OperatorParameters;
+  // What one input may make a reader hold; set by the front ends.
+  ReadLimits Limits;
 };
 
 // How the reader left the input for the job.

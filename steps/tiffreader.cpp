@@ -4,6 +4,7 @@
 #include <string>
 
 #include "formats/bytesource.h"
+#include "formats/readlimits.h"
 #include "formats/tiffheader.h"
 #include "steps/failure.h"
 #include "steps/filedialogs.h"
@@ -43,6 +44,11 @@ bool ReadTiffHeader(Session& session) {
   for (const std::string& line : header.LogLines) LogLine(session, line);
   if (!header.Failure.empty())
     return Refuse(session, header.Failure, header.FailureTitle, header.FailureLogLine);
+  const std::string refusal =
+      RefuseImageSize(context.ImageWidth, context.ImageHeight, session.Settings.Limits);
+  if (!refusal.empty())
+    return FailStep(session, "Cannot read " + context.InputFileName + ": " + refusal,
+                    InputRefused());
   if (!context.InputFile.Seek(header.DataStart))
     return Refuse(session, context.InputFileName + " is shorter than its header promises.",
                   kTiffFileIssueTitle, "");

@@ -17,16 +17,16 @@ _lumivane_cli() {
     --to) COMPREPLY=($(compgen -W "tif pfm hdr exr" -- "$cur")); return ;;
     --compression) COMPREPLY=($(compgen -W "none rle zips zip piz pxr24 b44 b44a dwaa dwab" -- "$cur")); return ;;
     -o | --output-dir) COMPREPLY=($(compgen -d -- "$cur")); return ;;
-    --brightness | --contrast | --post-gamma | --quality) return ;;
+    --brightness | --contrast | --post-gamma | --quality | --max-pixels | --max-memory) return ;;
   esac
 
   local options
   case "$verb" in
     "") COMPREPLY=($(compgen -W "tonemap convert info help -V --version -h --help" -- "$cur")); return ;;
     help) COMPREPLY=($(compgen -W "tonemap convert info" -- "$cur")); return ;;
-    tonemap) options="--brightness --contrast --post-gamma --warm --quality -q --quiet -o --output-dir --format -h --help" ;;
-    convert) options="--half --compression -q --quiet -o --output-dir --to --format -h --help" ;;
-    info) options="--json -h --help" ;;
+    tonemap) options="--brightness --contrast --post-gamma --warm --quality -q --quiet -o --output-dir --format --max-pixels --max-memory -h --help" ;;
+    convert) options="--half --compression -q --quiet -o --output-dir --to --format --max-pixels --max-memory -h --help" ;;
+    info) options="--json --max-pixels --max-memory -h --help" ;;
   esac
   if [[ "$cur" == -* ]]; then
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

@@ -21,6 +21,7 @@
 #include "formats/rgbe.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/hdrfiles.h"
+#include "tests/support/libraryfiles.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {
@@ -258,6 +259,28 @@ TEST(Outputs, HalfExrRoundsToNearestEvenWithTheChosenCompression) {
   EXPECT_EQ(compression, Imf::PIZ_COMPRESSION);
   for (std::size_t i = 0; i < std::size(given); ++i)
     EXPECT_EQ(read[i].bits(), halves[i]) << given[i];
+}
+
+TEST(Outputs, DecreasingLineOrderExrTonemapsAndConvertsAsIncreasing) {
+  TempDir dir;
+  const testing::FloatImage image = testing::GradientImage(37, 53);
+  for (testing::ExrOptions layout :
+       {testing::ExrOptions{.Compression = 0}, testing::ExrOptions{.Half = false},
+        testing::ExrOptions{.Tile = 16}}) {
+    SCOPED_TRACE(std::to_string(layout.Compression) + " " + std::to_string(layout.Tile));
+    const testing::FloatImage expected = testing::WriteExr(dir.File("up.exr"), image, layout);
+    layout.Decreasing = true;
+    testing::WriteExr(dir.File("down.exr"), image, layout);
+    for (const std::string name : {"up", "down"}) {
+      ExpectRuns({"tonemap", "-q", dir.File(name + ".exr"), dir.File(name + ".tif")});
+      ExpectRuns({"convert", "-q", dir.File(name + ".exr"), dir.File(name + ".pfm")});
+    }
+    EXPECT_EQ(PfmFloats(dir.File("down.pfm")), expected.Values);
+    EXPECT_EQ(PfmFloats(dir.File("up.pfm")), expected.Values);
+    const Bytes up = testing::TiffPixels(ReadBytes(dir.File("up.tif")));
+    EXPECT_EQ(up.size(), std::size_t{37} * 53 * 3);
+    EXPECT_EQ(testing::TiffPixels(ReadBytes(dir.File("down.tif"))), up);
+  }
 }
 
 TEST(Outputs, UnknownExtensionsAndMisplacedSwitchesAreUsageErrorsWritingNothing) {

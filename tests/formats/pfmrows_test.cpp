@@ -26,7 +26,7 @@ struct Read {
 Read Open(const Bytes& file) {
   Read read;
   read.File = std::make_unique<Bytes>(file);
-  read.Rows = OpenPfmRows(std::make_unique<MemoryBytes>(*read.File), read.Error);
+  read.Rows = OpenPfmRows(std::make_unique<MemoryBytes>(*read.File), ReadLimits{}, read.Error);
   return read;
 }
 

@@ -39,7 +39,7 @@ std::vector<std::uint8_t> QuietPixels(std::size_t count) {
 }
 
 HeaderRun ReadHeader(const std::vector<std::uint8_t>& file, std::uint32_t oldWidth = 0,
-                     std::uint32_t oldHeight = 0) {
+                     std::uint32_t oldHeight = 0, const ReadLimits& limits = {}) {
   TempDir dir;
   HeaderRun run;
   run.Path = dir.File("in.hdr");
@@ -47,6 +47,7 @@ HeaderRun ReadHeader(const std::vector<std::uint8_t>& file, std::uint32_t oldWid
   RecordingWindow window;
   window.DialogAnswers.push_back(run.Path);
   Session session(window);
+  session.Settings.Limits = limits;
   session.Context.ImageWidth = oldWidth;
   session.Context.ImageHeight = oldHeight;
   run.Result = ReadHdrHeader(session);
@@ -224,11 +225,23 @@ TEST(RadianceHeader, ZeroAndOversizedImagesAreRefused) {
     EXPECT_EQ(Tail(run.Log, 4), Refusal(run.Path, size)) << resolution;
     EXPECT_FALSE(run.InputOpen);
   }
-  // 65537 x 65535 is 2^32 - 1, the largest count that fits.
-  const HeaderRun run =
-      ReadHeader(Bytes("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\nEXPOSURE=1\n\n-Y 65535 +X 65537\nppp"));
+  // 65537 x 65535 is 2^32 - 1, the largest count that fits; the pixel limit
+  // refuses it unless raised.
+  const auto largest =
+      Bytes("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\nEXPOSURE=1\n\n-Y 65535 +X 65537\nppp");
+  const HeaderRun run = ReadHeader(largest, 0, 0, {.MaxPixels = std::uint64_t{1} << 32});
   EXPECT_TRUE(run.Result);
   EXPECT_EQ(run.Width, 65537u);
+  const HeaderRun limited = ReadHeader(largest);
+  EXPECT_FALSE(limited.Result);
+  const std::string refusal =
+      "Cannot read " + limited.Path +
+      ": it claims 65537 x 65535 pixels (4294967295), more than the limit "
+      "of 1073741824 pixels (--max-pixels or LUMIVANE_MAX_PIXELS raises it)";
+  EXPECT_EQ(limited.FailureMessage, refusal);
+  EXPECT_EQ(Tail(limited.Log, 4),
+            (std::vector<std::string>{refusal, "Closed file:", limited.Path, SeparatorLine()}));
+  EXPECT_FALSE(limited.InputOpen);
 }
 
 TEST(RadianceHeader, CancelledDialogNamesNoEarlierFile) {

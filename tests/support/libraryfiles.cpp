@@ -126,6 +126,7 @@ FloatImage WriteExr(const std::string& path, const FloatImage& image, const ExrO
                             Imath::V2i(options.OriginX + w - 1, options.OriginY + h - 1));
   Imf::Header header(window, window);
   header.compression() = static_cast<Imf::Compression>(options.Compression);
+  if (options.Decreasing) header.lineOrder() = Imf::DECREASING_Y;
   const Imf::PixelType type = options.Half ? Imf::HALF : Imf::FLOAT;
   std::vector<std::string> names =
       options.Grey ? std::vector<std::string>{"Y"} : std::vector<std::string>{"R", "G", "B"};

@@ -36,6 +36,7 @@ struct ExrOptions {
   int OriginY = 0;
   bool Grey = false;  // one Y channel (its R values)
   bool Alpha = false;
+  bool Decreasing = false;  // scanline chunks stored bottom first
 };
 FloatImage WriteExr(const std::string& path, const FloatImage& image, const ExrOptions& options);
 

@@ -44,7 +44,7 @@ std::optional<OperatorPicture> RunOperator(const std::string& name, const Operat
     error = "cannot open " + path;
     return std::nullopt;
   }
-  std::unique_ptr<ImageRowSource> rows = OpenExrRows(std::make_unique<FileBytes>(file), 1, error);
+  std::unique_ptr<ImageRowSource> rows = OpenExrRows(std::make_unique<FileBytes>(file), 1, ReadLimits{}, error);
   if (!rows) return std::nullopt;
   const std::uint32_t width = rows->Description().Width, height = rows->Description().Height;
   const std::unique_ptr<ToneOperator> op = row->Make(values);
