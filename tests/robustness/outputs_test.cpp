@@ -164,6 +164,22 @@ TEST(Outputs, PipesThatNobodyReadsEndTheJobAtOnce) {
   EXPECT_NE(std::string(err.begin(), err.end()).find(std::string(std::strerror(EPIPE))),
             std::string::npos);
   EXPECT_TRUE(fs::is_fifo(fifo));
+
+  // OpenEXR goes back to write its offset table last: a FIFO that is read
+  // (here by the shell itself) cannot take that, and the message says so.
+  const std::string exr = dir.File("out.exr");
+  ASSERT_EQ(::mkfifo(exr.c_str(), 0600), 0);
+  const std::string read = "exec 3<>" + Quote(exr) + "; " + Quote(LUMIVANE_CLI_PATH) +
+                           " convert -q " + Quote(in) + " " + Quote(exr) + " 2>" +
+                           Quote(dir.File("err")) + "; echo $? >" + Quote(dir.File("status"));
+  testing::RunCommand("sh -c " + Quote(read) + " </dev/null");
+  const Bytes exrStatus = ReadBytes(dir.File("status")), exrErr = ReadBytes(dir.File("err"));
+  EXPECT_EQ(std::string(exrStatus.begin(), exrStatus.end()), "1\n");
+  EXPECT_EQ(std::string(exrErr.begin(), exrErr.end()),
+            "lumivane-cli: LUMIVANE - Abort.: Cannot write " + exr +
+                ": an OpenEXR file is written by going back to its table of offsets at the end, "
+                "which this output cannot do (" +
+                std::strerror(ESPIPE) + ")\n");
 }
 
 TEST(Outputs, WorkersThatCannotStartLeaveTheWorkToThoseThatDid) {
