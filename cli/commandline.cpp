@@ -2,8 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -176,6 +179,14 @@ bool ChooseJob(bool toneMapping, OutputFormat output, OutputKind kind,
   return true;
 }
 
+// Standard input can be read only once, and a second spool would replace the first.
+void CheckStandardInputOnce(const std::vector<std::string>& inputs) {
+  const auto count = std::count_if(inputs.begin(), inputs.end(), NamesStandardInput);
+  if (count > 1)
+    throw CLI::ValidationError("FILES", "standard input (-) is given " + std::to_string(count) +
+                                            " times as an input; it can be read only once");
+}
+
 }  // namespace
 
 std::optional<float> ParseSettingValue(std::string_view text) {
@@ -280,8 +291,16 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
   convert->add_option("FILES", files, filesHelp)->type_name("")->required();
 
   CLI::App* info = app.add_subcommand(
-      "info", "Show each FILE's format, size, byte order, header and statistics; writes nothing.");
-  info->add_flag("--json", json, "One JSON object per file, one per line");
+      "info",
+      "Show each FILE's format, size and byte order, its header as it stands in the file "
+      "(Radiance header lines, TIFF tags, OpenEXR attributes), each channel's minimum, maximum "
+      "and mean of its finite values with the counts of values below zero, NaN and infinite, "
+      "the dynamic range of the luminance, and whether a Radiance file's pixel data end early; "
+      "writes nothing.");
+  info->add_flag("--json", json,
+                 "JSON Lines on standard output: one object per file, each on a line of its "
+                 "own, and nothing else (a failing file gives {\"file\", \"error\"})");
+  info->add_flag("-q,--quiet", quiet, "No notes on standard error; failures only");
   info->add_option("FILES", files, "The images to look at; - is standard input")
       ->type_name("")
       ->required();
@@ -351,13 +370,21 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
           CLI::AppFormatMode::Normal);
       return kExitSuccess;
     }
-    if (info->parsed()) {
-      std::vector<std::string> paths(files.size());
-      for (std::size_t i = 0; i < files.size(); ++i)
-        if (!resolveInput(files[i], &paths[i])) return kExitJobFailed;
-      return RunInfo(paths, files, json, out, err);
-    }
     const bool many = !outputDir.empty();
+    // The inputs: every file but OUTPUT, which info and -o DIR have none of.
+    const std::vector<std::string> inputs(
+        files.begin(), files.end() - (info->parsed() || many || files.size() < 2 ? 0 : 1));
+    CheckStandardInputOnce(inputs);
+    if (info->parsed()) {
+      std::vector<InfoInput> looks;
+      for (const std::string& file : files) {
+        InfoInput& look = looks.emplace_back();
+        look.Given = file;
+        look.Name = NamesStandardInput(file) ? kStandardInputName : file;
+        if (!resolveInput(file, &look.Path)) return kExitJobFailed;
+      }
+      return RunInfo(looks, {json, quiet}, out, err);
+    }
     if (!many && files.size() != 2)
       throw CLI::ValidationError("FILES", "give INPUT and OUTPUT, or -o DIR and the INPUTs");
     toStandardOutput = !many && NamesStandardOutput(files[1]);
