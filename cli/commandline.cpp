@@ -78,6 +78,9 @@ struct JobRequest {
   int CommandId = 0;
   std::string InputPath;
   std::string OutputPath;
+  // What messages call them when not their paths ("standard input").
+  std::string InputName;
+  std::string OutputName;
   // Tone-mapping: the boxes' texts go through [Accept]; --post-gamma then sets
   // the exponent itself.
   bool AcceptSettings = false;
@@ -91,9 +94,10 @@ struct JobRequest {
 };
 
 // The abort box says "Cannot open " and the path; this adds the system's reason.
-void ExplainCannotOpen(const JobContext& context, std::ostream& err) {
+void ExplainCannotOpen(const JobContext& context, const ConsoleWindow& window, std::ostream& err) {
   const auto explain = [&](const std::string& path, const std::string& why) {
-    err << "lumivane-cli: cannot open " << EscapeForTerminal(path) << ": " << why << '\n';
+    err << "lumivane-cli: cannot open " << EscapeForTerminal(window.Named(path)) << ": " << why
+        << '\n';
   };
   if (!context.OutputFileName.empty() &&
       context.FailureMessage == "Cannot open " + context.OutputFileName) {
@@ -111,6 +115,8 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
   ConsoleOptions options;
   options.InputPath = request.InputPath;
   options.OutputPath = request.OutputPath;
+  options.InputName = request.InputName;
+  options.OutputName = request.OutputName;
   options.WarmColours = request.Warm ? 1 : 0;
   options.BrightnessText = request.BrightnessText;
   options.ContrastText = request.ContrastText;
@@ -129,7 +135,7 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
     HandleCommand(session, request.CommandId);
   }
   window.ClearProgress();
-  if (!window.Succeeded()) ExplainCannotOpen(session.Context, err);
+  if (!window.Succeeded()) ExplainCannotOpen(session.Context, window, err);
   out.flush();
   if (!out) {
     err << "lumivane-cli: cannot write the log to the standard output (the job "
@@ -140,15 +146,16 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
 }
 
 // The input's format, or an exit status when it cannot be read or recognised.
-std::optional<InputFormat> RecogniseInput(const std::string& path, std::ostream& err, int* status) {
+std::optional<InputFormat> RecogniseInput(const std::string& path, const std::string& name,
+                                          std::ostream& err, int* status) {
   const SniffResult sniff = SniffInputFile(path);
   if (!sniff.Error.empty()) {
-    err << "lumivane-cli: cannot read " << EscapeForTerminal(path) << ": " << sniff.Error << '\n';
+    err << "lumivane-cli: cannot read " << EscapeForTerminal(name) << ": " << sniff.Error << '\n';
     *status = kExitJobFailed;
     return std::nullopt;
   }
   if (sniff.Format == InputFormat::Unknown) {
-    err << "lumivane-cli: " << EscapeForTerminal(path)
+    err << "lumivane-cli: " << EscapeForTerminal(name)
         << " is not a Radiance, TIFF, PFM or OpenEXR file (it starts with none of "
            "\"#?RADIANCE\", \"II\", \"MM\", \"PF\", \"Pf\" in any letter case, or the "
            "OpenEXR magic number)\n";
@@ -164,7 +171,8 @@ std::optional<InputFormat> RecogniseInput(const std::string& path, std::ostream&
 bool ChooseJob(bool toneMapping, OutputFormat output, OutputKind kind,
                const RowOutputOptions& options, const std::string& input, JobRequest& request,
                std::ostream& err, int* status) {
-  const std::optional<InputFormat> format = RecogniseInput(input, err, status);
+  const std::optional<InputFormat> format =
+      RecogniseInput(input, request.InputName.empty() ? input : request.InputName, err, status);
   if (!format) return false;
   if (toneMapping) {
     request.CommandId = ToneMapCommandFor(*format).value_or(0);
@@ -338,6 +346,11 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       *path = "/dev/stdin";
       return true;
     }
+    if (streams.InIsFolder) {
+      err << "lumivane-cli: cannot read " << kStandardInputName << ": " << std::strerror(EISDIR)
+          << '\n';
+      return false;
+    }
     inputSpool.emplace("");
     if (inputSpool->Path().empty()) {
       err << "lumivane-cli: " << inputSpool->Error() << '\n';
@@ -430,6 +443,8 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       }
       if (!resolveInput(files[0], &request.InputPath)) return kExitJobFailed;
       request.InputPath = AbsolutePath(request.InputPath);
+      if (NamesStandardInput(files[0])) request.InputName = kStandardInputName;
+      if (toStandardOutput) request.OutputName = kStandardOutputName;
       if (toStandardOutput) {
         outputSpool.emplace("." + extension);
         if (outputSpool->Path().empty()) {
