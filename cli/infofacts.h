@@ -3,6 +3,7 @@
 // use, so that what info reads is what a job would read.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -32,8 +33,8 @@ struct ChannelFacts {
   std::uint64_t Infinities = 0;
 
   void Add(float value) {
-    if (value - value != 0.0f) {
-      ++(value != value ? NaNs : Infinities);
+    if (!std::isfinite(value)) {
+      ++(std::isnan(value) ? NaNs : Infinities);
       return;
     }
     ++Finite;

@@ -2,6 +2,7 @@
 
 #include <openexr.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 

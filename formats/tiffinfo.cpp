@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <limits>
-#include <memory>
 
 namespace lumivane {
 

@@ -2,8 +2,9 @@
 // and SIGQUIT leave the old outputs and whole new ones, nothing beside them,
 // and end the process with the signal; SIGKILL leaves nothing named where the
 // file system has unnamed files. Each case runs with unnamed temporary files
-// where the file system has them, and with /proc hidden (so that they cannot
-// be linked and named ones are used instead) where user namespaces allow.
+// where the file system has them, and with the process's /proc/self/fd hidden
+// (so that they cannot be linked and named ones are used instead) where user
+// namespaces allow.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -35,9 +36,9 @@ using testing::WriteBytes;
 
 constexpr int kFiles = 40;
 
-bool CanHideProc() {
+bool CanForceNamedTemporaries() {
   static const bool can = testing::RunCommand(
-                              "unshare -rm sh -c 'mount -t tmpfs none /proc' "
+                              "unshare -rm sh -c 'mount -t tmpfs none /proc/$$/fd' "
                               ">/dev/null 2>&1 </dev/null") == 0;
   return can;
 }
@@ -45,7 +46,7 @@ bool CanHideProc() {
 struct Start {
   std::vector<std::string> Args;
   std::string TemporaryFolder;
-  bool HideProc = false;
+  bool NamedTemporaries = false;
   int In = -1;           // standard input; /dev/null when -1
   bool PipeOut = false;  // standard output on a pipe to read, else /dev/null
   const char* Threads = "2";
@@ -77,8 +78,9 @@ Child StartCli(const Start& start) {
   ::dup2(start.PipeOut ? out[1] : null, STDOUT_FILENO);
   ::dup2(null, STDERR_FILENO);
   std::vector<std::string> words;
-  if (start.HideProc)
-    words = {"unshare", "-rm", "sh", "-c", "mount -t tmpfs none /proc && exec \"$0\" \"$@\""};
+  // The mount covers the descriptors of this process alone, which exec keeps.
+  if (start.NamedTemporaries)
+    words = {"unshare", "-rm", "sh", "-c", "mount -t tmpfs none /proc/$$/fd && exec \"$0\" \"$@\""};
   words.push_back(LUMIVANE_CLI_PATH);
   words.insert(words.end(), start.Args.begin(), start.Args.end());
   std::vector<char*> argv;
@@ -208,9 +210,10 @@ TEST(Interrupts, BatchesEndedAtRandomMomentsLeaveOnlyWholeOutputs) {
   for (int trial = 0; trial < 50; ++trial) {
     const BatchCase& batch = batches[trial % 2];
     const int signalNumber = signals[(trial / 2) % 4];
-    const bool hideProc = (trial / 8) % 2 == 1 && CanHideProc();
+    const bool namedTemporaries = (trial / 8) % 2 == 1 && CanForceNamedTemporaries();
     SCOPED_TRACE("trial " + std::to_string(trial) + ": " + batch.Verb + ", signal " +
-                 std::to_string(signalNumber) + (hideProc ? ", named temporary files" : ""));
+                 std::to_string(signalNumber) +
+                 (namedTemporaries ? ", named temporary files" : ""));
     for (const fs::path& folder : {out, tmp, work}) {
       fs::remove_all(folder);
       fs::create_directories(folder);
@@ -223,7 +226,7 @@ TEST(Interrupts, BatchesEndedAtRandomMomentsLeaveOnlyWholeOutputs) {
     ASSERT_GE(::inotify_add_watch(watch, out.c_str(), IN_CREATE | IN_MOVED_TO), 0);
     const fs::path here = fs::current_path();
     fs::current_path(work);
-    const Child child = StartCli({BatchArgs(batch, out.string()), tmp.string(), hideProc});
+    const Child child = StartCli({BatchArgs(batch, out.string()), tmp.string(), namedTemporaries});
     fs::current_path(here);
     ASSERT_GT(child.Pid, 0);
     AwaitOutputs(watch, std::uniform_int_distribution<int>(1, kFiles - 2)(random), child.Pid);
@@ -253,17 +256,18 @@ TEST(Interrupts, SignalsMidJobLeaveTheOldOutputAndEndTheProcess) {
   WriteBytes(in, testing::StandardPfm(testing::GradientImage(1024, 1024), true));
   fs::create_directories(dir.File("tmp"));
   const Bytes old(1000, 0x5A);
-  for (const bool hideProc : {false, true}) {
-    if (hideProc && !CanHideProc()) continue;
+  for (const bool namedTemporaries : {false, true}) {
+    if (namedTemporaries && !CanForceNamedTemporaries()) continue;
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-      SCOPED_TRACE(std::to_string(signalNumber) + (hideProc ? ", named temporary files" : ""));
+      SCOPED_TRACE(std::to_string(signalNumber) +
+                   (namedTemporaries ? ", named temporary files" : ""));
       int status = 0;
       // A machine busy elsewhere may finish the job between its log line and
       // the signal; that run proves nothing, so try again.
       for (int attempt = 0; attempt < 5; ++attempt) {
         WriteBytes(out, old);
         const Child child =
-            StartCli({{"tonemap", in, out}, dir.File("tmp"), hideProc, -1, true, "1"});
+            StartCli({{"tonemap", in, out}, dir.File("tmp"), namedTemporaries, -1, true, "1"});
         ASSERT_GT(child.Pid, 0);
         // The output is open, its header written, the pixels yet to come.
         EXPECT_TRUE(AwaitLine(child.Out, "IFD written to file "));
