@@ -2,8 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <new>
 #include <sstream>
@@ -77,6 +80,9 @@ struct JobRequest {
   int CommandId = 0;
   std::string InputPath;
   std::string OutputPath;
+  // What messages call them when not their paths ("standard input").
+  std::string InputName;
+  std::string OutputName;
   // Tone-mapping: the boxes' texts go through [Accept]; --post-gamma then sets
   // the exponent itself.
   bool AcceptSettings = false;
@@ -91,9 +97,10 @@ struct JobRequest {
 };
 
 // The abort box says "Cannot open " and the path; this adds the system's reason.
-void ExplainCannotOpen(const JobContext& context, std::ostream& err) {
+void ExplainCannotOpen(const JobContext& context, const ConsoleWindow& window, std::ostream& err) {
   const auto explain = [&](const std::string& path, const std::string& why) {
-    err << "lumivane-cli: cannot open " << EscapeForTerminal(path) << ": " << why << '\n';
+    err << "lumivane-cli: cannot open " << EscapeForTerminal(window.Named(path)) << ": " << why
+        << '\n';
   };
   if (!context.OutputFileName.empty() &&
       context.FailureMessage == "Cannot open " + context.OutputFileName) {
@@ -111,6 +118,8 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
   ConsoleOptions options;
   options.InputPath = request.InputPath;
   options.OutputPath = request.OutputPath;
+  options.InputName = request.InputName;
+  options.OutputName = request.OutputName;
   options.WarmColours = request.Warm ? 1 : 0;
   options.BrightnessText = request.BrightnessText;
   options.ContrastText = request.ContrastText;
@@ -130,7 +139,7 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
     HandleCommand(session, request.CommandId);
   }
   window.ClearProgress();
-  if (!window.Succeeded()) ExplainCannotOpen(session.Context, err);
+  if (!window.Succeeded()) ExplainCannotOpen(session.Context, window, err);
   out.flush();
   if (!out) {
     err << "lumivane-cli: cannot write the log to the standard output (the job "
@@ -141,15 +150,16 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
 }
 
 // The input's format, or an exit status when it cannot be read or recognised.
-std::optional<InputFormat> RecogniseInput(const std::string& path, std::ostream& err, int* status) {
+std::optional<InputFormat> RecogniseInput(const std::string& path, const std::string& name,
+                                          std::ostream& err, int* status) {
   const SniffResult sniff = SniffInputFile(path);
   if (!sniff.Error.empty()) {
-    err << "lumivane-cli: cannot read " << EscapeForTerminal(path) << ": " << sniff.Error << '\n';
+    err << "lumivane-cli: cannot read " << EscapeForTerminal(name) << ": " << sniff.Error << '\n';
     *status = kExitJobFailed;
     return std::nullopt;
   }
   if (sniff.Format == InputFormat::Unknown) {
-    err << "lumivane-cli: " << EscapeForTerminal(path)
+    err << "lumivane-cli: " << EscapeForTerminal(name)
         << " is not a Radiance, TIFF, PFM or OpenEXR file (it starts with none of "
            "\"#?RADIANCE\", \"II\", \"MM\", \"PF\", \"Pf\" in any letter case, or the "
            "OpenEXR magic number)\n";
@@ -165,7 +175,8 @@ std::optional<InputFormat> RecogniseInput(const std::string& path, std::ostream&
 bool ChooseJob(bool toneMapping, OutputFormat output, OutputKind kind,
                const RowOutputOptions& options, const std::string& input, JobRequest& request,
                std::ostream& err, int* status) {
-  const std::optional<InputFormat> format = RecogniseInput(input, err, status);
+  const std::optional<InputFormat> format =
+      RecogniseInput(input, request.InputName.empty() ? input : request.InputName, err, status);
   if (!format) return false;
   if (toneMapping) {
     request.CommandId = ToneMapCommandFor(*format).value_or(0);
@@ -195,6 +206,14 @@ int GuardJob(const std::string& input, std::ostream& err, Job job) {
         << '\n';
   }
   return kExitJobFailed;
+}
+
+// Standard input can be read only once, and a second spool would replace the first.
+void CheckStandardInputOnce(const std::vector<std::string>& inputs) {
+  const auto count = std::count_if(inputs.begin(), inputs.end(), NamesStandardInput);
+  if (count > 1)
+    throw CLI::ValidationError("FILES", "standard input (-) is given " + std::to_string(count) +
+                                            " times as an input; it can be read only once");
 }
 
 }  // namespace
@@ -305,8 +324,16 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
   convert->add_option("FILES", files, filesHelp)->type_name("")->required();
 
   CLI::App* info = app.add_subcommand(
-      "info", "Show each FILE's format, size, byte order, header and statistics; writes nothing.");
-  info->add_flag("--json", json, "One JSON object per file, one per line");
+      "info",
+      "Show each FILE's format, size and byte order, its header as it stands in the file "
+      "(Radiance header lines, TIFF tags, OpenEXR attributes), each channel's minimum, maximum "
+      "and mean of its finite values with the counts of values below zero, NaN and infinite, "
+      "the dynamic range of the luminance, and whether a Radiance file's pixel data end early; "
+      "writes nothing.");
+  info->add_flag("--json", json,
+                 "JSON Lines on standard output: one object per file, each on a line of its "
+                 "own, and nothing else (a failing file gives {\"file\", \"error\"})");
+  info->add_flag("-q,--quiet", quiet, "No notes on standard error; failures only");
   AddLimitOptions(*info, limitSwitches);
   info->add_option("FILES", files, "The images to look at; - is standard input")
       ->type_name("")
@@ -345,6 +372,11 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       *path = "/dev/stdin";
       return true;
     }
+    if (streams.InIsFolder) {
+      err << "lumivane-cli: cannot read " << kStandardInputName << ": " << std::strerror(EISDIR)
+          << '\n';
+      return false;
+    }
     inputSpool.emplace("");
     if (inputSpool->Path().empty()) {
       err << "lumivane-cli: " << inputSpool->Error() << '\n';
@@ -378,13 +410,21 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       return kExitSuccess;
     }
     request.Limits = ResolveLimits(limitSwitches);
-    if (info->parsed()) {
-      std::vector<std::string> paths(files.size());
-      for (std::size_t i = 0; i < files.size(); ++i)
-        if (!resolveInput(files[i], &paths[i])) return kExitJobFailed;
-      return RunInfo(paths, files, json, request.Limits, out, err);
-    }
     const bool many = !outputDir.empty();
+    // The inputs: every file but OUTPUT, which info and -o DIR have none of.
+    const std::vector<std::string> inputs(
+        files.begin(), files.end() - (info->parsed() || many || files.size() < 2 ? 0 : 1));
+    CheckStandardInputOnce(inputs);
+    if (info->parsed()) {
+      std::vector<InfoInput> looks;
+      for (const std::string& file : files) {
+        InfoInput& look = looks.emplace_back();
+        look.Given = file;
+        look.Name = NamesStandardInput(file) ? kStandardInputName : file;
+        if (!resolveInput(file, &look.Path)) return kExitJobFailed;
+      }
+      return RunInfo(looks, {json, quiet, request.Limits}, out, err);
+    }
     if (!many && files.size() != 2)
       throw CLI::ValidationError("FILES", "give INPUT and OUTPUT, or -o DIR and the INPUTs");
     toStandardOutput = !many && NamesStandardOutput(files[1]);
@@ -430,6 +470,8 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       }
       if (!resolveInput(files[0], &request.InputPath)) return kExitJobFailed;
       request.InputPath = AbsolutePath(request.InputPath);
+      if (NamesStandardInput(files[0])) request.InputName = kStandardInputName;
+      if (toStandardOutput) request.OutputName = kStandardOutputName;
       if (toStandardOutput) {
         outputSpool.emplace("." + extension);
         if (outputSpool->Path().empty()) {

@@ -15,7 +15,20 @@ namespace {
 
 constexpr int kBarWidth = 40;
 
+void Replace(std::string& text, const std::string& path, const std::string& name) {
+  if (path.empty() || name.empty()) return;
+  for (std::size_t at = text.find(path); at != std::string::npos;
+       at = text.find(path, at + name.size()))
+    text.replace(at, path.size(), name);
+}
+
 }  // namespace
+
+std::string ConsoleWindow::Named(std::string text) const {
+  Replace(text, options_.InputPath, options_.InputName);
+  Replace(text, options_.OutputPath, options_.OutputName);
+  return text;
+}
 
 ConsoleWindow::ConsoleWindow(ConsoleOptions options, std::ostream& out, std::ostream& err)
     : options_(std::move(options)), out_(out), err_(err) {}
@@ -84,12 +97,12 @@ void ConsoleWindow::ClearProgress() {
 
 void ConsoleWindow::InsertLogLine(std::size_t position, const std::string& text) {
   if (position > log_.size()) position = log_.size();
-  log_.insert(log_.begin() + static_cast<std::ptrdiff_t>(position), text);
+  const auto line = log_.insert(log_.begin() + static_cast<std::ptrdiff_t>(position), Named(text));
   if (!options_.ShowLog) return;
   // A line is printed when it enters the list: in every job it is appended,
   // so standard output reads as the list does.
   ClearProgress();
-  out_ << EscapeForTerminal(text) << '\n' << std::flush;
+  out_ << EscapeForTerminal(*line) << '\n' << std::flush;
 }
 
 void ConsoleWindow::DeleteLogLine(std::size_t position) {
@@ -105,11 +118,12 @@ void ConsoleWindow::ShowMessageBox(const std::string& text, const std::string& t
   ClearProgress();
   if (kind == BoxKind::Information) {
     successShown_ = true;
-    if (options_.ShowLog) out_ << EscapeForTerminal(text) << '\n' << std::flush;
+    if (options_.ShowLog) out_ << EscapeForTerminal(Named(text)) << '\n' << std::flush;
     return;
   }
   failureShown_ = true;
-  err_ << "lumivane-cli: " << EscapeForTerminal(title) << ": " << EscapeForTerminal(text) << '\n'
+  err_ << "lumivane-cli: " << EscapeForTerminal(title) << ": " << EscapeForTerminal(Named(text))
+       << '\n'
        << std::flush;
 }
 

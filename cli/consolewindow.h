@@ -16,7 +16,11 @@ namespace lumivane {
 struct ConsoleOptions {
   std::string InputPath;   // the open dialogs' answer
   std::string OutputPath;  // the save dialogs' answer
-  int WarmColours = 0;     // the checkbox state
+  // What the log and the messages call them, when not their paths: "standard
+  // input" for a file kept from standard input, say.
+  std::string InputName;
+  std::string OutputName;
+  int WarmColours = 0;  // the checkbox state
   // The settings boxes' texts, which [Accept] reads and writes back.
   std::string BrightnessText = kBrightnessRule.DefaultText;
   std::string ContrastText = kContrastRule.DefaultText;
@@ -47,6 +51,8 @@ class ConsoleWindow : public WindowSystem {
   // The job succeeded: a success box came and no failure box.
   bool Succeeded() const { return successShown_ && !failureShown_; }
   const std::vector<std::string>& Log() const { return log_; }
+  // `text` with the paths that have names put as those names.
+  std::string Named(std::string text) const;
   // Removes a bar from the terminal line, so that what follows starts clean.
   void ClearProgress();
 

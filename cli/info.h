@@ -9,12 +9,26 @@
 
 namespace lumivane {
 
-// For each path: format, size, byte order, the header lines the reader logs,
-// the statistics block the tone-mapping jobs log, and counts of NaN, infinite
-// and negative values; as text, or as one JSON object per line. The paths are
-// shown as `names` gives them; the readers hold to `limits`. Returns 0, or 1
-// when any file could not be read.
-int RunInfo(const std::vector<std::string>& paths, const std::vector<std::string>& names, bool json,
-            const ReadLimits& limits, std::ostream& out, std::ostream& err);
+struct InfoInput {
+  std::string Path;   // where it is read from (a kept copy of standard input, say)
+  std::string Given;  // as the command line gives it: JSON's "file"
+  std::string Name;   // what the text and the messages call it
+};
+
+struct InfoOptions {
+  bool Json = false;
+  bool Quiet = false;  // no notes on the error stream, failures only
+  ReadLimits Limits;
+};
+
+// For each input: format, size, byte order, the header as it stands, each
+// channel's minimum, maximum and mean with counts of values below zero, NaN
+// and infinite, and the dynamic range; as text, or as JSON Lines (one object
+// per input, each on a line of its own). A file that cannot be read is named
+// on `err` (in JSON also as {"file", "error"}) and the others still follow;
+// each file's output is flushed when it is done. Returns 0, or 1 when any
+// file could not be read.
+int RunInfo(const std::vector<InfoInput>& inputs, const InfoOptions& options, std::ostream& out,
+            std::ostream& err);
 
 }  // namespace lumivane

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "io/termination.h"
@@ -21,26 +22,40 @@ bool NamesStandardOutput(const std::string& path) {
 }
 
 TemporaryFile::TemporaryFile(const std::string& suffix) {
-  const char* folder = std::getenv("TMPDIR");
-  std::string pattern = std::string(folder && *folder ? folder : "/tmp") + "/lumivane-XXXXXX";
-  pattern += suffix;
+  const char* variable = std::getenv("TMPDIR");
+  const std::string folder = variable && *variable ? variable : "/tmp";
+  // An unnamed file, reached through /proc while it is open, leaves nothing
+  // behind however the process ends; the jobs open it by that path.
+  const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (unnamed >= 0) {
+    const std::string path = "/proc/self/fd/" + std::to_string(unnamed);
+    if (::access(path.c_str(), R_OK | W_OK) == 0) {
+      descriptor_ = unnamed;
+      path_ = path;
+      return;
+    }
+    ::close(unnamed);
+  }
+  const std::string pattern = folder + "/lumivane-XXXXXX" + suffix;
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
+  const TerminationHold hold;
   const int fd = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
   if (fd < 0) {
-    error_ = "cannot make a temporary file in " + pattern.substr(0, pattern.rfind('/')) + ": " +
-             std::strerror(errno);
+    error_ = "cannot make a temporary file in " + folder + ": " + std::strerror(errno);
     return;
   }
   ::close(fd);
   path_ = name.data();
-  slot_ = RegisterTemporaryFile(path_.c_str());
+  slot_ = RegisterTemporaryFile(hold, path_);
 }
 
 TemporaryFile::~TemporaryFile() {
-  if (path_.empty()) return;
+  if (descriptor_ >= 0) ::close(descriptor_);
+  if (slot_ < 0) return;
+  const TerminationHold hold;
   ::unlink(path_.c_str());
-  if (slot_ >= 0) ForgetTemporaryFile(slot_);
+  ForgetTemporaryFile(hold, slot_);
 }
 
 bool TemporaryFile::Fill(std::istream& from) {
@@ -107,6 +122,5 @@ bool TemporaryFile::CopyTo(std::ostream& to) {
   }
   return ok;
 }
-
 
 }  // namespace lumivane

@@ -16,17 +16,24 @@ struct ConsoleStreams {
   bool InIsRegularFile = false;  // a file redirected in: readable, and seekable, by name
   bool OutIsTerminal = false;
   bool ErrIsTerminal = false;
+  bool InIsFolder = false;  // a folder redirected in, which reads as nothing
 };
+
+// What messages call the streams, whatever file stands for them.
+inline constexpr const char* kStandardInputName = "standard input";
+inline constexpr const char* kStandardOutputName = "standard output";
 
 // "-", or the standard stream's own name.
 bool NamesStandardInput(const std::string& path);
 bool NamesStandardOutput(const std::string& path);
 
-// A file of its own in $TMPDIR (or /tmp), removed when this goes, and by the
-// termination cleanup when a signal ends the process.
+// A file of its own in $TMPDIR (or /tmp). Where the file system allows, it has
+// no name (O_TMPFILE) and is reached as /proc/self/fd/N while this lives, so
+// that not even SIGKILL leaves it behind; elsewhere it is named, removed when
+// this goes and by the termination cleanup when a signal ends the process.
 class TemporaryFile {
  public:
-  // `suffix` ends the name (".tif"): the output's kind follows the name.
+  // `suffix` ends a name (".tif"), where the file has one.
   explicit TemporaryFile(const std::string& suffix);
   ~TemporaryFile();
   TemporaryFile(const TemporaryFile&) = delete;
@@ -42,10 +49,10 @@ class TemporaryFile {
   bool CopyTo(std::ostream& to);
 
  private:
+  int descriptor_ = -1;  // an unnamed file's
   std::string path_;
   std::string error_;
-  int slot_ = -1;
+  int slot_ = -1;  // a named file's
 };
-
 
 }  // namespace lumivane

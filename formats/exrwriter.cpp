@@ -47,7 +47,9 @@ class FileStream final : public Imf::OStream {
   // Leaves the file's position behind the bytes written.
   bool End() {
     if (!error_.empty()) return false;
-    return file_.Seek(start_ + written_);
+    if (file_.Seek(start_ + written_)) return true;
+    error_ = file_.ErrorText();
+    return false;
   }
 
  private:
@@ -101,10 +103,7 @@ class ExrSink final : public FloatRowSink {
   }
 
   bool Finish(std::string& error) override {
-    const bool closed = Guarded(error, [&] { output_.reset(); });
-    if (closed && stream_.End()) return true;
-    if (error.empty()) error = stream_.Error();
-    return false;
+    return Guarded(error, [&] { output_.reset(); }) && Guarded(error, [&] { stream_.End(); });
   }
 
   template <typename Work>
@@ -115,7 +114,10 @@ class ExrSink final : public FloatRowSink {
       error = stream_.Error();
       return false;
     } catch (const std::exception& failure) {
-      error = stream_.Error().empty() ? failure.what() : stream_.Error();
+      // A failed write says what the system said; anything else, the library.
+      error = !stream_.Error().empty() ? stream_.Error()
+              : *failure.what()        ? failure.what()
+                                       : "the OpenEXR library gave up without a reason";
       return false;
     }
   }
@@ -132,11 +134,20 @@ class ExrSink final : public FloatRowSink {
 }  // namespace
 
 std::unique_ptr<FloatRowSink> OpenExrSink(BinaryFile& file, std::uint32_t width,
-                                                  std::uint32_t height, const ExrOptions& options,
-                                                  std::string& error) {
+                                          std::uint32_t height, const ExrOptions& options,
+                                          std::string& error) {
   // The library counts pixels in int.
   if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) {
     error = "the image is too large or empty for an OpenEXR file";
+    return nullptr;
+  }
+  // The library writes the table of chunk offsets last, going back to where it
+  // belongs: a pipe, FIFO or terminal cannot be gone back in.
+  if (!file.Seek(file.Position())) {
+    error =
+        "an OpenEXR file is written by going back to its table of offsets at the end, "
+        "which this output cannot do (" +
+        file.ErrorText() + ")";
     return nullptr;
   }
   auto sink = std::make_unique<ExrSink>(file, width);

@@ -1,8 +1,6 @@
 #include "io/binaryfile.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,8 +12,6 @@
 #include <system_error>
 #include <utility>
 #include <vector>
-
-#include "io/termination.h"
 
 namespace lumivane {
 
@@ -64,117 +60,8 @@ BinaryFile BinaryFile::CreateForWriting(const std::string& path) {
   return BinaryFile(fd, fd < 0 ? errno : 0);
 }
 
-namespace {
-
-// The file `path` leads to: symbolic links in its last part followed as open()
-// follows them, the folders left for the kernel to resolve. Empty after too
-// many links (a loop).
-std::string FollowLinks(std::string path) {
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    std::vector<char> target(PATH_MAX + 1);
-    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size() - 1);
-    if (length <= 0) return path;
-    const std::string link(target.data(), static_cast<std::size_t>(length));
-    // A relative link is relative to the folder that holds it.
-    const std::size_t slash = path.rfind('/');
-    path =
-        link.front() == '/' || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
-  }
-  return {};
-}
-
-// The permission bits a new file gets, read without changing the process's
-// umask, which other threads may be using.
-unsigned NewFileMode() {
-  unsigned mask = 022;
-  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    while (std::fgets(line, sizeof line, status)) {
-      if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
-    }
-    std::fclose(status);
-  }
-  return 0666u & ~mask;
-}
-
-}  // namespace
-
-BinaryFile BinaryFile::CreateOutput(const std::string& path) {
-  struct stat info {};
-  const bool exists = ::stat(path.c_str(), &info) == 0;
-  if (exists && !S_ISREG(info.st_mode)) {
-    // Nothing to replace or truncate; the kernel resolves the path, /dev/stdout
-    // included. Read-write would make this process a reader of its own FIFO,
-    // which then never fails when the real reader quits.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return BinaryFile(-1, errno);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return BinaryFile(fd, 0);
-  }
-  if (exists && ::access(path.c_str(), W_OK) != 0) return BinaryFile(-1, errno);
-  // The rename replaces the file that the links lead to, keeping the links.
-  const std::string target = FollowLinks(path);
-  if (target.empty()) return BinaryFile(-1, ELOOP);
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  const std::string name = target.substr(folder.size());
-  if (name.empty()) return BinaryFile(-1, EISDIR);
-  // Hidden, unique and created exclusively; a long name is cut to stay a valid name.
-  std::string temporary = folder + "." + name.substr(0, 200) + ".XXXXXX";
-  // A terminating signal that comes before the file is registered for removal
-  // waits until it is.
-  sigset_t terminating, previous;
-  sigemptyset(&terminating);
-  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&terminating, signalNumber);
-  ::pthread_sigmask(SIG_BLOCK, &terminating, &previous);
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  const int error = errno;
-  const int slot = fd < 0 ? -1 : RegisterTemporaryFile(temporary.c_str());
-  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (fd < 0) return BinaryFile(-1, error);
-  BinaryFile file(fd, 0);
-  file.temporaryPath_ = temporary;
-  file.targetPath_ = target;
-  file.targetMode_ = exists ? (info.st_mode & 0777u) : NewFileMode();
-  file.cleanupSlot_ = slot;
-  return file;
-}
-
-bool BinaryFile::Commit() {
-  if (descriptor_ < 0) {
-    error_ = EBADF;
-    return false;
-  }
-  if (!temporaryPath_.empty()) {
-    if (::fchmod(descriptor_, targetMode_) != 0 || ::fdatasync(descriptor_) != 0 ||
-        ::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
-      error_ = errno;
-      Discard();
-      return false;
-    }
-    ForgetTemporaryFile(std::exchange(cleanupSlot_, -1));
-    temporaryPath_.clear();
-  }
-  Close();
-  return true;
-}
-
-void BinaryFile::Discard() {
-  if (descriptor_ >= 0) {
-    ::close(descriptor_);
-    descriptor_ = -1;
-  }
-  if (!temporaryPath_.empty()) {
-    ::unlink(temporaryPath_.c_str());
-    ForgetTemporaryFile(std::exchange(cleanupSlot_, -1));
-    temporaryPath_.clear();
-  }
-}
-
 void BinaryFile::Close() {
-  if (!temporaryPath_.empty()) {
+  if (!targetPath_.empty()) {
     Discard();
     return;
   }

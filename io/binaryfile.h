@@ -24,19 +24,25 @@ class BinaryFile {
   // Creates the file or truncates it to 0 bytes.
   static BinaryFile CreateForWriting(const std::string& path);
   // A job's output. When `path` leads (through any symbolic links) to a regular
-  // file or to nothing yet, the bytes go to a new temporary file beside it,
-  // readable by its owner alone, which takes the file's place only at Commit():
-  // until then the old file is untouched, and a failure or a terminating
-  // signal removes the temporary file. A read-only file is refused, as an
-  // in-place write would be. Anything else (a FIFO, a terminal, a device) is
-  // opened write-only as it is, without waiting for a reader: a FIFO that
-  // nobody reads fails at once (ENXIO).
+  // file or to nothing yet, the bytes go to a new temporary file in its
+  // folder, readable by its owner alone, which takes the file's place only at
+  // Commit(): until then the old file is untouched. Where the file system has
+  // unnamed files (O_TMPFILE) the temporary file has no name until Commit()
+  // links it into place, so that not even SIGKILL or a power cut leaves a part
+  // of it behind; elsewhere it has a hidden name beside the output, removed on
+  // failure and by the termination cleanup. A read-only file is refused, as an
+  // in-place write would be. A file that has no name itself (an unnamed file
+  // reached through /proc/self/fd) is written in place: no one else sees it.
+  // Anything else (a FIFO, a terminal, a device) is opened write-only as it
+  // is, without waiting for a reader: a FIFO that nobody reads fails at once
+  // (ENXIO).
   static BinaryFile CreateOutput(const std::string& path);
 
   // Makes the written bytes the output: gives the temporary file the mode of
-  // the file it replaces (or of a new file), flushes it to the disk and renames
-  // it over the output, then closes. On failure the temporary file is removed,
-  // the old output stays, and ErrorNumber() tells why. Other files just close.
+  // the file it replaces (or of a new file), flushes it to the disk and links
+  // or renames it over the output, then closes. On failure the temporary file
+  // goes, the old output stays, and ErrorNumber() tells why. Other files just
+  // close.
   bool Commit();
   // Closes and removes an uncommitted temporary file; the output stays as it
   // was. Close() and the destructor do the same to an output never committed.
@@ -90,7 +96,11 @@ class BinaryFile {
   int descriptor_ = -1;
   // Atomic: writes at positions may fail on several threads at once.
   std::atomic<int> error_ = 0;
-  // Set while an output written beside its target awaits Commit().
+  // Commits and discards of outputs written beside their targets.
+  bool CommitUnnamed();
+  bool CommitNamed();
+  // Set while an output awaits Commit(); temporaryPath_ stays empty for an
+  // unnamed temporary file.
   std::string temporaryPath_;
   std::string targetPath_;
   unsigned targetMode_ = 0;

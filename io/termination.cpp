@@ -1,80 +1,118 @@
 #include "io/termination.h"
 
+#include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <csignal>
-#include <cstring>
+#include <map>
+#include <system_error>
+#include <thread>
 
 namespace lumivane {
 
 namespace {
 
-// The handler may only call async-signal-safe functions, so the paths live in
-// fixed buffers, each guarded by a state that the handler reads atomically.
-constexpr int kSlots = 8;
-constexpr std::size_t kPathBytes = 4096;
-enum SlotState : int { kFree, kBusy, kReady };
+constexpr int kTerminatingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-struct Slot {
-  std::atomic<int> State{kFree};
-  char Path[kPathBytes];
+// Never destroyed: a signal may come while static objects are torn down.
+struct Registry {
+  std::mutex Mutex;
+  std::map<int, std::string> Files;
+  int NextSlot = 0;
 };
 
-Slot slots[kSlots];
-std::atomic<int> progressDescriptor{-1};
+Registry& TheRegistry() {
+  static Registry* const registry = new Registry;
+  return *registry;
+}
 
-void OnTerminatingSignal(int signalNumber) {
-  const int savedErrno = errno;
-  for (Slot& slot : slots) {
-    if (slot.State.load() == kReady) ::unlink(slot.Path);
-  }
+std::atomic<int> progressDescriptor{-1};
+pthread_t waiter;
+std::atomic<bool> waiterRunning{false};
+
+// Runs on the waiting thread, an ordinary thread: it may lock and allocate.
+[[noreturn]] void CleanUpAndEnd(int signalNumber) {
+  Registry& registry = TheRegistry();
+  // Never unlocked: from here on no temporary file is made, renamed or forgotten.
+  registry.Mutex.lock();
+  for (const auto& [slot, path] : registry.Files) ::unlink(path.c_str());
   const int descriptor = progressDescriptor.load();
   if (descriptor >= 0) {
     static const char kWipe[] = "\r\033[K";
     [[maybe_unused]] const ssize_t ignored = ::write(descriptor, kWipe, sizeof kWipe - 1);
   }
-  errno = savedErrno;
-  // SA_RESETHAND has put the default action back; the signal, blocked while
-  // this handler runs, ends the process as soon as it returns.
+  // SIGQUIT would dump a core into the working folder: one more file left behind.
+  const struct rlimit noCore {};
+  ::setrlimit(RLIMIT_CORE, &noCore);
+  ::signal(signalNumber, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signalNumber);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
   ::raise(signalNumber);
+  ::_exit(128 + signalNumber);
+}
+
+// A thread that was running before the signals were blocked may still take
+// one; the waiting thread is the one to act on it.
+void ForwardToWaiter(int signalNumber) {
+  if (waiterRunning.load()) ::pthread_kill(waiter, signalNumber);
+}
+
+void Install() {
+  sigset_t handled;
+  sigemptyset(&handled);
+  for (const int signalNumber : kTerminatingSignals) {
+    struct sigaction previous {};
+    // A signal that the caller ignores (nohup, a background job) stays ignored.
+    if (::sigaction(signalNumber, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+      continue;
+    sigaddset(&handled, signalNumber);
+  }
+  sigset_t previousMask;
+  ::pthread_sigmask(SIG_BLOCK, &handled, &previousMask);
+  try {
+    std::thread thread([handled] {
+      for (;;) {
+        int signalNumber = 0;
+        if (::sigwait(&handled, &signalNumber) == 0) CleanUpAndEnd(signalNumber);
+      }
+    });
+    waiter = thread.native_handle();
+    thread.detach();
+  } catch (const std::system_error&) {
+    // No thread to wait with: the signals keep their default action.
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    return;
+  }
+  waiterRunning.store(true);
+  struct sigaction forward {};
+  forward.sa_handler = ForwardToWaiter;
+  forward.sa_mask = handled;
+  for (const int signalNumber : kTerminatingSignals)
+    if (sigismember(&handled, signalNumber)) ::sigaction(signalNumber, &forward, nullptr);
 }
 
 }  // namespace
 
 void InstallTerminationCleanup() {
-  struct sigaction action {};
-  action.sa_handler = OnTerminatingSignal;
-  action.sa_flags = SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-    sigaddset(&action.sa_mask, signalNumber);
-  }
-  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction previous {};
-    // A signal that the caller ignores (nohup, a background job) stays ignored.
-    if (::sigaction(signalNumber, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
-      continue;
-    ::sigaction(signalNumber, &action, nullptr);
-  }
+  static std::once_flag installed;
+  std::call_once(installed, Install);
 }
 
-int RegisterTemporaryFile(const char* path) {
-  if (std::strlen(path) >= kPathBytes) return -1;
-  for (int i = 0; i < kSlots; ++i) {
-    int expected = kFree;
-    if (slots[i].State.compare_exchange_strong(expected, kBusy)) {
-      std::strcpy(slots[i].Path, path);
-      slots[i].State.store(kReady);
-      return i;
-    }
-  }
-  return -1;
+TerminationHold::TerminationHold() : lock_(TheRegistry().Mutex) {}
+
+int RegisterTemporaryFile(const TerminationHold&, const std::string& path) {
+  Registry& registry = TheRegistry();
+  const int slot = registry.NextSlot++;
+  registry.Files.emplace(slot, path);
+  return slot;
 }
 
-void ForgetTemporaryFile(int slot) {
-  if (slot >= 0 && slot < kSlots) slots[slot].State.store(kFree);
+void ForgetTemporaryFile(const TerminationHold&, int slot) {
+  TheRegistry().Files.erase(slot);
 }
 
 void SetProgressLineDescriptor(int descriptor) {

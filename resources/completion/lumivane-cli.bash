@@ -26,7 +26,7 @@ _lumivane_cli() {
     help) COMPREPLY=($(compgen -W "tonemap convert info" -- "$cur")); return ;;
     tonemap) options="--brightness --contrast --post-gamma --warm --quality -q --quiet -o --output-dir --format --max-pixels --max-memory -h --help" ;;
     convert) options="--half --compression -q --quiet -o --output-dir --to --format --max-pixels --max-memory -h --help" ;;
-    info) options="--json --max-pixels --max-memory -h --help" ;;
+    info) options="--json -q --quiet --max-pixels --max-memory -h --help" ;;
   esac
   if [[ "$cur" == -* ]]; then
     COMPREPLY=($(compgen -W "$options" -- "$cur"))

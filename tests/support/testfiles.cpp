@@ -1,5 +1,6 @@
 #include "tests/support/testfiles.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,6 +68,13 @@ int RunCommand(const std::string& command, std::string* output) {
 
 bool HaveTool(const std::string& name) {
   return RunCommand("command -v " + name + " >/dev/null 2>&1") == 0;
+}
+
+bool HasUnnamedFiles(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
 }
 
 }  // namespace lumivane::testing

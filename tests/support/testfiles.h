@@ -34,4 +34,8 @@ std::string Quote(const std::string& text);
 int RunCommand(const std::string& command, std::string* output = nullptr);
 bool HaveTool(const std::string& name);
 
+// Whether the file system of `folder` makes unnamed files (O_TMPFILE), which
+// the outputs and the kept standard input use where they can.
+bool HasUnnamedFiles(const std::string& folder);
+
 }  // namespace lumivane::testing

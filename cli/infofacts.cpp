@@ -1,0 +1,217 @@
+#include "cli/infofacts.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+#include "cli/consolewindow.h"
+#include "formats/bytesource.h"
+#include "formats/classicsource.h"
+#include "formats/floatimage.h"
+#include "shell/dispatch.h"
+#include "steps/libraryreaders.h"
+#include "steps/pfmreader.h"
+#include "steps/radiance.h"
+#include "steps/rgbeblocks.h"
+#include "steps/session.h"
+#include "steps/tiffreader.h"
+
+namespace lumivane {
+
+namespace {
+
+// Rows read at once: about this many bytes of floats.
+constexpr std::size_t kBlockBytes = std::size_t{4} << 20;
+
+bool IsLibraryFormat(InputFormat format) {
+  return format == InputFormat::Exr || format == InputFormat::GeneralTiff ||
+         format == InputFormat::GeneralPfm;
+}
+
+// The reader step the jobs run for the format: it checks the header as a
+// job would and leaves the file at its first pixel (or the rows ready).
+bool RunReaderStep(Session& session, InputFormat format) {
+  switch (format) {
+    case InputFormat::Radiance:
+      return ReadHdrHeader(session);
+    case InputFormat::Tiff:
+      return ReadTiffHeader(session);
+    case InputFormat::Pfm:
+      return ReadPfmHeader(session);
+    case InputFormat::Exr:
+      return ReadExrHeader(session);
+    case InputFormat::GeneralTiff:
+      return ReadGeneralTiffHeader(session);
+    case InputFormat::GeneralPfm:
+      return ReadGeneralPfmHeader(session);
+    case InputFormat::Unknown:
+      break;
+  }
+  return false;
+}
+
+// The header as it stands in the file, read apart from the reader's own scan.
+void DescribeHeader(BinaryFile& file, FileFacts& facts) {
+  FileBytes bytes(file);
+  switch (facts.Format) {
+    case InputFormat::Radiance:
+      facts.Radiance = ReadRadianceHeaderText(bytes);
+      break;
+    case InputFormat::Tiff:
+    case InputFormat::GeneralTiff:
+      // A reader took the file: its first two bytes say "II" or "MM".
+      facts.Tiff = DescribeTiff(bytes);
+      facts.BigEndian = facts.Tiff->BigEndian;
+      break;
+    case InputFormat::Pfm:
+    case InputFormat::GeneralPfm:
+      facts.Pfm = ReadPfmHeaderText(bytes);
+      if (facts.Pfm->Failure.empty()) facts.BigEndian = !facts.Pfm->LittleEndian;
+      break;
+    case InputFormat::Exr:
+      facts.Exr = DescribeExr(bytes);
+      // The format stores every number least significant byte first.
+      facts.BigEndian = false;
+      break;
+    case InputFormat::Unknown:
+      break;
+  }
+}
+
+// The rows of the image behind the reader step: those a library reader left
+// ready, or the classic ones from the file's first pixel on.
+std::shared_ptr<ImageRowSource> OpenRows(Session& session, InputFormat format, std::string& why) {
+  JobContext& context = session.Context;
+  if (IsLibraryFormat(format)) return context.InputRows;
+  ClassicLayout layout;
+  layout.Radiance = format == InputFormat::Radiance;
+  layout.FormatName = layout.Radiance ? "HDR" : format == InputFormat::Tiff ? "TIFF" : "PFM";
+  layout.Width = context.ImageWidth;
+  layout.Height = context.ImageHeight;
+  layout.DataStart = context.InputFile.Position();
+  layout.IntelOrder = context.SourceIntelOrder;
+  layout.BottomUp = context.InputRowsBottomUp;
+  if (layout.Radiance) {
+    std::uint64_t offset = 0, bytes = 0;
+    if (!StartRgbeDecoding(session, offset, bytes)) {
+      why = context.FailureMessage;
+      return nullptr;
+    }
+  } else {
+    const auto imageBytes = FloatImageBytes(layout.Width, layout.Height);
+    const auto size = context.InputFile.Size();
+    if (!imageBytes) {
+      why = "its width or height is 0, or it has more than 4 GiB of pixels";
+      return nullptr;
+    }
+    if (size && *size < layout.DataStart + *imageBytes) {
+      why = "it is shorter than its header promises";
+      return nullptr;
+    }
+  }
+  return OpenClassicSource(context.InputFile, layout);
+}
+
+// Each channel's values as they stand; the luminance with the values that
+// tone-mapping takes as 0 (below zero or not finite) taken as 0.
+void AddPixels(const float* rgb, std::size_t pixels, FileFacts& facts,
+               LuminanceHistogram& luminance) {
+  const auto usable = [](float value) {
+    return value > 0.0f && std::isfinite(value) ? value : 0.0f;
+  };
+  for (std::size_t i = 0; i < pixels; ++i) {
+    const float* pixel = rgb + 3 * i;
+    for (int c = 0; c < 3; ++c) facts.Channels[c].Add(pixel[c]);
+    const float value = LuminanceOf(usable(pixel[0]), usable(pixel[1]), usable(pixel[2]));
+    if (std::isfinite(value)) luminance.AddLuminance(value);
+  }
+}
+
+bool GatherPixels(ImageRowSource& rows, FileFacts& facts, std::string& why) {
+  const std::size_t rowFloats = std::size_t{facts.Width} * 3;
+  const auto rowsPerBlock = static_cast<std::uint32_t>(std::clamp<std::size_t>(
+      kBlockBytes / (rowFloats * sizeof(float)), 1, std::max(facts.Height, 1u)));
+  std::vector<float> block(rowFloats * rowsPerBlock);
+  LuminanceHistogram luminance;
+  for (std::uint32_t first = 0; first < facts.Height; first += rowsPerBlock) {
+    const std::uint32_t count = std::min(rowsPerBlock, facts.Height - first);
+    if (!rows.ReadRows(block.data(), count, why)) {
+      why = "its pixel data cannot be read: " + why;
+      return false;
+    }
+    AddPixels(block.data(), std::size_t{facts.Width} * count, facts, luminance);
+  }
+  facts.Range.PositivePixels = luminance.Count() - luminance.Zeros();
+  if (facts.Range.PositivePixels > 0) {
+    facts.Range.Low = luminance.PositivePercentile(kDynamicRangeLowPercent);
+    facts.Range.High = luminance.PositivePercentile(kDynamicRangeHighPercent);
+  }
+  return true;
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  if (from.empty() || from == to) return;
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+std::optional<FileFacts> Inspect(const std::string& path, const ReadLimits& limits,
+                                 std::string& why) {
+  FileFacts facts;
+  const SniffResult sniff = SniffInputFile(path);
+  facts.Format = sniff.Format;
+  if (!sniff.Error.empty() || facts.Format == InputFormat::Unknown) {
+    why = !sniff.Error.empty() ? sniff.Error : "not a Radiance, TIFF, PFM or OpenEXR file";
+    return std::nullopt;
+  }
+  // The reader runs as in a job, into a log kept in memory; its boxes are
+  // dropped, the failure message says the same.
+  std::ostringstream discarded;
+  ConsoleOptions options;
+  options.InputPath = path;
+  options.ShowLog = false;
+  ConsoleWindow window(options, discarded, discarded);
+  Session session(window);
+  StartSession(session);
+  session.Settings.Limits = limits;
+  if (!RunReaderStep(session, facts.Format)) {
+    why = session.Context.FailureMessage;
+    return std::nullopt;
+  }
+  JobContext& context = session.Context;
+  facts.Width = context.ImageWidth;
+  facts.Height = context.ImageHeight;
+  const std::uint64_t dataStart = context.InputFile.Position();
+  DescribeHeader(context.InputFile, facts);
+  if (facts.Format == InputFormat::Tiff || facts.Format == InputFormat::Pfm)
+    facts.BigEndian = !context.SourceIntelOrder;
+  const std::shared_ptr<ImageRowSource> rows = OpenRows(session, facts.Format, why);
+  if (!rows || !GatherPixels(*rows, facts, why)) return std::nullopt;
+  if (facts.Format == InputFormat::Radiance) {
+    FileBytes bytes(context.InputFile);
+    facts.RowsComplete = CountWholeRgbeRows(bytes, dataStart, facts.Width, facts.Height);
+  }
+  return facts;
+}
+
+}  // namespace
+
+std::optional<FileFacts> InspectFile(const std::string& path, const std::string& name,
+                                     const ReadLimits& limits, std::string& why) {
+  std::optional<FileFacts> facts = Inspect(path, limits, why);
+  ReplaceAll(why, path, name);
+  return facts;
+}
+
+std::string HeaderFailure(const FileFacts& facts) {
+  if (facts.Radiance) return facts.Radiance->Failure;
+  if (facts.Tiff) return facts.Tiff->Failure;
+  if (facts.Pfm) return facts.Pfm->Failure;
+  if (facts.Exr) return facts.Exr->Failure;
+  return {};
+}
+
+}  // namespace lumivane
