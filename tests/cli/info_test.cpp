@@ -18,6 +18,7 @@
 
 #include "cli/commandline.h"
 #include "cli/streams.h"
+#include "tests/support/operatorrun.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/libraryfiles.h"
@@ -355,19 +356,7 @@ TEST(Info, TiffTagsAndOpenExrAttributesByNameAndValue) {
             std::string::npos);
 }
 
-// The shared photographs where the checkout has them beside it, and the
-// bundled one.
-std::vector<std::string> Photographs() {
-  std::vector<std::string> photos = {std::string(LUMIVANE_SOURCE_DIR) + "/samples/city.exr"};
-  for (const char* up : {"/../shared/photos", "/../../shared/photos"}) {
-    std::error_code error;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(std::string(LUMIVANE_SOURCE_DIR) + up, error))
-      if (entry.path().extension() == ".exr") photos.push_back(entry.path().string());
-    if (photos.size() > 1) break;
-  }
-  return photos;
-}
+using testing::Photographs;
 
 TEST(Info, EveryPhotographGivesOneParsableObjectWithTheKeys) {
   for (const std::string& photo : Photographs()) {
