@@ -1,9 +1,11 @@
 #include "imaging/operatortable.h"
 
+#include "imaging/durand02.h"
+
 namespace lumivane {
 
 const std::vector<OperatorRow>& OperatorTable() {
-  static const std::vector<OperatorRow> table = {};
+  static const std::vector<OperatorRow> table = {Durand02Row()};
   return table;
 }
 
