@@ -327,17 +327,19 @@ void Durand02::MapRun(const float* rgb, const PixelPlaces& places, std::size_t c
           _mm_max_ps(_mm_sub_ps(_mm_add_ps(_mm_mul_ps(compression, base), shift), base), lowest),
           highest);
       const __m128 lit = _mm_cmpneq_ps(log, noLight);
-      const __m128 scale = FastExp4(ratio);
+      if (!saturated) {
+        const __m128 scale = FastExp4(ratio);
+        for (float* const channel : channels)
+          _mm_store_ps(channel + i, _mm_and_ps(lit, _mm_mul_ps(_mm_load_ps(channel + i), scale)));
+        continue;
+      }
       for (float* const channel : channels) {
+        // (in / L_in)^s x L_out = e^(s (ln(in) - ln(L_in)) + ln(L_in) + ratio).
         const __m128 in = _mm_load_ps(channel + i);
-        __m128 v = _mm_mul_ps(in, scale);
-        if (saturated) {
-          // (in / L_in)^s x L_out = e^(s (ln(in) - ln(L_in)) + ln(L_in) + ratio).
-          const __m128 power = _mm_add_ps(
-              _mm_add_ps(_mm_mul_ps(saturation, _mm_sub_ps(FastLn4(in), log)), log), ratio);
-          v = _mm_and_ps(_mm_cmpge_ps(in, smallest),
-                         FastExp4(_mm_min_ps(_mm_max_ps(power, lowest), highest)));
-        }
+        const __m128 power = _mm_add_ps(
+            _mm_add_ps(_mm_mul_ps(saturation, _mm_sub_ps(FastLn4(in), log)), log), ratio);
+        const __m128 v = _mm_and_ps(_mm_cmpge_ps(in, smallest),
+                                    FastExp4(_mm_min_ps(_mm_max_ps(power, lowest), highest)));
         _mm_store_ps(channel + i, _mm_and_ps(lit, v));
       }
     }
