@@ -2,6 +2,9 @@
 
 #include <bit>
 
+#include "imaging/operatortable.h"
+#include "imaging/settings.h"
+
 namespace lumivane {
 
 void ClassicOperator::Prepare(const ImageFacts& facts) {
@@ -33,6 +36,41 @@ void ClassicOperator::MapPixelsToBytes(const float* rgb, const PixelPlaces&, std
     out[i] = ToneMapChannel(rgb[i], statistics_.Minimum[c], statistics_.Average[c],
                             settings_.Brightness, settings_.PostGamma, width_);
   }
+}
+
+namespace {
+
+double ValueOr(const OperatorValues& values, const char* name, double fallback) {
+  const auto found = values.find(name);
+  return found == values.end() ? fallback : found->second;
+}
+
+}  // namespace
+
+// The job builds it from the window's boxes and checkbox (--brightness,
+// --contrast, --post-gamma, --warm) in the session; Make gives the same
+// operator from values, for a float input.
+OperatorRow ClassicRow() {
+  return {"classic",
+          "the default: each channel, less its minimum, over itself plus its average / "
+          "brightness, to the power 1 / contrast, times 256",
+          "after E. Reinhard et al.: Photographic Tone Reproduction for Digital Images, ACM "
+          "Transactions on Graphics 21(3), 2002, per channel with the arithmetic average",
+          {{"brightness", "higher is brighter", kBrightnessRule.Low, kBrightnessRule.High,
+            kBrightnessRule.Default},
+           {"contrast", "higher brightens the mid-tones: the exponent is 1 / contrast",
+            kContrastRule.Low, kContrastRule.High, kContrastRule.Default},
+           {"warm", "1: each channel its own average (warm colours); 0: the grey average", 0, 1,
+            0}},
+          [](const OperatorValues& values) -> std::unique_ptr<ToneOperator> {
+            ClassicSettings settings;
+            settings.Brightness =
+                static_cast<float>(ValueOr(values, "brightness", kBrightnessRule.Default));
+            settings.PostGamma = PostGammaFromContrast(
+                static_cast<float>(ValueOr(values, "contrast", kContrastRule.Default)));
+            settings.WarmColours = ValueOr(values, "warm", 0) != 0;
+            return std::make_unique<ClassicOperator>(settings, OperatorWidth::Double);
+          }};
 }
 
 }  // namespace lumivane

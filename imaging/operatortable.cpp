@@ -3,12 +3,15 @@
 namespace lumivane {
 
 // Each operator's own file gives its row.
+OperatorRow ClassicRow();
 OperatorRow Reinhard02Row();
 OperatorRow Drago03Row();
 OperatorRow FilmicRow();
+OperatorRow Durand02Row();
 
 const std::vector<OperatorRow>& OperatorTable() {
-  static const std::vector<OperatorRow> table = {Reinhard02Row(), Drago03Row(), FilmicRow()};
+  static const std::vector<OperatorRow> table = {ClassicRow(), Reinhard02Row(), Drago03Row(),
+                                                 FilmicRow(), Durand02Row()};
   return table;
 }
 

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "imaging/luminance.h"
@@ -28,7 +29,18 @@ struct OperatorParameter {
   double Low;
   double High;
   double Default;  // kAutomatic: estimated from the image
+  // A length that may also be given in pixels, as "40px": that value goes
+  // into OperatorValues under PixelKey(Name) instead of Name, checked against
+  // [PixelLow, PixelHigh]; the operator then takes it over Name's.
+  bool AlsoPixels = false;
+  double PixelLow = 0.0;
+  double PixelHigh = 0.0;
 };
+
+// Where a value given in pixels is kept: "sigma-s" -> "sigma-s-px".
+inline std::string PixelKey(std::string_view name) {
+  return std::string(name) + "-px";
+}
 
 // Parameter values by name; one that is not named takes its default.
 using OperatorValues = std::map<std::string, double, std::less<>>;

@@ -17,6 +17,8 @@ namespace lumivane {
 
 namespace {
 
+constexpr std::string_view kClassic = "classic";
+
 // The phases' lines: a Radiance input is decoded, and its log tells the
 // decoding apart from the statistics and the writing; the float inputs' log
 // has a statistics phase and a mapping phase that writes as it goes.
@@ -88,7 +90,8 @@ bool FinishOutput(Session& session, MapOutcome outcome, ByteRowSink* sink, std::
 
 std::unique_ptr<ToneOperator> SessionOperator(const Session& session) {
   const JobSettings& settings = session.Settings;
-  if (const OperatorRow* row = FindOperator(settings.Operator); row && row->Make)
+  // The classic operator takes the session's settings, as the window's boxes give them.
+  if (const OperatorRow* row = FindOperator(settings.Operator); row && row->Name != kClassic)
     return row->Make(settings.OperatorParameters);
   const OperatorWidth width = session.Context.Layout == InputLayout::Radiance
                                   ? OperatorWidth::Single

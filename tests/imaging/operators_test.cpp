@@ -91,6 +91,13 @@ void ExpectCurve(const char* name, OperatorValues values, const Formula& formula
   }
 }
 
+// The three global operators' rows; the classic and the local ones have tests of their own.
+std::vector<const OperatorRow*> GlobalRows() {
+  std::vector<const OperatorRow*> rows;
+  for (const char* name : {"reinhard02", "drago03", "filmic"}) rows.push_back(FindOperator(name));
+  return rows;
+}
+
 TEST(GlobalOperators, CurvesFollowTheirPapers) {
   // Reinhard et al. 2002: L = a / L_av x L_w, L_d = L (1 + L / L_white^2) / (1 + L).
   const auto reinhard = [](double key, double white) {
@@ -181,7 +188,8 @@ TEST(GlobalOperators, ExposureSaturationAndMaxPercentile) {
 
 TEST(GlobalOperators, TableRowsDescribeTheirParameters) {
   std::set<std::string> names;
-  for (const OperatorRow& row : OperatorTable()) {
+  for (const OperatorRow* global : GlobalRows()) {
+    const OperatorRow& row = *global;
     SCOPED_TRACE(row.Name);
     EXPECT_TRUE(names.insert(row.Name).second);
     EXPECT_EQ(FindOperator(row.Name), &row);
@@ -233,7 +241,8 @@ TEST(GlobalOperators, APixelsResultDependsOnItsValuesAlone) {
   const ImageFacts facts = FactsOf(rgb, width);
   const std::vector<float> row(rgb.begin() + 3 * width, rgb.begin() + 6 * width);
 
-  for (const OperatorRow& entry : OperatorTable()) {
+  for (const OperatorRow* global : GlobalRows()) {
+    const OperatorRow& entry = *global;
     for (const OperatorValues& values :
          {OperatorValues{}, OperatorValues{{"saturation", 1.0}, {"gamma", 2.2}}}) {
       SCOPED_TRACE(entry.Name);
@@ -270,7 +279,8 @@ TEST(GlobalOperators, APixelsResultDependsOnItsValuesAlone) {
 
 TEST(GlobalOperators, AnImageWithoutLightGivesBlack) {
   const std::vector<float> black(3 * 16, 0.0f);
-  for (const OperatorRow& row : OperatorTable()) {
+  for (const OperatorRow* global : GlobalRows()) {
+    const OperatorRow& row = *global;
     for (const ImageFacts& facts : {FactsOf(black, 4), ImageFacts{}}) {
       const auto op = Prepared(row.Name, {}, facts);
       const float probe[6] = {0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
