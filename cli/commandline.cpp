@@ -20,6 +20,7 @@
 #include "cli/inputformat.h"
 #include "cli/limitoptions.h"
 #include "cli/outputformat.h"
+#include "cli/operatoroptions.h"
 #include "cli/outputoptions.h"
 #include "cli/streams.h"
 #include "io/binaryfile.h"
@@ -94,6 +95,7 @@ struct JobRequest {
   // The outputs and conversion pairs beyond the menu's commands.
   std::optional<JobChain> Chain;
   ReadLimits Limits;
+  ChosenOperator Operator;
 };
 
 // The abort box says "Cannot open " and the path; this adds the system's reason.
@@ -129,6 +131,8 @@ int RunJob(const JobRequest& request, std::ostream& out, std::ostream& err, bool
   Session session(window);
   StartSession(session);
   session.Settings.Limits = request.Limits;
+  session.Settings.Operator = request.Operator.Name;
+  session.Settings.OperatorParameters = request.Operator.Values;
   if (request.AcceptSettings) HandleCommand(session, kAcceptButtonId);
   if (request.PostGamma) session.Settings.PostGamma = *request.PostGamma;
   // The checkbox reaches the settings through the dispatcher, as a click does.
@@ -301,7 +305,10 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
           ->type_name("K")
           ->check(PositiveFinite());
   contrast->excludes(postGamma);
-  tonemap->add_flag("--warm", warm, "Warm colours: each channel's own average");
+  CLI::Option* warmFlag =
+      tonemap->add_flag("--warm", warm, "Warm colours: each channel's own average");
+  OperatorSwitches operatorSwitches;
+  AddOperatorOptions(*tonemap, operatorSwitches);
   tonemap->add_flag("-q,--quiet", quiet, "No log, progress or success text; failures only");
   addCommon(tonemap);
   AddToneMapOutputOptions(*tonemap, switches);
@@ -339,8 +346,13 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       ->type_name("")
       ->required();
 
+  CLI::App* operators = app.add_subcommand(
+      "operators", "List the tone-mapping operators with their papers, parameters, ranges and "
+                   "defaults; writes nothing.");
+  operators->add_flag("--json", json, "One JSON document (an array of operators)");
+
   CLI::App* help = app.add_subcommand("help", "Show the help of lumivane-cli or of one VERB.");
-  help->add_option("VERB", helpVerb, "tonemap, convert, info or help")->type_name("");
+  help->add_option("VERB", helpVerb, "tonemap, convert, info, operators or help")->type_name("");
 
   const auto findVerb = [&app](const std::string& name) -> CLI::App* {
     const std::vector<CLI::App*> found =
@@ -348,14 +360,14 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
     return found.empty() ? nullptr : found.front();
   };
   if (argc < 2) {
-    err << "lumivane-cli: a verb is required: tonemap, convert, info or help\n"
+    err << "lumivane-cli: a verb is required: tonemap, convert, info, operators or help\n"
            "Run with --help for more information.\n";
     return kExitUsage;
   }
   // An unknown first word is a verb misspelt, not a stray argument.
   if (argv[1][0] != '-' && !findVerb(argv[1])) {
     err << "lumivane-cli: unknown verb '" << EscapeForTerminal(argv[1])
-        << "'; the verbs are tonemap, convert, info and help\n"
+        << "'; the verbs are tonemap, convert, info, operators and help\n"
            "Run with --help for more information.\n";
     return kExitUsage;
   }
@@ -402,11 +414,16 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       CLI::App* verb = helpVerb.empty() ? &app : findVerb(helpVerb);
       if (!verb || verb == help)
         throw CLI::ValidationError("VERB",
-                                   "'" + helpVerb + "' is not one of tonemap, convert, info");
+                                   "'" + helpVerb +
+                                       "' is not one of tonemap, convert, info, operators");
       // As --help prints it; App::help would show the parsed "help" verb's own.
       out << app.get_formatter()->make_help(
           verb, verb == &app ? "lumivane-cli" : "lumivane-cli " + helpVerb,
           CLI::AppFormatMode::Normal);
+      return kExitSuccess;
+    }
+    if (operators->parsed()) {
+      PrintOperators(out, json);
       return kExitSuccess;
     }
     request.Limits = ResolveLimits(limitSwitches);
@@ -461,6 +478,10 @@ int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& stre
       request.ContrastText = contrastText;
       if (postGamma->count() > 0) request.PostGamma = ParseSettingValue(postGammaText);
       request.Warm = warm;
+      const bool classicFlags = tonemap->get_option("--brightness")->count() > 0 ||
+                                contrast->count() > 0 || postGamma->count() > 0 ||
+                                warmFlag->count() > 0;
+      request.Operator = CheckOperatorSwitches(operatorSwitches, classicFlags);
     }
     if (!many) {
       if (toStandardOutput && streams.OutIsTerminal) {

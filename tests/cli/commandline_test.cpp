@@ -306,5 +306,51 @@ TEST(CommandLine, RoutingFollowsTheClassicReaders) {
   EXPECT_EQ(testing::ReadBytes(dir.File("pF.tif")), testing::ReadBytes(dir.File("PF.tif")));
 }
 
+// --operator and the operators' parameters come from the operator table; a
+// wrong name, a parameter another operator takes and a value out of range are
+// usage errors that name what is accepted.
+TEST(CommandLine, OperatorsAndTheirParametersAreCheckedAgainstTheTable) {
+  TempDir dir;
+  const std::string photo = LUMIVANE_SOURCE_DIR "/samples/city.exr";
+  const struct {
+    std::vector<std::string> Args;
+    std::string Named;
+  } refused[] = {
+      {{"--operator", "reinhard"}, "classic, reinhard02, drago03, filmic, durand02"},
+      {{"--operator", "drago03", "--key", "0.2"}, "which takes --bias"},
+      {{"--operator", "reinhard02", "--key", "5"}, "from .001 to 1"},
+      {{"--operator", "durand02", "--sigma-s", "0.5px"}, "px to"},
+      {{"--operator", "filmic", "--brightness", "2"}, "classic operator's settings"},
+      {{"--bias", "0.5"}, "not a setting of the classic operator"},
+  };
+  for (const auto& [args, named] : refused) {
+    std::vector<std::string> all = {"tonemap", photo, dir.File("x.tif")};
+    all.insert(all.begin() + 1, args.begin(), args.end());
+    const Result result = RunCli(all);
+    EXPECT_EQ(result.Status, 2) << args[1];
+    EXPECT_TRUE(Contains(result.Err, named)) << result.Err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("x.tif")));
+  }
+  // The same picture whether the length is a fraction of the diagonal or in
+  // pixels: 512 x 256 has a diagonal of 572.4 pixels.
+  ASSERT_EQ(RunCli({"tonemap", "-q", "--operator", "durand02", "--sigma-s", "40px", photo,
+                    dir.File("px.tif")})
+                .Status,
+            0);
+  ASSERT_EQ(RunCli({"tonemap", "-q", "--operator", "durand02", "--sigma-s", "0.0698771", photo,
+                    dir.File("fraction.tif")})
+                .Status,
+            0);
+  const testing::Bytes px = testing::TiffPixels(testing::ReadBytes(dir.File("px.tif")));
+  const testing::Bytes fraction = testing::TiffPixels(testing::ReadBytes(dir.File("fraction.tif")));
+  ASSERT_EQ(px.size(), 3u * 512 * 256);
+  ASSERT_EQ(fraction.size(), px.size());
+  for (std::size_t i = 0; i < px.size(); ++i) ASSERT_LE(std::abs(px[i] - fraction[i]), 1) << i;
+  const Result listed = RunCli({"operators", "--json"});
+  ASSERT_EQ(listed.Status, 0);
+  EXPECT_TRUE(Contains(listed.Out, "\"name\": \"durand02\""));
+  EXPECT_TRUE(Contains(listed.Out, "\"default\": \"automatic\""));
+}
+
 }  // namespace
 }  // namespace lumivane
