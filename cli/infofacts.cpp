@@ -11,12 +11,9 @@
 #include "formats/classicsource.h"
 #include "formats/floatimage.h"
 #include "shell/dispatch.h"
-#include "steps/libraryreaders.h"
-#include "steps/pfmreader.h"
-#include "steps/radiance.h"
+#include "shell/routing.h"
 #include "steps/rgbeblocks.h"
 #include "steps/session.h"
-#include "steps/tiffreader.h"
 
 namespace lumivane {
 
@@ -25,69 +22,41 @@ namespace {
 // Rows read at once: about this many bytes of floats.
 constexpr std::size_t kBlockBytes = std::size_t{4} << 20;
 
-bool IsLibraryFormat(InputFormat format) {
-  return format == InputFormat::Exr || format == InputFormat::GeneralTiff ||
-         format == InputFormat::GeneralPfm;
-}
-
-// The reader step the jobs run for the format: it checks the header as a
-// job would and leaves the file at its first pixel (or the rows ready).
-bool RunReaderStep(Session& session, InputFormat format) {
-  switch (format) {
-    case InputFormat::Radiance:
-      return ReadHdrHeader(session);
-    case InputFormat::Tiff:
-      return ReadTiffHeader(session);
-    case InputFormat::Pfm:
-      return ReadPfmHeader(session);
-    case InputFormat::Exr:
-      return ReadExrHeader(session);
-    case InputFormat::GeneralTiff:
-      return ReadGeneralTiffHeader(session);
-    case InputFormat::GeneralPfm:
-      return ReadGeneralPfmHeader(session);
-    case InputFormat::Unknown:
-      break;
-  }
-  return false;
-}
-
 // The header as it stands in the file, read apart from the reader's own scan.
 void DescribeHeader(BinaryFile& file, FileFacts& facts) {
   FileBytes bytes(file);
-  switch (facts.Format) {
-    case InputFormat::Radiance:
+  switch (facts.Format->Id) {
+    case FormatId::Radiance:
       facts.Radiance = ReadRadianceHeaderText(bytes);
       break;
-    case InputFormat::Tiff:
-    case InputFormat::GeneralTiff:
+    case FormatId::Tiff:
       // A reader took the file: its first two bytes say "II" or "MM".
       facts.Tiff = DescribeTiff(bytes);
       facts.BigEndian = facts.Tiff->BigEndian;
       break;
-    case InputFormat::Pfm:
-    case InputFormat::GeneralPfm:
+    case FormatId::Pfm:
       facts.Pfm = ReadPfmHeaderText(bytes);
       if (facts.Pfm->Failure.empty()) facts.BigEndian = !facts.Pfm->LittleEndian;
       break;
-    case InputFormat::Exr:
+    case FormatId::OpenExr:
       facts.Exr = DescribeExr(bytes);
       // The format stores every number least significant byte first.
       facts.BigEndian = false;
       break;
-    case InputFormat::Unknown:
+    default:
       break;
   }
 }
 
 // The rows of the image behind the reader step: those a library reader left
 // ready, or the classic ones from the file's first pixel on.
-std::shared_ptr<ImageRowSource> OpenRows(Session& session, InputFormat format, std::string& why) {
+std::shared_ptr<ImageRowSource> OpenRows(Session& session, const InputRoute& route,
+                                         std::string& why) {
   JobContext& context = session.Context;
-  if (IsLibraryFormat(format)) return context.InputRows;
+  if (!route.Classic) return context.InputRows;
   ClassicLayout layout;
-  layout.Radiance = format == InputFormat::Radiance;
-  layout.FormatName = layout.Radiance ? "HDR" : format == InputFormat::Tiff ? "TIFF" : "PFM";
+  layout.Radiance = route.Format->Id == FormatId::Radiance;
+  layout.FormatName = route.Format->ShortName;
   layout.Width = context.ImageWidth;
   layout.Height = context.ImageHeight;
   layout.DataStart = context.InputFile.Position();
@@ -161,10 +130,10 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 std::optional<FileFacts> Inspect(const std::string& path, const ReadLimits& limits,
                                  std::string& why) {
   FileFacts facts;
-  const SniffResult sniff = SniffInputFile(path);
-  facts.Format = sniff.Format;
-  if (!sniff.Error.empty() || facts.Format == InputFormat::Unknown) {
-    why = !sniff.Error.empty() ? sniff.Error : "not a Radiance, TIFF, PFM or OpenEXR file";
+  const InputRoute route = RouteInput(path);
+  facts.Format = route.Format;
+  if (!route.Error.empty() || !route.Format) {
+    why = !route.Error.empty() ? route.Error : "not a " + ReadableFormatNames() + " file";
     return std::nullopt;
   }
   // The reader runs as in a job, into a log kept in memory; its boxes are
@@ -177,7 +146,7 @@ std::optional<FileFacts> Inspect(const std::string& path, const ReadLimits& limi
   Session session(window);
   StartSession(session);
   session.Settings.Limits = limits;
-  if (!RunReaderStep(session, facts.Format)) {
+  if (!ReaderStep(route)(session)) {
     why = session.Context.FailureMessage;
     return std::nullopt;
   }
@@ -186,11 +155,11 @@ std::optional<FileFacts> Inspect(const std::string& path, const ReadLimits& limi
   facts.Height = context.ImageHeight;
   const std::uint64_t dataStart = context.InputFile.Position();
   DescribeHeader(context.InputFile, facts);
-  if (facts.Format == InputFormat::Tiff || facts.Format == InputFormat::Pfm)
+  if (route.Classic && route.Format->Id != FormatId::Radiance)
     facts.BigEndian = !context.SourceIntelOrder;
-  const std::shared_ptr<ImageRowSource> rows = OpenRows(session, facts.Format, why);
+  const std::shared_ptr<ImageRowSource> rows = OpenRows(session, route, why);
   if (!rows || !GatherPixels(*rows, facts, why)) return std::nullopt;
-  if (facts.Format == InputFormat::Radiance) {
+  if (route.Format->Id == FormatId::Radiance) {
     FileBytes bytes(context.InputFile);
     facts.RowsComplete = CountWholeRgbeRows(bytes, dataStart, facts.Width, facts.Height);
   }

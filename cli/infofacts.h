@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "formats/readlimits.h"
-#include "cli/inputformat.h"
+#include "formats/formattable.h"
 #include "formats/exrinfo.h"
 #include "formats/pfminfo.h"
 #include "formats/radianceinfo.h"
@@ -65,7 +65,7 @@ struct DynamicRange {
 };
 
 struct FileFacts {
-  InputFormat Format = InputFormat::Unknown;
+  const FormatRow* Format = nullptr;
   std::uint32_t Width = 0;
   std::uint32_t Height = 0;
   // Nothing for a format without one (Radiance stores bytes).

@@ -240,7 +240,7 @@ nlohmann::ordered_json InfoJson(const std::string& file, const FileFacts& facts)
   for (int c = 0; c < 3; ++c) channels[kChannelNames[c]] = ChannelJson(facts.Channels[c]);
   return {
       {"file", file},
-      {"format", std::string(InputFormatName(facts.Format))},
+      {"format", std::string(facts.Format->Name)},
       {"width", facts.Width},
       {"height", facts.Height},
       {"byte_order", facts.BigEndian ? json(*facts.BigEndian ? "big" : "little") : json(nullptr)},
@@ -258,7 +258,7 @@ std::string RowsCompleteText(const FileFacts& facts) {
 
 void PrintInfoText(const std::string& name, const FileFacts& facts, std::ostream& out) {
   out << EscapeForTerminal(name) << '\n'
-      << "Format: " << InputFormatName(facts.Format) << '\n'
+      << "Format: " << facts.Format->Name << '\n'
       << "Size: " << facts.Width << " x " << facts.Height << " pixels\n"
       << "Byte order: " << (facts.BigEndian ? (*facts.BigEndian ? "big" : "little") : "none")
       << '\n'

@@ -7,6 +7,17 @@
 
 namespace lumivane {
 
+namespace {
+
+bool TakesBytes(const FormatRow& row) {
+  return row.WritesBytes();
+}
+bool TakesFloats(const FormatRow& row) {
+  return row.WritesFloats();
+}
+
+}  // namespace
+
 void AddToneMapOutputOptions(CLI::App& verb, OutputSwitches& switches) {
   verb.add_option("--quality", switches.Quality,
                   "JPEG quality, 1 to 100, for a .jpg or .jpeg OUTPUT (default 95)")
@@ -27,42 +38,42 @@ void AddConvertOutputOptions(CLI::App& verb, OutputSwitches& switches) {
           {"none", "rle", "zips", "zip", "piz", "pxr24", "b44", "b44a", "dwaa", "dwab"}));
 }
 
-OutputFormat ToneMapOutputFormat(const std::string& given, const std::string& absolute) {
-  const OutputFormat format = OutputFormatFromName(given);
-  if (IsToneMapOutput(format)) return format;
+const FormatRow& ToneMapOutputFormat(const std::string& given, const std::string& absolute) {
+  const FormatRow* format = FormatOfName(given);
+  if (format && format->WritesBytes()) return *format;
   std::error_code error;
   const auto status = std::filesystem::status(absolute, error);
   const bool hasExtension = std::filesystem::path(given).has_extension();
   if (!hasExtension && std::filesystem::exists(status) &&
       !std::filesystem::is_regular_file(status) && !std::filesystem::is_directory(status))
-    return OutputFormat::Tiff;
-  throw CLI::ValidationError(
-      "OUTPUT", "'" + given + "' does not end in a known extension: " + kToneMapExtensions +
-                    " (24-bit TIFF, PNG, JPEG; any letter case)");
+    return FormatOf(FormatId::Tiff);
+  throw CLI::ValidationError("OUTPUT", "'" + given + "' does not end in a known extension: " +
+                                           ExtensionList(TakesBytes) +
+                                           " (24-bit TIFF, PNG, JPEG; any letter case)");
 }
 
-OutputFormat ConvertOutputFormat(const std::string& given) {
-  const OutputFormat format = OutputFormatFromName(given);
-  if (IsConvertOutput(format)) return format;
-  throw CLI::ValidationError(
-      "OUTPUT", "'" + given + "' does not end in a known extension: " + kConvertExtensions +
-                    " (96-bit float TIFF, PFM, Radiance, OpenEXR; any "
-                    "letter case); any input converts to each of them");
+const FormatRow& ConvertOutputFormat(const std::string& given) {
+  const FormatRow* format = FormatOfName(given);
+  if (format && format->WritesFloats()) return *format;
+  throw CLI::ValidationError("OUTPUT", "'" + given + "' does not end in a known extension: " +
+                                           ExtensionList(TakesFloats) +
+                                           " (Radiance, 96-bit float TIFF, PFM, OpenEXR; any "
+                                           "letter case); any input converts to each of them");
 }
 
-RowOutputOptions CheckOutputSwitches(const CLI::App& verb, const OutputSwitches& switches,
-                                     OutputFormat format) {
+SinkOptions CheckOutputSwitches(const CLI::App& verb, const OutputSwitches& switches,
+                                const FormatRow& format) {
   const auto given = [&verb](const char* name) {
     const CLI::Option* option = verb.get_option_no_throw(name);
     return option && option->count() > 0;
   };
-  if (given("--quality") && format != OutputFormat::Jpeg)
+  if (given("--quality") && format.Id != FormatId::Jpeg)
     throw CLI::ValidationError("--quality", "applies to a .jpg or .jpeg OUTPUT only");
   for (const char* name : {"--half", "--compression"}) {
-    if (given(name) && format != OutputFormat::Exr)
+    if (given(name) && format.Id != FormatId::OpenExr)
       throw CLI::ValidationError(name, "applies to an .exr OUTPUT only");
   }
-  RowOutputOptions options;
+  SinkOptions options;
   options.JpegQuality = switches.Quality;
   options.Exr.Half = switches.Half;
   options.Exr.Compression = ExrCompressionFromName(switches.Compression).value_or(3);

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cli/outputformat.h"
+#include "formats/formattable.h"
 
 namespace lumivane {
 
@@ -23,12 +23,12 @@ void AddConvertOutputOptions(CLI::App& verb, OutputSwitches& switches);
 // The output's format, or a usage error that lists the known extensions. A
 // tone-mapping OUTPUT without an extension that names a device or a pipe
 // (no regular file) is the 24-bit TIFF, as before extensions chose the kind.
-OutputFormat ToneMapOutputFormat(const std::string& given, const std::string& absolute);
-OutputFormat ConvertOutputFormat(const std::string& given);
+const FormatRow& ToneMapOutputFormat(const std::string& given, const std::string& absolute);
+const FormatRow& ConvertOutputFormat(const std::string& given);
 
 // The switches as options for `format`; a usage error for a switch given for
 // an output it does not apply to.
-RowOutputOptions CheckOutputSwitches(const CLI::App& verb, const OutputSwitches& switches,
-                                     OutputFormat format);
+SinkOptions CheckOutputSwitches(const CLI::App& verb, const OutputSwitches& switches,
+                                const FormatRow& format);
 
 }  // namespace lumivane

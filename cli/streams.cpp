@@ -123,4 +123,30 @@ bool TemporaryFile::CopyTo(std::ostream& to) {
   return ok;
 }
 
+bool StandardInput::Resolve(const std::string& name, std::string* path, std::ostream& err) {
+  *path = name;
+  if (!NamesStandardInput(name)) return true;
+  if (streams_.InIsRegularFile) {
+    *path = "/dev/stdin";
+    return true;
+  }
+  if (streams_.InIsFolder) {
+    err << "lumivane-cli: cannot read " << kStandardInputName << ": " << std::strerror(EISDIR)
+        << '\n';
+    return false;
+  }
+  spool_.emplace("");
+  if (spool_->Path().empty()) {
+    err << "lumivane-cli: " << spool_->Error() << '\n';
+    return false;
+  }
+  if (!spool_->Fill(streams_.In)) {
+    err << "lumivane-cli: cannot keep standard input in a temporary file: " << spool_->Error()
+        << '\n';
+    return false;
+  }
+  *path = spool_->Path();
+  return true;
+}
+
 }  // namespace lumivane

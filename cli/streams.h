@@ -3,6 +3,7 @@
 #pragma once
 
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -53,6 +54,21 @@ class TemporaryFile {
   std::string path_;
   std::string error_;
   int slot_ = -1;  // a named file's
+};
+
+// "-" as an input: a file redirected in is read by name, anything else is
+// kept in a temporary file first (standard input can be read only once).
+class StandardInput {
+ public:
+  explicit StandardInput(const ConsoleStreams& streams) : streams_(streams) {}
+
+  // The path to read `name` from; false, after a message on `err`, when
+  // standard input cannot be kept.
+  bool Resolve(const std::string& name, std::string* path, std::ostream& err);
+
+ private:
+  const ConsoleStreams& streams_;
+  std::optional<TemporaryFile> spool_;
 };
 
 }  // namespace lumivane

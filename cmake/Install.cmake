@@ -9,8 +9,20 @@ if(LUMIVANE_SCDOC)
     list(APPEND pages lumivane)
   endif()
   set(built_pages)
+  # The formats and operators of lumivane-cli(1) come from the program's own
+  # tables (lumivane-cli __manual), where the source has @GENERATED@.
+  set(whole ${CMAKE_BINARY_DIR}/man/lumivane-cli.1.scd)
+  add_custom_command(OUTPUT ${whole}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/manual-page.sh $<TARGET_FILE:lumivane-cli>
+      ${CMAKE_SOURCE_DIR}/docs/man/lumivane-cli.1.scd ${whole}
+    DEPENDS ${CMAKE_SOURCE_DIR}/docs/man/lumivane-cli.1.scd ${CMAKE_SOURCE_DIR}/cmake/manual-page.sh
+      lumivane-cli VERBATIM)
   foreach(page ${pages})
     set(source ${CMAKE_SOURCE_DIR}/docs/man/${page}.1.scd)
+    if(page STREQUAL "lumivane-cli")
+      set(source ${whole})
+    endif()
     set(built ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
     # gzip -n: the same page gives the same bytes whenever it is built.
     add_custom_command(OUTPUT ${built}

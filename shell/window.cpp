@@ -30,7 +30,7 @@
 
 #include "imaging/previewsampler.h"
 #include "imaging/settings.h"
-#include "cli/inputformat.h"
+#include "shell/routing.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "shell/windowextras.h"
@@ -400,16 +400,16 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 void MainWindow::OpenImageFile(const std::string& path) {
   if (session_->JobRunning) return;
-  const SniffResult sniff = SniffInputFile(path);
-  const std::optional<int> command = ToneMapCommandFor(sniff.Format);
-  if (!command) {
-    ShowMessageBox(path + (sniff.Error.empty() ? " is not a Radiance, TIFF, PFM or OpenEXR file"
-                                               : ": " + sniff.Error),
+  const InputRoute route = RouteInput(path);
+  const int command = ToneMapCommand(route);
+  if (command == 0) {
+    ShowMessageBox(path + (route.Error.empty() ? " is not a " + ReadableFormatNames() + " file"
+                                               : ": " + route.Error),
                    "LUMIVANE - File|Open", BoxKind::Error);
     return;
   }
   pendingOpenPath_ = path;
-  RunCommand(*command);
+  RunCommand(command);
   pendingOpenPath_.clear();
 }
 

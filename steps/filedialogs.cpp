@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "formats/formattable.h"
 #include "steps/session.h"
 
 namespace lumivane {
@@ -77,9 +78,15 @@ bool OpenPfmDialog(Session& session) {
 }
 
 bool OpenImageDialog(Session& session) {
-  return RunOpenDialog(
-      session, Request(DialogKind::Open, "LUMIVANE Open Image",
-                       {{"Images", "*.exr *.tif *.tiff *.pfm"}, {"All Files", "*.*"}}, "exr"));
+  // Every format the table reads.
+  std::string patterns;
+  for (const FormatRow& row : FormatTable()) {
+    if (!row.Reads()) continue;
+    for (const std::string& extension : row.Extensions)
+      patterns += (patterns.empty() ? "*." : " *.") + extension;
+  }
+  return RunOpenDialog(session, Request(DialogKind::Open, "LUMIVANE Open Image",
+                                        {{"Images", patterns}, {"All Files", "*.*"}}, "exr"));
 }
 
 bool SaveTiffDialog(Session& session) {
@@ -94,12 +101,12 @@ bool SavePfmDialog(Session& session) {
 }
 
 bool SaveImageDialog(Session& session, const char* name,
-                     std::initializer_list<const char*> extensions) {
+                     const std::vector<std::string>& extensions) {
   std::vector<FileFilter> filters;
-  for (const char* extension : extensions) filters.push_back({name, std::string("*.") + extension});
+  for (const std::string& extension : extensions) filters.push_back({name, "*." + extension});
   filters.push_back({"All Files", "*.*"});
-  return RunSaveDialog(
-      session, Request(DialogKind::Save, "LUMIVANE Save", std::move(filters), *extensions.begin()));
+  return RunSaveDialog(session, Request(DialogKind::Save, "LUMIVANE Save", std::move(filters),
+                                        extensions.front().c_str()));
 }
 
 }  // namespace lumivane

@@ -1,33 +1,15 @@
-// The outputs written through row sinks (PNG, JPEG, OpenEXR, Radiance, and
-// the classic float files for pairs the menu has no command for): their
-// header writer steps.
+// The header writer step of every output written through a row sink (PNG,
+// JPEG, OpenEXR, Radiance, and the classic float files for pairs the menu has
+// no command for): the save dialog, the header, and the sink for the job.
 #pragma once
 
-#include <memory>
-
-#include "formats/exrwriter.h"
-#include "formats/jpegwriter.h"
+#include "formats/formattable.h"
 #include "steps/session.h"
 
 namespace lumivane {
 
-enum class RowOutput { Png, Jpeg, Tiff96, Pfm, Radiance, Exr };
-enum class ClassicInput { Radiance, Tiff, Pfm };
-
-struct RowOutputOptions {
-  int JpegQuality = kDefaultJpegQuality;
-  ExrOptions Exr;
-};
-
-// "PNG", "JPEG", "TIFF", "PFM", "HDR", "EXR"; "HDR", "TIFF", "PFM".
-const char* RowOutputName(RowOutput output);
-const char* ClassicInputName(ClassicInput input);
-// PNG and JPEG take tone-mapped bytes, the others floats.
-bool TakesToneMappedRows(RowOutput output);
-
-// The header writer step of `output`: the save dialog, the header, and the
-// sink for the job in JobContext (ToneMappedRows or ConvertedRows).
-JobStep RowOutputWriter(RowOutput output, const RowOutputOptions& options);
+// The sink goes to ToneMappedRows when `toneMapped`, else to ConvertedRows.
+JobStep RowOutputWriter(const FormatRow& output, bool toneMapped, const SinkOptions& options);
 
 // Writes what a sink still holds; true for no sink at all.
 bool FinishSink(ByteRowSink* sink);

@@ -193,7 +193,7 @@ TEST(CliBinary, UsageErrorsExitTwoAndVersionPrints) {
   EXPECT_NE(range.Err.find("0.01 to 50"), std::string::npos) << range.Err;
   const CliResult pair = RunBinary(dir, {"convert", SamplePath(), dir.File("never.bmp")});
   EXPECT_EQ(pair.Status, 2);
-  EXPECT_NE(pair.Err.find(".tif, .tiff, .pfm, .hdr, .exr"), std::string::npos);
+  EXPECT_NE(pair.Err.find(".hdr, .tif, .tiff, .pfm, .exr"), std::string::npos);
   EXPECT_FALSE(FileExists(output));
   EXPECT_FALSE(FileExists(dir.File("never.bmp")));
 

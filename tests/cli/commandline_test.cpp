@@ -174,7 +174,7 @@ TEST(CommandLine, ConvertOutputsOfNoKnownKindAreUsageErrorsListingTheKnown) {
   WriteText(dir.File("float.tif"), std::string("II*\0", 4));
   WriteText(dir.File("float.pfm"), "PF\n1 1\n-1.0\n");
   WriteText(dir.File("image.hdr"), "#?RADIANCE\n");
-  const std::string list = ".tif, .tiff, .pfm, .hdr, .exr";
+  const std::string list = ".hdr, .tif, .tiff, .pfm, .exr";
   for (const auto& [input, output] :
        std::vector<std::pair<std::string, std::string>>{{"float.tif", "out.tga"},
                                                         {"float.tif", "out.TIFF.bak"},
@@ -209,9 +209,9 @@ TEST(CommandLine, ConventionsOfAUnixTool) {
   const Result unknown = RunCli({"blur", "a.hdr"});
   EXPECT_EQ(unknown.Status, 2);
   EXPECT_EQ(unknown.Err,
-            "lumivane-cli: unknown verb 'blur'; the verbs are tonemap, convert, info and help\n"
+            "lumivane-cli: unknown verb 'blur'; the verbs are tonemap, convert, info, operators and help\n"
             "Run with --help for more information.\n");
-  EXPECT_TRUE(Contains(RunCli({}).Err, "a verb is required: tonemap, convert, info or help"));
+  EXPECT_TRUE(Contains(RunCli({}).Err, "a verb is required: tonemap, convert, info, operators or help"));
 
   // The abort box keeps its text; the system's reason follows it, and nothing is made.
   TempDir dir;

@@ -286,7 +286,7 @@ TEST(Outputs, DecreasingLineOrderExrTonemapsAndConvertsAsIncreasing) {
 TEST(Outputs, UnknownExtensionsAndMisplacedSwitchesAreUsageErrorsWritingNothing) {
   TempDir dir;
   const std::string tonemapList = ".tif, .tiff, .png, .jpg, .jpeg";
-  const std::string convertList = ".tif, .tiff, .pfm, .hdr, .exr";
+  const std::string convertList = ".hdr, .tif, .tiff, .pfm, .exr";
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"tonemap", Photo(), dir.File("out.bmp")}, tonemapList},
       {{"tonemap", Photo(), dir.File("out")}, tonemapList},

@@ -1,11 +1,11 @@
-#include "steps/floatsinks.h"
+#include "formats/floatsinks.h"
 
 #include <bit>
 #include <cstring>
 #include <vector>
 
-#include "steps/pfmwriter.h"
-#include "steps/tiffwriter.h"
+#include "formats/pfmheader.h"
+#include "formats/tiffheaderbytes.h"
 #include "io/binaryfile.h"
 
 namespace lumivane {

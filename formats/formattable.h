@@ -1,0 +1,80 @@
+// The format table: one row per image format, with its name, its signature
+// test, its extensions, what it can hold, how to open its rows and how to make
+// a sink for it. The command line's routing, `info`, the window's dialogs, the
+// completions, the help and the manual page all read it. Adding a format is
+// one row here plus its codec files.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "formats/bytesource.h"
+#include "formats/exrwriter.h"
+#include "formats/imagerows.h"
+#include "formats/jpegwriter.h"
+#include "formats/readlimits.h"
+
+namespace lumivane {
+
+class BinaryFile;
+
+enum class FormatId { Radiance, Tiff, Pfm, OpenExr, Png, Jpeg };
+
+// How a sink writes, where the format has a choice.
+struct SinkOptions {
+  int JpegQuality = kDefaultJpegQuality;
+  ExrOptions Exr;
+};
+
+struct FormatRow {
+  FormatId Id;
+  // "Radiance": messages, `info`, help.
+  const char* Name;
+  // "HDR": success texts ("HDR Tonemapping concluded."), dialog filters.
+  const char* ShortName;
+  // Lower case, without the dot; the first is the one written with --to.
+  std::vector<std::string> Extensions;
+  // Whether a file's first bytes are of this format; null for a format that
+  // is only written.
+  bool (*Signature)(std::string_view firstBytes);
+  // What those bytes are, for messages: "\"II\", \"MM\"".
+  const char* SignatureText;
+  // What a file of the format can hold.
+  bool HoldsNegatives;
+  bool HoldsAlpha;
+  const char* Depths;  // "32-bit float", "8-bit", ...
+  // The rows of any file of the format that a library reader takes (the
+  // classic readers' files too); null where there is none.
+  std::unique_ptr<ImageRowSource> (*OpenRows)(std::unique_ptr<ByteSource> bytes, unsigned threads,
+                                              const ReadLimits& limits, std::string& error);
+  // A sink behind the header it writes at the file's position: floats (a
+  // conversion's output) or 8-bit RGB (a tone-map's); null where the format
+  // does not take them.
+  std::unique_ptr<FloatRowSink> (*FloatSink)(BinaryFile& file, std::uint32_t width,
+                                             std::uint32_t height, const SinkOptions& options,
+                                             std::string& error);
+  std::unique_ptr<ByteRowSink> (*ByteSink)(BinaryFile& file, std::uint32_t width,
+                                           std::uint32_t height, const SinkOptions& options,
+                                           std::string& error);
+
+  bool Reads() const { return Signature != nullptr; }
+  bool WritesFloats() const { return FloatSink != nullptr; }
+  // The tone-map's 24-bit TIFF is the classic header writer's, not a sink.
+  bool WritesBytes() const { return ByteSink != nullptr || Id == FormatId::Tiff; }
+};
+
+const std::vector<FormatRow>& FormatTable();
+const FormatRow& FormatOf(FormatId id);
+// By the extension after the last dot of the name's last part, any letter
+// case; null for none the table knows.
+const FormatRow* FormatOfName(std::string_view path);
+// By the first bytes (the first 256 or fewer); null for none.
+const FormatRow* FormatOfBytes(std::string_view firstBytes);
+
+// ".tif, .tiff, .png" for the rows that `wanted` accepts, for usage texts.
+std::string ExtensionList(bool (*wanted)(const FormatRow&));
+
+}  // namespace lumivane
