@@ -11,6 +11,7 @@
 
 #include "formats/rgbe.h"
 #include "fuzz/fuzzharness.h"
+#include "shell/dispatch.h"
 #include "imaging/statistics.h"
 #include "imaging/tonemap.h"
 #include "io/binaryfile.h"
@@ -173,6 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   FuzzSession session;
   Session& steps = session.Steps;
+  steps.Chains = DefaultJobChains();
   JobChain& chain = steps.Chains[data[0] % steps.Chains.size()];
   const JobStep reader = chain.Reader;
   ReaderResult reading;

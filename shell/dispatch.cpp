@@ -76,6 +76,16 @@ std::vector<JobChain> ImageJobChains() {
   };
 }
 
+const std::vector<JobChain>& CommandChains() {
+  static const std::vector<JobChain> chains = [] {
+    std::vector<JobChain> all;
+    for (const JobChain& chain : DefaultJobChains()) all.push_back(chain);
+    for (const JobChain& chain : ImageJobChains()) all.push_back(chain);
+    return all;
+  }();
+  return chains;
+}
+
 namespace {
 
 constexpr int kOpenItems[] = {kOpenHdrCommand, kOpenTiffCommand, kOpenPfmCommand};
@@ -142,13 +152,7 @@ void ShowHelp(Session& session, std::string (*builder)(), const char* title) {
 
 void HandleCommand(Session& session, int commandId) {
   const int id = commandId & 0xFFFF;
-  for (const JobChain& chain : session.Chains) {
-    if (chain.CommandId == id) {
-      RunJobChain(session, chain);
-      return;
-    }
-  }
-  for (const JobChain& chain : session.ImageChains) {
+  for (const JobChain& chain : session.Chains.empty() ? CommandChains() : session.Chains) {
     if (chain.CommandId == id) {
       RunJobChain(session, chain);
       return;

@@ -27,6 +27,9 @@ std::array<JobChain, 7> DefaultJobChains();
 // and PFMs the classic readers refuse).
 std::vector<JobChain> ImageJobChains();
 
+// Both, as the commands find them when a session holds none of its own.
+const std::vector<JobChain>& CommandChains();
+
 // Runs one chain as a job command runs: the command line's chains for the
 // outputs beyond the menu's go through here.
 void RunJobChain(Session& session, const JobChain& chain);

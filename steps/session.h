@@ -95,10 +95,9 @@ class Session {
   JobContext Context;
   std::int32_t LogLineCounter = 1;
   ClockSource Clock;
-  // The seven job chains; tests may put stand-in steps here.
-  std::array<JobChain, 7> Chains;
-  // The chains of the inputs read through libraries, beside the seven.
-  std::vector<JobChain> ImageChains;
+  // The job chains the commands run: empty for the command table's own;
+  // tests put stand-in steps here.
+  std::vector<JobChain> Chains;
 
   bool JobRunning = false;
   int RememberedFocus = 0;

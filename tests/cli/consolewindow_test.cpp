@@ -163,6 +163,7 @@ TEST(ConsoleWindow, RunsAJobChainOfTheDispatcher) {
     LogLine(s, "Reading " + s.Context.InputFileName);
     return true;
   };
+  session.Chains = CommandChains();
   session.Chains[0].Reader = reader;
   session.Chains[0].Writer = [](Session& s) {
     if (!SaveTiffDialog(s)) return false;
@@ -193,6 +194,7 @@ TEST(ConsoleWindow, RunsAJobChainOfTheDispatcher) {
   ConsoleWindow failing(Options(dir.File("missing.hdr"), dir.File("out2.tif")), out2, err2);
   Session session2(failing);
   StartSession(session2);
+  session2.Chains = CommandChains();
   session2.Chains[0].Reader = reader;
   HandleCommand(session2, kOpenHdrCommand);
   EXPECT_FALSE(failing.Succeeded());

@@ -58,6 +58,7 @@ RecordedBox UnknownBox() {
 class Dispatch : public ::testing::Test {
  protected:
   void SetUp() override {
+    session.Chains = CommandChains();
     for (JobChain& chain : session.Chains) {
       const std::string id = std::to_string(chain.CommandId);
       chain.Reader = Step("reader " + id, true);

@@ -14,9 +14,9 @@
 
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
-#include "shell/windowextras.h"
-#include "shell/windowplacement.h"
-#include "shell/windowpreview.h"
+#include "window/windowextras.h"
+#include "window/windowplacement.h"
+#include "window/windowpreview.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/testfiles.h"

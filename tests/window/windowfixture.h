@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "shell/window.h"
+#include "window/window.h"
 
 namespace lumivane::testing {
 

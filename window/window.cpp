@@ -1,4 +1,4 @@
-#include "shell/window.h"
+#include "window/window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,9 +33,9 @@
 #include "shell/routing.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
-#include "shell/windowextras.h"
-#include "shell/windowplacement.h"
-#include "shell/windowpreview.h"
+#include "window/windowextras.h"
+#include "window/windowplacement.h"
+#include "window/windowpreview.h"
 
 // The icons live in a static library; nothing there would pull their
 // registration into the program without this call.

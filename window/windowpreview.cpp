@@ -1,4 +1,4 @@
-#include "shell/windowpreview.h"
+#include "window/windowpreview.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -11,7 +11,7 @@
 
 #include "shell/controlids.h"
 #include "steps/statuslog.h"
-#include "shell/windowplacement.h"
+#include "window/windowplacement.h"
 
 namespace lumivane {
 

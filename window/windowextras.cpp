@@ -1,4 +1,4 @@
-#include "shell/windowextras.h"
+#include "window/windowextras.h"
 
 #include <QAction>
 #include <QApplication>

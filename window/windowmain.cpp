@@ -12,7 +12,7 @@
 
 #include "io/termination.h"
 #include "shell/environment.h"
-#include "shell/window.h"
+#include "window/window.h"
 
 int main(int argc, char** argv) {
   // A pipe or FIFO output whose reader quits fails the job (EPIPE) instead of

@@ -1,4 +1,4 @@
-#include "shell/windowplacement.h"
+#include "window/windowplacement.h"
 
 #include <QApplication>
 #include <QCursor>
