@@ -113,6 +113,9 @@ class TiffHeaderScanner {
   }
 
   bool HandleEntry(const IfdEntry& entry);
+  bool HandleBitsPerSample(const IfdEntry& entry);
+  bool HandleStripOffsets(const IfdEntry& entry, std::uint32_t asLong);
+  bool HandleSampleFormat(const IfdEntry& entry);
   std::optional<std::uint32_t> TableValue(const StripTable& table, std::uint32_t index);
   // Values [first, first + count) of a table, read in one call.
   bool TableValues(const StripTable& table, std::uint32_t first, std::uint32_t count,
@@ -134,6 +137,48 @@ class TiffHeaderScanner {
   std::optional<StripTable> stripByteCounts_;
 };
 
+bool TiffHeaderScanner::HandleBitsPerSample(const IfdEntry& entry) {
+  LogEntry(entry, " BitsPerSample =" + Number(entry.Count));
+  if (entry.Count != 3)
+    return RefuseLayout("Tag 258 issue: not 3 values.", "LUMIVANE - Tag issue.",
+                        "Interpreting IFD tags, expecting 3.");
+  const auto bits = FetchShort(entry);
+  if (!bits) return RefuseDamaged("has its BitsPerSample values outside the file.");
+  if (*bits != 32)
+    return RefuseLayout(
+        "Tag 258 issue: not 32 bit per colour.", "LUMIVANE - Tag issue.",
+        "Interpreting IFD tags, expecting 32 but got" + Number(*bits) + " bits instead.");
+  Log(" --> 96-bit per pixel source file.");
+  return true;
+}
+
+// With several strips the value field points to the table of strip offsets.
+bool TiffHeaderScanner::HandleStripOffsets(const IfdEntry& entry, std::uint32_t asLong) {
+  LogEntry(entry, " StripOffset (DataStart) =" + Number(asLong));
+  stripOffsets_.reset();
+  dataStart_ = asLong;
+  if (entry.Count > 1) {
+    stripOffsets_ = MakeStripTable(entry, intel_);
+    if (entry.Type != kShortType && entry.Type != kLongType)
+      return RefuseDamaged("has a StripOffsets table of an unknown field type.");
+    const auto first = TableValue(*stripOffsets_, 0);
+    if (!first) return RefuseDamaged("has its strip offsets outside the file.");
+    dataStart_ = *first;
+  }
+  return true;
+}
+
+bool TiffHeaderScanner::HandleSampleFormat(const IfdEntry& entry) {
+  const auto format = FetchShort(entry);
+  if (!format) return RefuseDamaged("has its SampleFormat values outside the file.");
+  if (*format != 3) {
+    LogEntry(entry, " Sample Format = Undefined or unknown. Cannot interpret data.");
+    return RefuseLayout("Tag 339 issue: sample format unknown.", "LUMIVANE - Tag issue.", "");
+  }
+  LogEntry(entry, " Sample Format = IEEE floating point.");
+  return true;
+}
+
 bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
   const std::uint32_t asLong = ReadTiffLong(entry.Value, intel_);
   switch (entry.Tag) {
@@ -147,20 +192,8 @@ bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
       result_.Height = height_;
       LogEntry(entry, " ImageLength =" + Number(entryValue_));
       return true;
-    case 258: {
-      LogEntry(entry, " BitsPerSample =" + Number(entry.Count));
-      if (entry.Count != 3)
-        return RefuseLayout("Tag 258 issue: not 3 values.", "LUMIVANE - Tag issue.",
-                            "Interpreting IFD tags, expecting 3.");
-      const auto bits = FetchShort(entry);
-      if (!bits) return RefuseDamaged("has its BitsPerSample values outside the file.");
-      if (*bits != 32)
-        return RefuseLayout(
-            "Tag 258 issue: not 32 bit per colour.", "LUMIVANE - Tag issue.",
-            "Interpreting IFD tags, expecting 32 but got" + Number(*bits) + " bits instead.");
-      Log(" --> 96-bit per pixel source file.");
-      return true;
-    }
+    case 258:
+      return HandleBitsPerSample(entry);
     case 259: {
       const std::uint32_t compression =
           entry.Type == kShortType ? ReadTiffShort(entry.Value, intel_) : asLong;
@@ -171,19 +204,7 @@ bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
       return true;
     }
     case 273:
-      LogEntry(entry, " StripOffset (DataStart) =" + Number(asLong));
-      stripOffsets_.reset();
-      dataStart_ = asLong;
-      // With several strips the value field points to the table of strip offsets.
-      if (entry.Count > 1) {
-        stripOffsets_ = MakeStripTable(entry, intel_);
-        if (entry.Type != kShortType && entry.Type != kLongType)
-          return RefuseDamaged("has a StripOffsets table of an unknown field type.");
-        const auto first = TableValue(*stripOffsets_, 0);
-        if (!first) return RefuseDamaged("has its strip offsets outside the file.");
-        dataStart_ = *first;
-      }
-      return true;
+      return HandleStripOffsets(entry, asLong);
     case 277:
       return Require(entry, " SamplesPerPixel =", 3, "Tag 277 issue: not 3 bytes.");
     case 278:
@@ -199,16 +220,8 @@ bool TiffHeaderScanner::HandleEntry(const IfdEntry& entry) {
     case 296:
       LogEntry(entry, " ResolutionUnit =" + Number(asLong));
       return true;
-    case 339: {
-      const auto format = FetchShort(entry);
-      if (!format) return RefuseDamaged("has its SampleFormat values outside the file.");
-      if (*format != 3) {
-        LogEntry(entry, " Sample Format = Undefined or unknown. Cannot interpret data.");
-        return RefuseLayout("Tag 339 issue: sample format unknown.", "LUMIVANE - Tag issue.", "");
-      }
-      LogEntry(entry, " Sample Format = IEEE floating point.");
-      return true;
-    }
+    case 339:
+      return HandleSampleFormat(entry);
     case 322:
     case 323:
     case 324:
