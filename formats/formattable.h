@@ -27,6 +27,15 @@ enum class FormatId { Radiance, Tiff, Pfm, OpenExr, Png, Jpeg };
 struct SinkOptions {
   int JpegQuality = kDefaultJpegQuality;
   ExrOptions Exr;
+  // Bits per channel of a tone-mapped output that can hold 16 (PNG, TIFF):
+  // with 16 its rows come as 16-bit values in this machine's byte order.
+  int Depth = 8;
+  // How the output was made, written where the format has a place for it
+  // (PNG tEXt, JPEG COM, TIFF Software and ImageDescription); nothing when empty.
+  std::string Software;
+  std::string Description;
+  // What the input said of itself, kept by an output that can hold it.
+  ImageMetadata Metadata;
 };
 
 struct FormatRow {

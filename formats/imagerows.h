@@ -6,10 +6,32 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace lumivane {
+
+// The primaries and white point an input states (CIE xy), where it states them.
+struct Chromaticities {
+  float Red[2], Green[2], Blue[2], White[2];
+};
+
+// What an input says of itself beyond its pixels, for the outputs that can
+// keep it and for the colour conversion before tone-mapping.
+struct ImageMetadata {
+  std::optional<Chromaticities> Primaries;
+  std::optional<float> WhiteLuminance;  // cd/m^2 of RGB (1, 1, 1)
+  std::string Owner;
+  std::string Comments;
+  std::string CaptureDate;  // "YYYY:MM:DD hh:mm:ss"
+  std::optional<float> ExposureTime;  // seconds
+  // The display window, relative to the data window's top left corner.
+  std::optional<std::array<int, 4>> DisplayWindow;  // x min, y min, x max, y max
+  bool HalfFloats = false;   // the pixels were stored as 16-bit halves
+  int ExrCompression = -1;   // the input's OpenEXR compression number; -1 for another format
+  bool HasAlpha = false;     // the input has an alpha channel (the rows drop it)
+};
 
 // What a reader found in a file's header, for the log and for `info`.
 struct ImageDescription {
@@ -19,6 +41,7 @@ struct ImageDescription {
   std::uint32_t Height = 0;
   // Header lines in the log's style: a label, then the value.
   std::vector<std::string> HeaderLines;
+  ImageMetadata Metadata;
 };
 
 // A source of float RGB rows, three floats per pixel, R G B, no padding.
