@@ -49,6 +49,13 @@ void PreviewSampler::Begin(std::uint32_t width, std::uint32_t height, OperatorWi
   samples_.Values.assign(std::size_t{samples_.Size.Width} * samples_.Size.Height * 3, 0.0f);
 }
 
+void PreviewSampler::TakeOperator(const std::string& name, const OperatorValues& values,
+                                  const ImageFacts& facts) {
+  samples_.Operator = name;
+  samples_.OperatorParameters = values;
+  samples_.Facts = facts;
+}
+
 std::int64_t PreviewSampler::PreviewRow(std::uint32_t row) const {
   const std::uint32_t rows = samples_.Size.Height;
   if (rows == 0 || row >= samples_.ImageHeight) return -1;

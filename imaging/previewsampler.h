@@ -12,6 +12,7 @@
 #include "imaging/settings.h"
 #include "imaging/statistics.h"
 #include "imaging/tonemap.h"
+#include "imaging/tonemapoperator.h"
 
 namespace lumivane {
 
@@ -47,8 +48,13 @@ struct PreviewSamples {
   // can be derived from them.
   ChannelAccumulators Channels;
   std::uint32_t PixelCount = 0;
-  // The settings the job ran with.
+  // The settings the job ran with: the classic operator's, or another
+  // operator's name (empty for the classic one) and parameters, with the
+  // facts of the whole image that it prepared from.
   ToneSettings Settings;
+  std::string Operator;
+  OperatorValues OperatorParameters;
+  ImageFacts Facts;
   std::string OutputFileName;
   // R, G, B per preview pixel, rows top first.
   std::vector<float> Values;
@@ -64,6 +70,9 @@ class PreviewSampler {
   void Begin(std::uint32_t width, std::uint32_t height, OperatorWidth precision,
              const ChannelAccumulators& channels, std::uint32_t pixelCount,
              const ToneSettings& settings);
+  // After Begin, for an operator beyond the classic one.
+  void TakeOperator(const std::string& name, const OperatorValues& values,
+                    const ImageFacts& facts);
   // Output row `row` (0 is the top row) as stored 32-bit floats R, G, B.
   void TakeFloatRow(std::uint32_t row, const std::uint8_t* pixels, bool intelOrder);
   // Output rows [first, first + rows) as Radiance mantissa and exponent planes.

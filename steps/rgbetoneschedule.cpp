@@ -270,17 +270,12 @@ MapOutcome RgbeToneSchedule::MapBlocks(Session& session, const ToneOperator& op,
 
 MapOutcome RgbeToneSchedule::Map(Session& session, const ToneOperator& op) {
   const ClassicOperator* classic = op.AsClassic();
-  PreviewSampler* const preview = session.Preview;
   std::optional<RgbeToneTables> tables;
   // The output byte depends only on the channel, mantissa and exponent.
   if (classic) {
     const ClassicSettings& settings = classic->Settings();
     tables = BuildRgbeToneTables(classic->Statistics(), settings.Brightness, settings.PostGamma,
                                  *workers_, &classic->Channels());
-    if (preview)
-      preview->Begin(width_, height_, OperatorWidth::Single, classic->Channels(),
-                     classic->PixelCount(),
-                     {settings.Brightness, settings.PostGamma, settings.WarmColours});
   }
   return MapBlocks(session, op, tables ? &*tables : nullptr);
 }

@@ -137,14 +137,7 @@ MapOutcome RowToneSchedule::Map(Session& session, const ToneOperator& op) {
   const std::size_t rowFloats = std::size_t{width_} * 3;
   const std::size_t outputRowBytes = std::size_t{width_} * 3;
   const auto* blockBytes = reinterpret_cast<const std::uint8_t*>(block_.data());
-  PreviewSampler* const preview = op.AsClassic() ? session.Preview : nullptr;
-  if (preview) {
-    const ClassicOperator& classic = *op.AsClassic();
-    const ClassicSettings& settings = classic.Settings();
-    preview->Begin(width_, height_, OperatorWidth::Double, classic.Channels(),
-                   classic.PixelCount(),
-                   {settings.Brightness, settings.PostGamma, settings.WarmColours});
-  }
+  PreviewSampler* const preview = session.Preview;
   BlockWriter writer(context.OutputFile, workers_->Threads() > 1);
   // PNG and JPEG outputs take the same bytes through their library's sink.
   writer.SendTo(sink_, outputRowBytes);

@@ -79,11 +79,6 @@ MapOutcome StoredFloatToneSchedule::Map(Session& session, const ToneOperator& op
   const bool intel = context.SourceIntelOrder;
   const FloatToneMapper& mapper = classic.Mapper();
   PreviewSampler* const preview = session.Preview;
-  if (preview) {
-    const ClassicSettings& settings = classic.Settings();
-    preview->Begin(width, height, OperatorWidth::Double, classic.Channels(), classic.PixelCount(),
-                   {settings.Brightness, settings.PostGamma, settings.WarmColours});
-  }
   // The first stored PFM row is the bottom one; the TIFF's first row is the top.
   FloatRowReader rows(context.InputFile, dataStart_, std::size_t{width} * 12, height,
                       context.InputRowsBottomUp);

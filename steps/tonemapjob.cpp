@@ -86,6 +86,22 @@ bool FinishOutput(Session& session, MapOutcome outcome, ByteRowSink* sink, std::
   return true;
 }
 
+// What the preview keeps of this job, before the mapping pass feeds it rows.
+void BeginPreview(Session& session, const ToneOperator& op, const ImageFacts& facts) {
+  PreviewSampler& preview = *session.Preview;
+  const JobContext& context = session.Context;
+  const std::uint32_t pixels = context.ImageWidth * context.ImageHeight;
+  if (const ClassicOperator* classic = op.AsClassic()) {
+    const ClassicSettings& settings = classic->Settings();
+    preview.Begin(context.ImageWidth, context.ImageHeight, classic->Width(), classic->Channels(),
+                  pixels, {settings.Brightness, settings.PostGamma, settings.WarmColours});
+    return;
+  }
+  preview.Begin(context.ImageWidth, context.ImageHeight, OperatorWidth::Double, facts.Channels,
+                pixels, {});
+  preview.TakeOperator(session.Settings.Operator, session.Settings.OperatorParameters, facts);
+}
+
 }  // namespace
 
 std::unique_ptr<ToneOperator> SessionOperator(const Session& session) {
@@ -134,6 +150,7 @@ bool ToneMapImage(Session& session) {
   if (decoded) SetProgressRange(session, 1, context.ImageHeight);
   start = ClockWholeSeconds(session);
   if (!decoded) SetProgressRange(session, 1, context.ImageHeight);
+  if (session.Preview) BeginPreview(session, *op, image.Facts);
   const MapOutcome outcome = schedule->Map(session, *op);
   if (outcome == MapOutcome::Aborted) return false;
   if (!FinishOutput(session, outcome, sink.get(), start)) return false;
