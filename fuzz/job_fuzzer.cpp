@@ -174,7 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   FuzzSession session;
   Session& steps = session.Steps;
-  steps.Chains = DefaultJobChains();
+  const auto chains = DefaultJobChains();
+  steps.Chains.assign(chains.begin(), chains.end());
   JobChain& chain = steps.Chains[data[0] % steps.Chains.size()];
   const JobStep reader = chain.Reader;
   ReaderResult reading;
