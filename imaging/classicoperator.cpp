@@ -16,11 +16,16 @@ void ClassicOperator::Prepare(const ImageFacts& facts) {
                                                 settings_.PostGamma);
 }
 
-void ClassicOperator::MapPixels(const float* rgb, const PixelPlaces& places, std::size_t count,
+// The curve's level before its rounding to a byte, 255 as white.
+void ClassicOperator::MapPixels(const float* rgb, const PixelPlaces&, std::size_t count,
                                 float* display) const {
-  std::vector<std::uint8_t> bytes(3 * count);
-  MapPixelsToBytes(rgb, places, count, bytes.data());
-  for (std::size_t i = 0; i < bytes.size(); ++i) display[i] = bytes[i] / 255.0f;
+  for (std::size_t i = 0; i < 3 * count; ++i) {
+    const std::size_t c = i % 3;
+    display[i] = static_cast<float>(
+        ToneMapChannelLevel(rgb[i], statistics_.Minimum[c], statistics_.Average[c],
+                            settings_.Brightness, settings_.PostGamma, width_) /
+        255.0);
+  }
 }
 
 void ClassicOperator::MapPixelsToBytes(const float* rgb, const PixelPlaces&, std::size_t count,

@@ -16,7 +16,7 @@ std::uint8_t ToByte(double o) {
 
 }  // namespace
 
-std::uint8_t ToneMapChannel(float v, double m, float a, float b, float k, OperatorWidth width) {
+double ToneMapChannelLevel(float v, double m, float a, float b, float k, OperatorWidth width) {
   // As the statistics took it: no value below zero or not finite reaches the curve.
   if (TakenAsZero(v)) v = 0.0f;
 
@@ -26,7 +26,7 @@ std::uint8_t ToneMapChannel(float v, double m, float a, float b, float k, Operat
                                                   : sum;
   // With a zero or negative average the curve has no denominator; a value at
   // the minimum stays black and anything above it saturates.
-  if (!(d > 0.0)) return x > 0.0f ? 255 : 0;
+  if (!(d > 0.0)) return x > 0.0f ? 255.0 : 0.0;
 
   const float y = static_cast<float>(static_cast<double>(x) / d);
   double powered;
@@ -39,7 +39,12 @@ std::uint8_t ToneMapChannel(float v, double m, float a, float b, float k, Operat
   }
   double o = 256.0 * powered;
   if (width == OperatorWidth::Single) o = static_cast<double>(static_cast<float>(o));
-  return ToByte(o);
+  // Capped at 255, a NaN too.
+  return o <= 255.0 ? o : 255.0;
+}
+
+std::uint8_t ToneMapChannel(float v, double m, float a, float b, float k, OperatorWidth width) {
+  return ToByte(ToneMapChannelLevel(v, m, a, b, k, width));
 }
 
 }  // namespace lumivane

@@ -16,4 +16,8 @@ enum class OperatorWidth { Single, Double };
 // k: PostGamma.
 std::uint8_t ToneMapChannel(float v, double m, float a, float b, float k, OperatorWidth width);
 
+// The level o before it is rounded to the byte, 0 to 255: what a 16-bit
+// output takes.
+double ToneMapChannelLevel(float v, double m, float a, float b, float k, OperatorWidth width);
+
 }  // namespace lumivane

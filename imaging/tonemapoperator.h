@@ -117,6 +117,9 @@ class ToneOperator {
   // The same as 8-bit values: by default display x 255, rounded.
   virtual void MapPixelsToBytes(const float* rgb, const PixelPlaces& places, std::size_t count,
                                 std::uint8_t* out) const;
+  // The same as 16-bit values: display x 65535, rounded.
+  void MapPixelsToWords(const float* rgb, const PixelPlaces& places, std::size_t count,
+                        std::uint16_t* out) const;
 
   // Log lines naming what Prepare chose (an estimated key, say), in the log's
   // style: a label, then the value.
