@@ -46,6 +46,8 @@ struct OutputPlan {
   std::string Extension;
   bool ToStandardOutput = false;
   bool Many = false;
+  // --fit or --scale of a tone-map.
+  SizeRequest Size;
 };
 
 // The abort box says "Cannot open " and the path; this adds the system's reason.
@@ -124,6 +126,7 @@ bool ChooseJob(const OutputPlan& plan, const std::string& path, JobRequest& requ
   if (!request.Chain)
     throw CLI::ValidationError(
         "OUTPUT", "no job writes this output from a " + std::string(route.Format->Name) + " input");
+  if (plan.Size.Wanted()) request.Chain->Reader = ReadDownsampled(request.Chain->Reader, plan.Size);
   return true;
 }
 
@@ -153,6 +156,22 @@ std::string StandardOutputFormat(const Switches& s, bool toneMapping) {
   return s.Format;
 }
 
+bool WritesBytes(const FormatRow& row) {
+  return row.WritesBytes();
+}
+bool WritesFloats(const FormatRow& row) {
+  return row.WritesFloats();
+}
+
+// --to names an extension the job writes, or the usage error lists them.
+void CheckToExtension(const std::string& outputName, bool toneMapping) {
+  const auto writes = toneMapping ? WritesBytes : WritesFloats;
+  const FormatRow* format = FormatOfName(outputName);
+  if (format && writes(*format)) return;
+  throw CLI::ValidationError("--to", "'" + outputName.substr(outputName.find('.') + 1) +
+                                         "' is not one of " + ExtensionList(writes));
+}
+
 OutputPlan PlanOutput(const Verbs& verbs, const Switches& s) {
   OutputPlan plan;
   plan.ToneMapping = verbs.Tonemap->parsed();
@@ -170,13 +189,16 @@ OutputPlan PlanOutput(const Verbs& verbs, const Switches& s) {
     throw CLI::ValidationError("--to", "convert with -o DIR needs --to tif, pfm, hdr or exr");
   // Standard output and --to behave as an output with that extension.
   plan.Extension = plan.ToStandardOutput ? StandardOutputFormat(s, plan.ToneMapping)
-                   : plan.Many           ? (plan.ToneMapping ? "tif" : s.ToExtension)
-                                         : "";
+                   : plan.Many && plan.ToneMapping && s.ToExtension.empty() ? "tif"
+                   : plan.Many                                              ? s.ToExtension
+                                                                            : "";
   const std::string outputName = plan.Extension.empty() ? s.Files[1] : "output." + plan.Extension;
+  if (plan.Many) CheckToExtension(outputName, plan.ToneMapping);
   plan.Format = plan.ToneMapping ? &ToneMapOutputFormat(outputName, plan.Extension.empty()
                                                                         ? AbsolutePath(s.Files[1])
                                                                         : outputName)
                                  : &ConvertOutputFormat(outputName);
+  if (plan.ToneMapping) plan.Size = SizeRequestOf(s.Size);
   plan.Options = CheckOutputSwitches(plan.ToneMapping ? *verbs.Tonemap : *verbs.Convert, s.Output,
                                      *plan.Format);
   return plan;

@@ -102,6 +102,11 @@ CLI::App* AddToneMap(CLI::App& app, Switches& s, Verbs& verbs) {
   tonemap->add_flag("-q,--quiet", s.Quiet, kQuietHelp);
   AddCommon(*tonemap, s);
   AddToneMapOutputOptions(*tonemap, s.Output);
+  AddSizeOptions(*tonemap, s.Size);
+  tonemap
+      ->add_option("--to", s.ToExtension,
+                   "With -o DIR: the outputs' kind, tif (the default), tiff, png, jpg or jpeg")
+      ->type_name("EXT");
   tonemap->add_option("FILES", s.Files, kFilesHelp)->type_name("")->required();
   return tonemap;
 }

@@ -9,6 +9,7 @@
 #include "cli/limitoptions.h"
 #include "cli/operatoroptions.h"
 #include "cli/outputoptions.h"
+#include "cli/sizeoptions.h"
 #include "imaging/settings.h"
 
 namespace lumivane {
@@ -29,6 +30,7 @@ struct Switches {
   OutputSwitches Output;
   LimitSwitches Limits;
   OperatorSwitches Operators;
+  SizeSwitches Size;
 };
 
 struct Verbs {

@@ -1,0 +1,20 @@
+#include "tests/cli/clirun.h"
+
+#include <sstream>
+
+#include "cli/commandline.h"
+
+namespace lumivane::testing {
+
+CliRun RunCliInProcess(const std::vector<std::string>& args) {
+  std::vector<const char*> argv = {"lumivane-cli"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  std::ostringstream out, err;
+  CliRun run;
+  run.Status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err, false);
+  run.Out = out.str();
+  run.Err = err.str();
+  return run;
+}
+
+}  // namespace lumivane::testing
