@@ -11,14 +11,15 @@
 #include "steps/convertjob.h"
 #include "steps/failure.h"
 #include "steps/floatrows.h"
-#include "steps/tonemapjob.h"
 #include "steps/libraryreaders.h"
 #include "steps/pfmreader.h"
 #include "steps/pfmwriter.h"
+#include "steps/primariesstep.h"
 #include "steps/radiance.h"
 #include "steps/statuslog.h"
 #include "steps/tiffreader.h"
 #include "steps/tiffwriter.h"
+#include "steps/tonemapjob.h"
 
 namespace lumivane {
 
@@ -67,11 +68,11 @@ std::array<JobChain, 7> DefaultJobChains() {
 
 std::vector<JobChain> ImageJobChains() {
   return {
-      {kOpenExrCommand, ReadExrHeader, WriteTiff24Header, ToneMapImage,
+      {kOpenExrCommand, ReadInRec709(ReadExrHeader), WriteTiff24Header, ToneMapImage,
        "EXR Tonemapping concluded."},
-      {kOpenGeneralTiffCommand, ReadGeneralTiffHeader, WriteTiff24Header, ToneMapImage,
-       "TIFF Tonemapping concluded."},
-      {kOpenGeneralPfmCommand, ReadGeneralPfmHeader, WriteTiff24Header, ToneMapImage,
+      {kOpenGeneralTiffCommand, ReadInRec709(ReadGeneralTiffHeader), WriteTiff24Header,
+       ToneMapImage, "TIFF Tonemapping concluded."},
+      {kOpenGeneralPfmCommand, ReadInRec709(ReadGeneralPfmHeader), WriteTiff24Header, ToneMapImage,
        "PFM Tonemapping concluded."},
   };
 }

@@ -12,6 +12,7 @@
 #include "steps/convertjob.h"
 #include "steps/libraryreaders.h"
 #include "steps/pfmreader.h"
+#include "steps/primariesstep.h"
 #include "steps/radiance.h"
 #include "steps/rowwriters.h"
 #include "steps/tiffreader.h"
@@ -167,7 +168,7 @@ std::optional<JobChain> ToneMapChain(const InputRoute& input, const FormatRow& o
                                      const SinkOptions& options) {
   if (!input.Format || !input.Format->Reads() || !output.WritesBytes()) return std::nullopt;
   JobChain chain;
-  chain.Reader = ReaderStep(input);
+  chain.Reader = input.Classic ? ReaderStep(input) : ReadInRec709(ReaderStep(input));
   chain.Job = ToneMapImage;
   chain.SuccessText = ToneMapSuccess(input);
   if (const int command = MenuCommand(input, output, true)) return MenuChain(command);
