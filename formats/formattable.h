@@ -68,11 +68,17 @@ struct FormatRow {
   std::unique_ptr<ByteRowSink> (*ByteSink)(BinaryFile& file, std::uint32_t width,
                                            std::uint32_t height, const SinkOptions& options,
                                            std::string& error);
+  // The 16-bit RGB sink of a format that holds 16 bits a channel (taken when
+  // SinkOptions::Depth is 16); null for the others.
+  std::unique_ptr<WordRowSink> (*WordSink)(BinaryFile& file, std::uint32_t width,
+                                           std::uint32_t height, const SinkOptions& options,
+                                           std::string& error);
 
   bool Reads() const { return Signature != nullptr; }
   bool WritesFloats() const { return FloatSink != nullptr; }
   // The tone-map's 24-bit TIFF is the classic header writer's, not a sink.
   bool WritesBytes() const { return ByteSink != nullptr || Id == FormatId::Tiff; }
+  bool WritesWords() const { return WordSink != nullptr; }
 };
 
 const std::vector<FormatRow>& FormatTable();

@@ -24,13 +24,13 @@ struct ImageMetadata {
   std::optional<float> WhiteLuminance;  // cd/m^2 of RGB (1, 1, 1)
   std::string Owner;
   std::string Comments;
-  std::string CaptureDate;  // "YYYY:MM:DD hh:mm:ss"
+  std::string CaptureDate;            // "YYYY:MM:DD hh:mm:ss"
   std::optional<float> ExposureTime;  // seconds
   // The display window, relative to the data window's top left corner.
   std::optional<std::array<int, 4>> DisplayWindow;  // x min, y min, x max, y max
-  bool HalfFloats = false;   // the pixels were stored as 16-bit halves
-  int ExrCompression = -1;   // the input's OpenEXR compression number; -1 for another format
-  bool HasAlpha = false;     // the input has an alpha channel (the rows drop it)
+  bool HalfFloats = false;                          // the pixels were stored as 16-bit halves
+  int ExrCompression = -1;  // the input's OpenEXR compression number; -1 for another format
+  bool HasAlpha = false;    // the input has an alpha channel (the rows drop it)
 };
 
 // What a reader found in a file's header, for the log and for `info`.
@@ -94,6 +94,17 @@ class ByteRowSink {
  public:
   virtual ~ByteRowSink() = default;
   virtual bool WriteRows(const std::uint8_t* source, std::uint32_t rowCount,
+                         std::string& error) = 0;
+  virtual bool Finish(std::string& error) = 0;
+};
+
+// The 16-bit form of the byte sink, for a tone-mapped output of depth 16:
+// three words per pixel (R G B, 0 to 65535) in this machine's byte order;
+// the sink writes them in its format's order.
+class WordRowSink {
+ public:
+  virtual ~WordRowSink() = default;
+  virtual bool WriteRows(const std::uint16_t* source, std::uint32_t rowCount,
                          std::string& error) = 0;
   virtual bool Finish(std::string& error) = 0;
 };
