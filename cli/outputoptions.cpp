@@ -23,6 +23,11 @@ void AddToneMapOutputOptions(CLI::App& verb, OutputSwitches& switches) {
                   "JPEG quality, 1 to 100, for a .jpg or .jpeg OUTPUT (default 95)")
       ->type_name("N")
       ->check(CLI::Range(1, 100));
+  verb.add_option("--depth", switches.Depth,
+                  "Bits per channel of a .png or .tif OUTPUT: 8 (default) or 16, the 16-bit "
+                  "values from the operator's result before its rounding to 8 bits")
+      ->type_name("8|16")
+      ->check(CLI::IsMember({8, 16}));
 }
 
 void AddConvertOutputOptions(CLI::App& verb, OutputSwitches& switches) {
@@ -47,18 +52,18 @@ const FormatRow& ToneMapOutputFormat(const std::string& given, const std::string
   if (!hasExtension && std::filesystem::exists(status) &&
       !std::filesystem::is_regular_file(status) && !std::filesystem::is_directory(status))
     return FormatOf(FormatId::Tiff);
-  throw CLI::ValidationError("OUTPUT", "'" + given + "' does not end in a known extension: " +
-                                           ExtensionList(TakesBytes) +
-                                           " (24-bit TIFF, PNG, JPEG; any letter case)");
+  throw CLI::ValidationError(
+      "OUTPUT", "'" + given + "' does not end in a known extension: " + ExtensionList(TakesBytes) +
+                    " (24-bit TIFF, PNG, JPEG; any letter case)");
 }
 
 const FormatRow& ConvertOutputFormat(const std::string& given) {
   const FormatRow* format = FormatOfName(given);
   if (format && format->WritesFloats()) return *format;
-  throw CLI::ValidationError("OUTPUT", "'" + given + "' does not end in a known extension: " +
-                                           ExtensionList(TakesFloats) +
-                                           " (Radiance, 96-bit float TIFF, PFM, OpenEXR; any "
-                                           "letter case); any input converts to each of them");
+  throw CLI::ValidationError(
+      "OUTPUT", "'" + given + "' does not end in a known extension: " + ExtensionList(TakesFloats) +
+                    " (Radiance, 96-bit float TIFF, PFM, OpenEXR; any "
+                    "letter case); any input converts to each of them");
 }
 
 SinkOptions CheckOutputSwitches(const CLI::App& verb, const OutputSwitches& switches,
@@ -73,8 +78,11 @@ SinkOptions CheckOutputSwitches(const CLI::App& verb, const OutputSwitches& swit
     if (given(name) && format.Id != FormatId::OpenExr)
       throw CLI::ValidationError(name, "applies to an .exr OUTPUT only");
   }
+  if (switches.Depth == 16 && !format.WritesWords())
+    throw CLI::ValidationError("--depth", "16 applies to a .png, .tif or .tiff OUTPUT only");
   SinkOptions options;
   options.JpegQuality = switches.Quality;
+  options.Depth = switches.Depth;
   options.Exr.Half = switches.Half;
   options.Exr.Compression = ExrCompressionFromName(switches.Compression).value_or(3);
   options.Exr.Threads = WorkerThreadCount();

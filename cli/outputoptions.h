@@ -12,11 +12,12 @@ namespace lumivane {
 
 struct OutputSwitches {
   int Quality = kDefaultJpegQuality;
+  int Depth = 8;
   bool Half = false;
   std::string Compression = "zip";
 };
 
-// tonemap: --quality N. convert: --half, --compression NAME.
+// tonemap: --quality N, --depth 8|16. convert: --half, --compression NAME.
 void AddToneMapOutputOptions(CLI::App& verb, OutputSwitches& switches);
 void AddConvertOutputOptions(CLI::App& verb, OutputSwitches& switches);
 

@@ -53,8 +53,12 @@ std::unique_ptr<FloatRowSink> ExrFloats(BinaryFile& file, std::uint32_t width, s
   return OpenExrSink(file, width, height, options.Exr, error);
 }
 std::unique_ptr<ByteRowSink> PngBytes(BinaryFile& file, std::uint32_t width, std::uint32_t height,
-                                      const SinkOptions&, std::string& error) {
-  return OpenPngSink(file, width, height, error);
+                                      const SinkOptions& options, std::string& error) {
+  return OpenPngSink(file, width, height, {options.Software, options.Description}, error);
+}
+std::unique_ptr<WordRowSink> PngWords(BinaryFile& file, std::uint32_t width, std::uint32_t height,
+                                      const SinkOptions& options, std::string& error) {
+  return OpenPng16Sink(file, width, height, {options.Software, options.Description}, error);
 }
 std::unique_ptr<ByteRowSink> JpegBytes(BinaryFile& file, std::uint32_t width, std::uint32_t height,
                                        const SinkOptions& options, std::string& error) {
@@ -129,7 +133,7 @@ const std::vector<FormatRow>& FormatTable() {
        .OpenRows = nullptr,
        .FloatSink = nullptr,
        .ByteSink = PngBytes,
-       .WordSink = nullptr},
+       .WordSink = PngWords},
       {.Id = FormatId::Jpeg,
        .Name = "JPEG",
        .ShortName = "JPEG",

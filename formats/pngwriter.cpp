@@ -2,7 +2,10 @@
 
 #include <png.h>
 
+#include <bit>
 #include <csetjmp>
+#include <utility>
+#include <vector>
 
 #include "io/binaryfile.h"
 
@@ -37,14 +40,36 @@ void WriteToFile(png_structp png, png_bytep data, png_size_t length) {
 
 void FlushNothing(png_structp) {}
 
-class PngSink final : public ByteRowSink {
+// Latin-1 text chunks; a longer text goes in compressed (zTXt).
+void SetText(png_structp png, png_infop info, const PngTexts& texts) {
+  std::vector<png_text> chunks;
+  const std::pair<const char*, const std::string*> entries[] = {
+      {"Software", &texts.Software}, {"Description", &texts.Description}};
+  for (const auto& [key, value] : entries) {
+    if (value->empty()) continue;
+    png_text chunk{};
+    chunk.compression =
+        value->size() > 1000 ? PNG_TEXT_COMPRESSION_zTXt : PNG_TEXT_COMPRESSION_NONE;
+    chunk.key = const_cast<png_charp>(key);
+    chunk.text = const_cast<png_charp>(value->c_str());
+    chunk.text_length = value->size();
+    chunks.push_back(chunk);
+  }
+  if (!chunks.empty()) png_set_text(png, info, chunks.data(), static_cast<int>(chunks.size()));
+}
+
+// One sink for both depths: 8-bit rows as bytes, 16-bit rows as words in
+// this machine's order, which libpng swaps to the file's big-endian order.
+class PngSink final : public ByteRowSink, public WordRowSink {
  public:
-  PngSink(BinaryFile& file, std::uint32_t width) : width_(width) { state_.File = &file; }
+  PngSink(BinaryFile& file, std::uint32_t width, int depth) : width_(width), depth_(depth) {
+    state_.File = &file;
+  }
   ~PngSink() override { png_destroy_write_struct(&png_, &info_); }
   PngSink(const PngSink&) = delete;
   PngSink& operator=(const PngSink&) = delete;
 
-  bool Start(std::uint32_t height, std::string& error) {
+  bool Start(std::uint32_t height, const PngTexts& texts, std::string& error) {
     png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state_, OnPngError, OnPngWarning);
     if (png_) info_ = png_create_info_struct(png_);
     if (!png_ || !info_) {
@@ -55,9 +80,22 @@ class PngSink final : public ByteRowSink {
     png_set_write_fn(png_, &state_, WriteToFile, FlushNothing);
     // libpng's default limit of a million pixels a side is for reading.
     png_set_user_limits(png_, 0x7FFFFFFF, 0x7FFFFFFF);
-    png_set_IHDR(png_, info_, width_, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    png_set_IHDR(png_, info_, width_, height, depth_, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // The pixels are sRGB-encoded; gAMA and cHRM are for readers without sRGB.
+    png_set_sRGB_gAMA_and_cHRM(png_, info_, PNG_sRGB_INTENT_PERCEPTUAL);
+    SetText(png_, info_, texts);
     png_write_info(png_, info_);
+    if (depth_ == 16 && std::endian::native == std::endian::little) png_set_swap(png_);
+    return true;
+  }
+
+  bool WriteRows(const std::uint16_t* source, std::uint32_t rowCount, std::string& error) override {
+    if (setjmp(png_jmpbuf(png_))) return Failed(error);
+    const std::size_t rowWords = std::size_t{width_} * 3;
+    for (std::uint32_t y = 0; y < rowCount; ++y)
+      png_write_row(png_,
+                    reinterpret_cast<png_bytep>(const_cast<std::uint16_t*>(source + rowWords * y)));
     return true;
   }
 
@@ -83,6 +121,7 @@ class PngSink final : public ByteRowSink {
   }
 
   std::uint32_t width_;
+  int depth_;
   PngState state_;
   png_structp png_ = nullptr;
   png_infop info_ = nullptr;
@@ -90,16 +129,32 @@ class PngSink final : public ByteRowSink {
 
 }  // namespace
 
-std::unique_ptr<ByteRowSink> OpenPngSink(BinaryFile& file, std::uint32_t width,
-                                                 std::uint32_t height, std::string& error) {
+namespace {
+
+std::unique_ptr<PngSink> OpenSink(BinaryFile& file, std::uint32_t width, std::uint32_t height,
+                                  int depth, const PngTexts& texts, std::string& error) {
   // PNG sides are 31-bit numbers.
   if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) {
     error = "the image is too large or empty for a PNG file";
     return nullptr;
   }
-  auto sink = std::make_unique<PngSink>(file, width);
-  if (!sink->Start(height, error)) return nullptr;
+  auto sink = std::make_unique<PngSink>(file, width, depth);
+  if (!sink->Start(height, texts, error)) return nullptr;
   return sink;
+}
+
+}  // namespace
+
+std::unique_ptr<ByteRowSink> OpenPngSink(BinaryFile& file, std::uint32_t width,
+                                         std::uint32_t height, const PngTexts& texts,
+                                         std::string& error) {
+  return OpenSink(file, width, height, 8, texts, error);
+}
+
+std::unique_ptr<WordRowSink> OpenPng16Sink(BinaryFile& file, std::uint32_t width,
+                                           std::uint32_t height, const PngTexts& texts,
+                                           std::string& error) {
+  return OpenSink(file, width, height, 16, texts, error);
 }
 
 }  // namespace lumivane

@@ -1,4 +1,5 @@
-// 8-bit RGB PNG output through libpng, a row block at a time.
+// 8- and 16-bit RGB PNG output through libpng, a row block at a time, tagged
+// as sRGB and carrying how it was made.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,17 @@ class BinaryFile;
 
 // Writes the PNG signature and header to `file` (at its position) and returns
 // the sink for the rows; nothing, with `error` set, when libpng refuses.
+struct PngTexts {
+  std::string Software;     // tEXt "Software"; left out when empty
+  std::string Description;  // tEXt "Description"; left out when empty
+};
+
 std::unique_ptr<ByteRowSink> OpenPngSink(BinaryFile& file, std::uint32_t width,
-                                         std::uint32_t height, std::string& error);
+                                         std::uint32_t height, const PngTexts& texts,
+                                         std::string& error);
+// The same with 16 bits a channel; rows of words in this machine's order.
+std::unique_ptr<WordRowSink> OpenPng16Sink(BinaryFile& file, std::uint32_t width,
+                                           std::uint32_t height, const PngTexts& texts,
+                                           std::string& error);
 
 }  // namespace lumivane

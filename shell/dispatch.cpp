@@ -136,6 +136,7 @@ void RunJobChain(Session& session, const JobChain& chain) {
   session.Context.InputFile.Close();
   session.Context.OutputFile.Close();
   session.Context.ToneMappedRows.reset();
+  session.Context.ToneMappedWords.reset();
   session.Context.ConvertedRows.reset();
   if (succeeded)
     session.Window.ShowMessageBox(chain.SuccessText, "LUMIVANE - Success.", BoxKind::Information);

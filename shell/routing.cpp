@@ -10,6 +10,7 @@
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "steps/convertjob.h"
+#include "steps/downsamplestep.h"
 #include "steps/libraryreaders.h"
 #include "steps/pfmreader.h"
 #include "steps/primariesstep.h"
@@ -167,17 +168,19 @@ JobStep ReaderStep(const InputRoute& input) {
 std::optional<JobChain> ToneMapChain(const InputRoute& input, const FormatRow& output,
                                      const SinkOptions& options) {
   if (!input.Format || !input.Format->Reads() || !output.WritesBytes()) return std::nullopt;
+  const bool words = options.Depth == 16;
+  if (words && !output.WritesWords()) return std::nullopt;
+  if (const int command = MenuCommand(input, output, true); command && !words)
+    return MenuChain(command);
   JobChain chain;
-  chain.Reader = input.Classic ? ReaderStep(input) : ReadInRec709(ReaderStep(input));
+  chain.Reader = !input.Classic ? ReadInRec709(ReaderStep(input))
+                 : words        ? ReadAsRows(ReaderStep(input))
+                                : ReaderStep(input);
   chain.Job = ToneMapImage;
   chain.SuccessText = ToneMapSuccess(input);
-  if (const int command = MenuCommand(input, output, true)) return MenuChain(command);
   // The 24-bit TIFF is the classic header writer's for every input.
-  if (output.Id == FormatId::Tiff) {
-    chain.Writer = WriteTiff24Header;
-    return chain;
-  }
-  chain.Writer = RowOutputWriter(output, true, options);
+  chain.Writer = output.Id == FormatId::Tiff && !words ? JobStep(WriteTiff24Header)
+                                                       : RowOutputWriter(output, true, options);
   return chain;
 }
 

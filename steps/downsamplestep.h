@@ -18,4 +18,8 @@ struct SizeRequest {
 // image already as small or smaller stays as it is.
 JobStep ReadDownsampled(JobStep reader, SizeRequest request);
 
+// `reader`, then a classic input read as rows, as the library readers leave
+// them (for the outputs only the plain row schedule writes).
+JobStep ReadAsRows(JobStep reader);
+
 }  // namespace lumivane

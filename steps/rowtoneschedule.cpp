@@ -41,10 +41,12 @@ class RowToneSchedule final : public ToneSchedule {
     session.Context.InputRows.reset();
     return AbortFloatJob(session, "Cannot read " + session.Context.InputFileName + ": " + reason);
   }
+  MapOutcome MapToWords(Session& session, const ToneOperator& op);
   void GatherFloats(const ToneOperator& op, OperatorGatherer* gatherer, std::uint32_t first,
                     std::uint32_t count, LuminanceHistogram& luminance);
 
   ByteRowSink* sink_ = nullptr;
+  WordRowSink* words_ = nullptr;
   std::shared_ptr<ImageRowSource> rows_;
   std::uint32_t width_ = 0, height_ = 0, rowsPerBlock_ = 1;
   std::vector<float> block_;
@@ -54,6 +56,7 @@ class RowToneSchedule final : public ToneSchedule {
 bool RowToneSchedule::Start(Session& session, const ToneOperator&, ByteRowSink* sink) {
   JobContext& context = session.Context;
   sink_ = sink;
+  words_ = context.ToneMappedWords.get();
   width_ = context.ImageWidth;
   height_ = context.ImageHeight;
   rows_ = context.InputRows;
@@ -101,8 +104,8 @@ void RowToneSchedule::GatherFloats(const ToneOperator& op, OperatorGatherer* gat
   for (const LuminanceHistogram& part : parts) luminance.Merge(part);
 }
 
-bool RowToneSchedule::Gather(Session& session, const ToneOperator& op,
-                             OperatorGatherer* gatherer, GatheredImage& image) {
+bool RowToneSchedule::Gather(Session& session, const ToneOperator& op, OperatorGatherer* gatherer,
+                             GatheredImage& image) {
   const auto* blockBytes = reinterpret_cast<const std::uint8_t*>(block_.data());
   std::string error;
   ChannelAccumulators extremes;
@@ -127,6 +130,41 @@ bool RowToneSchedule::Gather(Session& session, const ToneOperator& op,
   return true;
 }
 
+// 16-bit outputs: each block mapped to words and handed to the sink, which
+// writes as it goes.
+MapOutcome RowToneSchedule::MapToWords(Session& session, const ToneOperator& op) {
+  const std::size_t rowFloats = std::size_t{width_} * 3;
+  std::vector<std::uint16_t> words(rowFloats * rowsPerBlock_);
+  const auto* blockBytes = reinterpret_cast<const std::uint8_t*>(block_.data());
+  std::string error;
+  for (std::uint32_t first = 0; first < height_;) {
+    const std::uint32_t count = std::min(rowsPerBlock_, height_ - first);
+    if (!rows_->ReadRows(block_.data(), count, error)) {
+      Fail(session, error);
+      return MapOutcome::Aborted;
+    }
+    workers_->Run(count, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i)
+        op.MapPixelsToWords(block_.data() + i * rowFloats,
+                            PixelPlaces{first + static_cast<std::uint32_t>(i), 0, nullptr}, width_,
+                            words.data() + rowFloats * i);
+    });
+    if (session.Preview)
+      for (std::uint32_t i = 0; i < count; ++i)
+        session.Preview->TakeFloatRow(first + i, blockBytes + i * rowFloats * sizeof(float),
+                                      kNativeIntel);
+    if (!words_->WriteRows(words.data(), count, error)) break;
+    first += count;
+    SetProgressPosition(session, first);
+  }
+  if (!error.empty() || !words_->Finish(error)) {
+    session.Context.InputRows.reset();
+    AbortFloatJob(session, WriteFailureMessage(session));
+    return MapOutcome::Aborted;
+  }
+  return MapOutcome::Done;
+}
+
 MapOutcome RowToneSchedule::Map(Session& session, const ToneOperator& op) {
   JobContext& context = session.Context;
   std::string error;
@@ -134,6 +172,7 @@ MapOutcome RowToneSchedule::Map(Session& session, const ToneOperator& op) {
     Fail(session, error);
     return MapOutcome::Aborted;
   }
+  if (words_) return MapToWords(session, op);
   const std::size_t rowFloats = std::size_t{width_} * 3;
   const std::size_t outputRowBytes = std::size_t{width_} * 3;
   const auto* blockBytes = reinterpret_cast<const std::uint8_t*>(block_.data());
@@ -157,8 +196,8 @@ MapOutcome RowToneSchedule::Map(Session& session, const ToneOperator& op) {
     workers_->Run(count, [&](std::size_t begin, std::size_t end) {
       for (std::size_t i = begin; i < end; ++i)
         op.MapPixelsToBytes(block_.data() + i * rowFloats,
-                            PixelPlaces{first + static_cast<std::uint32_t>(i), 0, nullptr},
-                            width_, out + outputRowBytes * i);
+                            PixelPlaces{first + static_cast<std::uint32_t>(i), 0, nullptr}, width_,
+                            out + outputRowBytes * i);
     });
     if (preview)
       for (std::uint32_t i = 0; i < count; ++i)

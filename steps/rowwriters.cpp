@@ -20,6 +20,10 @@ bool OpenSink(JobContext& context, const FormatRow& output, bool toneMapped,
               const SinkOptions& options, std::string& error) {
   BinaryFile& file = context.OutputFile;
   const std::uint32_t width = context.ImageWidth, height = context.ImageHeight;
+  if (toneMapped && options.Depth == 16 && output.WordSink) {
+    context.ToneMappedWords = output.WordSink(file, width, height, options, error);
+    return context.ToneMappedWords != nullptr;
+  }
   if (toneMapped) {
     context.ToneMappedRows = output.ByteSink(file, width, height, options, error);
     return context.ToneMappedRows != nullptr;

@@ -8,7 +8,8 @@
 
 namespace lumivane {
 
-// The sink goes to ToneMappedRows when `toneMapped`, else to ConvertedRows.
+// The sink goes to ToneMappedRows when `toneMapped` (ToneMappedWords at a
+// depth of 16), else to ConvertedRows.
 JobStep RowOutputWriter(const FormatRow& output, bool toneMapped, const SinkOptions& options);
 
 // Writes what a sink still holds; true for no sink at all.

@@ -62,6 +62,9 @@ struct JobContext {
   // An output written through a library codec: its writer step opens the
   // sink behind the header, the job takes it and sends every row there.
   std::unique_ptr<ByteRowSink> ToneMappedRows;
+  // The same for an output of 16 bits a channel; the plain row schedule
+  // writes it.
+  std::unique_ptr<WordRowSink> ToneMappedWords;
   std::unique_ptr<FloatRowSink> ConvertedRows;
   // The rows of an input read through a library (OpenEXR, libtiff, the
   // tolerant PFM reader), over InputFile; released before InputFile closes.

@@ -7,7 +7,9 @@ namespace lumivane {
 
 // Radiance input always decodes in blocks or bands; stored floats are mapped
 // as stored only by the classic operator's thresholds.
+// Outputs of 16 bits a channel take the plain schedule's words.
 std::unique_ptr<ToneSchedule> ChooseToneSchedule(Session& session, const ToneOperator& op) {
+  if (session.Context.ToneMappedWords) return MakeRowToneSchedule();
   switch (session.Context.Layout) {
     case InputLayout::Radiance:
       return MakeRgbeToneSchedule();
