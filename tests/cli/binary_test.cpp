@@ -18,6 +18,7 @@
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "steps/session.h"
+#include "tests/support/clirunner.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/recordingwindow.h"
 #include "tests/support/testfiles.h"
@@ -35,22 +36,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 using testing::Quote;
 
-struct CliResult {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
+using CliResult = testing::CliRun;
 
 CliResult RunBinary(const TempDir& dir, const std::vector<std::string>& args) {
-  std::string command = Quote(LUMIVANE_CLI_PATH);
-  for (const std::string& arg : args) command += " " + Quote(arg);
-  const std::string errFile = dir.File("stderr.txt");
-  command += " 2>" + Quote(errFile) + " </dev/null";
-  CliResult result;
-  result.Status = testing::RunCommand(command, &result.Out);
-  const Bytes err = ReadBytes(errFile);
-  result.Err.assign(err.begin(), err.end());
-  return result;
+  return testing::RunCliProgram(dir, args);
 }
 
 struct InProcessResult {

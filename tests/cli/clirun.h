@@ -1,18 +1,16 @@
-// lumivane-cli run in this process, as main() runs it, with its streams caught.
+// lumivane-cli run in this process, as main() runs it, with its streams caught
+// (tests/support/clirunner.h runs the program itself).
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "tests/support/clirunner.h"
+
 namespace lumivane::testing {
 
-struct CliRun {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-// `args` after the program's name; standard error is taken as no terminal.
-CliRun RunCliInProcess(const std::vector<std::string>& args);
+// `args` after the program's name, `input` as standard input; standard error
+// is taken as no terminal.
+CliRun RunCliInProcess(const std::vector<std::string>& args, const std::string& input = "");
 
 }  // namespace lumivane::testing

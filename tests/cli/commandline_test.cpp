@@ -9,31 +9,17 @@
 
 #include "cli/batch.h"
 #include "tests/support/floatfiles.h"
+#include "tests/cli/clirun.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {
 namespace {
 
+using testing::CliRun;
+using testing::RunCliInProcess;
+
 using testing::TempDir;
 using testing::WriteText;
-
-struct Result {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-Result RunCli(std::vector<std::string> args) {
-  args.insert(args.begin(), "lumivane-cli");
-  std::vector<const char*> argv;
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  std::ostringstream out, err;
-  Result result;
-  result.Status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err, false);
-  result.Out = out.str();
-  result.Err = err.str();
-  return result;
-}
 
 bool Contains(const std::string& text, const std::string& piece) {
   return text.find(piece) != std::string::npos;
@@ -53,23 +39,23 @@ TEST(ParseSettingValue, TakesWholeDecimalTextAsAcceptDoes) {
 }
 
 TEST(CommandLine, VersionHelpAndMissingVerb) {
-  Result version = RunCli({"--version"});
+  CliRun version = RunCliInProcess({"--version"});
   EXPECT_EQ(version.Status, 0);
   EXPECT_EQ(version.Out, "lumivane-cli 1.22\n");
   EXPECT_EQ(version.Err, "");
 
-  Result help = RunCli({"--help"});
+  CliRun help = RunCliInProcess({"--help"});
   EXPECT_EQ(help.Status, 0);
   EXPECT_TRUE(Contains(help.Out, "tonemap")) << help.Out;
   EXPECT_TRUE(Contains(help.Out, "convert")) << help.Out;
   EXPECT_TRUE(Contains(help.Out, "Exit status: 0 success, 1 the job failed, 2 usage error."));
 
-  Result tonemapHelp = RunCli({"tonemap", "--help"});
+  CliRun tonemapHelp = RunCliInProcess({"tonemap", "--help"});
   EXPECT_EQ(tonemapHelp.Status, 0);
   for (const char* option : {"--brightness", "--contrast", "--post-gamma", "--warm", "--quiet"})
     EXPECT_TRUE(Contains(tonemapHelp.Out, option)) << option;
 
-  Result convertHelp = RunCli({"convert", "--help"});
+  CliRun convertHelp = RunCliInProcess({"convert", "--help"});
   EXPECT_EQ(convertHelp.Status, 0);
   EXPECT_TRUE(Contains(convertHelp.Out, "PFM > TIFF"));
 
@@ -81,7 +67,7 @@ TEST(CommandLine, VersionHelpAndMissingVerb) {
                                              {"tonemap", "a", "b", "c"},
                                              {"tonemap", "--bright", "2", "a", "b"},
                                              {"convert", "a"}}) {
-    Result usage = RunCli(args);
+    CliRun usage = RunCliInProcess(args);
     EXPECT_EQ(usage.Status, 2) << usage.Err;
     EXPECT_EQ(usage.Out, "");
     EXPECT_TRUE(Contains(usage.Err, "--help")) << usage.Err;
@@ -98,12 +84,12 @@ TEST(CommandLine, SettingsOutsideTheirRangesAreUsageErrorsNamingTheRange) {
     args.insert(args.begin(), "tonemap");
     args.push_back(missing);
     args.push_back(out);
-    return RunCli(args);
+    return RunCliInProcess(args);
   };
   for (const char* good : {"0.01", "50", "10.5", "0.8", "1e1"})
     EXPECT_EQ(status({"--brightness", good}).Status, 1) << good;
   for (const char* bad : {"0.0099", "50.5", "0", "-1", "abc", "2,5", "nan", "1e400"}) {
-    const Result result = status({"--brightness", bad});
+    const CliRun result = status({"--brightness", bad});
     EXPECT_EQ(result.Status, 2) << bad;
     EXPECT_TRUE(Contains(result.Err, "0.01 to 50")) << result.Err;
     EXPECT_TRUE(Contains(result.Err, "--brightness")) << result.Err;
@@ -114,7 +100,7 @@ TEST(CommandLine, SettingsOutsideTheirRangesAreUsageErrorsNamingTheRange) {
   for (const char* good : {"0.1", "10", "1.2", "0.5"})
     EXPECT_EQ(status({"--contrast", good}).Status, 1) << good;
   for (const char* bad : {"0.0999", "10.01", "0", ""}) {
-    const Result result = status({"--contrast", bad});
+    const CliRun result = status({"--contrast", bad});
     EXPECT_EQ(result.Status, 2) << bad;
     EXPECT_TRUE(Contains(result.Err, "0.1 to 10")) << result.Err;
   }
@@ -122,12 +108,12 @@ TEST(CommandLine, SettingsOutsideTheirRangesAreUsageErrorsNamingTheRange) {
   for (const char* good : {"1.2", "0.001", "1000"})
     EXPECT_EQ(status({"--post-gamma", good}).Status, 1) << good;
   for (const char* bad : {"0", "-0.5", "1e39", "inf", "x"}) {
-    const Result result = status({"--post-gamma", bad});
+    const CliRun result = status({"--post-gamma", bad});
     EXPECT_EQ(result.Status, 2) << bad;
     EXPECT_TRUE(Contains(result.Err, "above 0")) << result.Err;
   }
 
-  const Result both = status({"--contrast", "2", "--post-gamma", "0.5"});
+  const CliRun both = status({"--contrast", "2", "--post-gamma", "0.5"});
   EXPECT_EQ(both.Status, 2);
   EXPECT_TRUE(Contains(both.Err, "--contrast excludes --post-gamma")) << both.Err;
   EXPECT_FALSE(testing::FileExists(out));
@@ -136,19 +122,19 @@ TEST(CommandLine, SettingsOutsideTheirRangesAreUsageErrorsNamingTheRange) {
 TEST(CommandLine, InputsThatCannotBeReadOrRecognisedFailTheJob) {
   TempDir dir;
   WriteText(dir.File("notes.hdr"), "hello\n");
-  const Result missing = RunCli({"tonemap", dir.File("missing.hdr"), dir.File("out.tif")});
+  const CliRun missing = RunCliInProcess({"tonemap", dir.File("missing.hdr"), dir.File("out.tif")});
   EXPECT_EQ(missing.Status, 1);
   EXPECT_EQ(missing.Out, "");
   EXPECT_EQ(missing.Err, "lumivane-cli: cannot read " + dir.File("missing.hdr") +
                              ": No such file or directory\n");
 
-  const Result unknown = RunCli({"tonemap", "--quiet", dir.File("notes.hdr"), dir.File("out.tif")});
+  const CliRun unknown = RunCliInProcess({"tonemap", "--quiet", dir.File("notes.hdr"), dir.File("out.tif")});
   EXPECT_EQ(unknown.Status, 1);
   EXPECT_EQ(unknown.Err, "lumivane-cli: " + dir.File("notes.hdr") +
                              " is not a Radiance, TIFF, PFM or OpenEXR file (it starts with "
                              "none of \"#?RADIANCE\", \"II\", \"MM\", \"PF\", \"Pf\" in any "
                              "letter case, or the OpenEXR magic number)\n");
-  const Result unknownConvert = RunCli({"convert", dir.File("notes.hdr"), dir.File("out.pfm")});
+  const CliRun unknownConvert = RunCliInProcess({"convert", dir.File("notes.hdr"), dir.File("out.pfm")});
   EXPECT_EQ(unknownConvert.Status, 1);
   EXPECT_EQ(unknownConvert.Err, unknown.Err);
   EXPECT_FALSE(testing::FileExists(dir.File("out.tif")));
@@ -157,13 +143,13 @@ TEST(CommandLine, InputsThatCannotBeReadOrRecognisedFailTheJob) {
   // A name with a control byte reaches the terminal escaped.
   const std::string odd = dir.File("odd\x1B[1mname.hdr");
   WriteText(odd, "hello\n");
-  const Result escaped = RunCli({"tonemap", odd, dir.File("out.tif")});
+  const CliRun escaped = RunCliInProcess({"tonemap", odd, dir.File("out.tif")});
   EXPECT_EQ(escaped.Status, 1);
   EXPECT_TRUE(Contains(escaped.Err, "odd\\x1B[1mname.hdr")) << escaped.Err;
   EXPECT_FALSE(Contains(escaped.Err, "\x1B"));
 
   // Paths are made absolute, as a dialog returns them.
-  const Result relative = RunCli({"tonemap", "no-such-relative-input.hdr", dir.File("out.tif")});
+  const CliRun relative = RunCliInProcess({"tonemap", "no-such-relative-input.hdr", dir.File("out.tif")});
   EXPECT_EQ(relative.Status, 1);
   EXPECT_TRUE(Contains(relative.Err, "cannot read /")) << relative.Err;
   EXPECT_TRUE(Contains(relative.Err, "/no-such-relative-input.hdr")) << relative.Err;
@@ -181,43 +167,43 @@ TEST(CommandLine, ConvertOutputsOfNoKnownKindAreUsageErrorsListingTheKnown) {
                                                         {"image.hdr", "out.png"},
                                                         {"float.pfm", "out"},
                                                         {"missing.hdr", "out.jpg"}}) {
-    const Result result = RunCli({"convert", dir.File(input), dir.File(output)});
+    const CliRun result = RunCliInProcess({"convert", dir.File(input), dir.File(output)});
     EXPECT_EQ(result.Status, 2) << input << " " << output;
     EXPECT_TRUE(Contains(result.Err, list)) << result.Err;
     EXPECT_EQ(result.Out, "");
     EXPECT_FALSE(testing::FileExists(dir.File(output)));
   }
   // A format to itself is a conversion too: this one fails on the stub file, not as usage.
-  const Result same = RunCli({"convert", dir.File("float.tif"), dir.File("x.tif")});
+  const CliRun same = RunCliInProcess({"convert", dir.File("float.tif"), dir.File("x.tif")});
   EXPECT_EQ(same.Status, 1) << same.Err;
 }
 
 TEST(CommandLine, ConventionsOfAUnixTool) {
-  EXPECT_EQ(RunCli({"-V"}).Out, "lumivane-cli 1.22\n");
-  const Result help = RunCli({"help"});
+  EXPECT_EQ(RunCliInProcess({"-V"}).Out, "lumivane-cli 1.22\n");
+  const CliRun help = RunCliInProcess({"help"});
   EXPECT_EQ(help.Status, 0);
-  EXPECT_EQ(help.Out, RunCli({"--help"}).Out);
+  EXPECT_EQ(help.Out, RunCliInProcess({"--help"}).Out);
   for (const char* verb : {"tonemap", "convert", "info"}) {
-    const Result verbHelp = RunCli({"help", verb});
+    const CliRun verbHelp = RunCliInProcess({"help", verb});
     EXPECT_EQ(verbHelp.Status, 0);
-    EXPECT_EQ(verbHelp.Out, RunCli({verb, "--help"}).Out) << verb;
+    EXPECT_EQ(verbHelp.Out, RunCliInProcess({verb, "--help"}).Out) << verb;
   }
-  const Result badHelp = RunCli({"help", "blur"});
+  const CliRun badHelp = RunCliInProcess({"help", "blur"});
   EXPECT_EQ(badHelp.Status, 2);
   EXPECT_TRUE(Contains(badHelp.Err, "'blur' is not one of tonemap, convert, info")) << badHelp.Err;
 
-  const Result unknown = RunCli({"blur", "a.hdr"});
+  const CliRun unknown = RunCliInProcess({"blur", "a.hdr"});
   EXPECT_EQ(unknown.Status, 2);
   EXPECT_EQ(unknown.Err,
             "lumivane-cli: unknown verb 'blur'; the verbs are tonemap, convert, info, operators and help\n"
             "Run with --help for more information.\n");
-  EXPECT_TRUE(Contains(RunCli({}).Err, "a verb is required: tonemap, convert, info, operators or help"));
+  EXPECT_TRUE(Contains(RunCliInProcess({}).Err, "a verb is required: tonemap, convert, info, operators or help"));
 
   // The abort box keeps its text; the system's reason follows it, and nothing is made.
   TempDir dir;
   const std::string sample = std::string(LUMIVANE_SOURCE_DIR) + "/samples/dawn.hdr";
   const std::string nowhere = dir.File("none/out.tif");
-  const Result missingFolder = RunCli({"tonemap", "--quiet", sample, nowhere});
+  const CliRun missingFolder = RunCliInProcess({"tonemap", "--quiet", sample, nowhere});
   EXPECT_EQ(missingFolder.Status, 1);
   EXPECT_EQ(missingFolder.Err, "lumivane-cli: LUMIVANE - Abort.: Cannot open " + nowhere +
                                    "\nlumivane-cli: cannot open " + nowhere +
@@ -232,9 +218,9 @@ TEST(CommandLine, ManyInputsIntoAFolderRunEveryOneAndNameEachFailure) {
   std::filesystem::create_directories(dir.File("out"));
   std::filesystem::copy_file(sample, dir.File("in/a.hdr"));
   WriteText(dir.File("in/b.hdr"), "not an image\n");
-  ASSERT_EQ(RunCli({"convert", sample, dir.File("in/c.pfm")}).Status, 0);
+  ASSERT_EQ(RunCliInProcess({"convert", sample, dir.File("in/c.pfm")}).Status, 0);
 
-  const Result many = RunCli({"tonemap", "--warm", "-o", dir.File("out"), dir.File("in/a.hdr"),
+  const CliRun many = RunCliInProcess({"tonemap", "--warm", "-o", dir.File("out"), dir.File("in/a.hdr"),
                               dir.File("in/b.hdr"), dir.File("in/c.pfm")});
   EXPECT_EQ(many.Status, 1);
   EXPECT_TRUE(
@@ -244,7 +230,7 @@ TEST(CommandLine, ManyInputsIntoAFolderRunEveryOneAndNameEachFailure) {
   // Each output is what a run of its own gives, with the same settings.
   for (const char* name : {"a.hdr", "c.pfm"}) {
     const std::string input = dir.File(std::string("in/") + name);
-    ASSERT_EQ(RunCli({"tonemap", "--warm", "--quiet", input, dir.File("single.tif")}).Status, 0);
+    ASSERT_EQ(RunCliInProcess({"tonemap", "--warm", "--quiet", input, dir.File("single.tif")}).Status, 0);
     const std::string output =
         dir.File("out/" + std::filesystem::path(name).stem().string() + ".tif");
     EXPECT_EQ(testing::TiffPixels(testing::ReadBytes(output)),
@@ -257,8 +243,8 @@ TEST(CommandLine, ManyInputsIntoAFolderRunEveryOneAndNameEachFailure) {
       << many.Out;
   EXPECT_TRUE(Contains(many.Out, "PFM Tonemapping concluded.\n")) << many.Out;
 
-  const Result converted =
-      RunCli({"convert", "-q", "-o", dir.File("out"), "--to", "pfm", dir.File("in/a.hdr")});
+  const CliRun converted =
+      RunCliInProcess({"convert", "-q", "-o", dir.File("out"), "--to", "pfm", dir.File("in/a.hdr")});
   EXPECT_EQ(converted.Status, 0) << converted.Err;
   EXPECT_EQ(testing::ReadBytes(dir.File("out/a.pfm")), testing::ReadBytes(dir.File("in/c.pfm")));
 
@@ -268,7 +254,7 @@ TEST(CommandLine, ManyInputsIntoAFolderRunEveryOneAndNameEachFailure) {
            {"tonemap", "-o", dir.File("nothing"), dir.File("in/a.hdr")},
            {"tonemap", "-o", dir.File("out"), dir.File("in/a.hdr"), dir.File("a.hdr")},
            {"tonemap", "-o", dir.File("out"), "-"}}) {
-    const Result result = RunCli(usage);
+    const CliRun result = RunCliInProcess(usage);
     EXPECT_EQ(result.Status, 2) << result.Err;
   }
   EXPECT_EQ(BatchThreads(10, 1 << 20, 4), 4u);
@@ -289,18 +275,18 @@ TEST(CommandLine, RoutingFollowsTheClassicReaders) {
   minimal.Entry(273, 4, 1, minimal.Long(pixels));
   testing::WriteBytes(dir.File("minimal.tif"), minimal.Build());
   testing::WriteBytes(dir.File("full.tif"), testing::FloatTiff(image));
-  const Result routed = RunCli({"tonemap", dir.File("minimal.tif"), dir.File("a.tif")});
+  const CliRun routed = RunCliInProcess({"tonemap", dir.File("minimal.tif"), dir.File("a.tif")});
   ASSERT_EQ(routed.Status, 0) << routed.Err;
   EXPECT_TRUE(Contains(routed.Out, "TIFF Tonemapping concluded.")) << routed.Out;
   EXPECT_TRUE(Contains(routed.Out, "Analised TIFF IFD in")) << routed.Out;
-  ASSERT_EQ(RunCli({"tonemap", dir.File("full.tif"), dir.File("b.tif")}).Status, 0);
+  ASSERT_EQ(RunCliInProcess({"tonemap", dir.File("full.tif"), dir.File("b.tif")}).Status, 0);
   EXPECT_EQ(testing::ReadBytes(dir.File("a.tif")), testing::ReadBytes(dir.File("b.tif")));
 
   for (const char* signature : {"PF", "pf", "pF"}) {
     testing::WriteBytes(dir.File("in.pfm"),
                         testing::Pfm(std::string(signature) + "\n# c\n6 4\n-1\n", image, true));
     const std::string out = dir.File(std::string(signature) + ".tif");
-    ASSERT_EQ(RunCli({"tonemap", "-q", dir.File("in.pfm"), out}).Status, 0) << signature;
+    ASSERT_EQ(RunCliInProcess({"tonemap", "-q", dir.File("in.pfm"), out}).Status, 0) << signature;
   }
   EXPECT_EQ(testing::ReadBytes(dir.File("pf.tif")), testing::ReadBytes(dir.File("PF.tif")));
   EXPECT_EQ(testing::ReadBytes(dir.File("pF.tif")), testing::ReadBytes(dir.File("PF.tif")));
@@ -326,18 +312,18 @@ TEST(CommandLine, OperatorsAndTheirParametersAreCheckedAgainstTheTable) {
   for (const auto& [args, named] : refused) {
     std::vector<std::string> all = {"tonemap", photo, dir.File("x.tif")};
     all.insert(all.begin() + 1, args.begin(), args.end());
-    const Result result = RunCli(all);
+    const CliRun result = RunCliInProcess(all);
     EXPECT_EQ(result.Status, 2) << args[1];
     EXPECT_TRUE(Contains(result.Err, named)) << result.Err;
     EXPECT_FALSE(std::filesystem::exists(dir.File("x.tif")));
   }
   // The same picture whether the length is a fraction of the diagonal or in
   // pixels: 512 x 256 has a diagonal of 572.4 pixels.
-  ASSERT_EQ(RunCli({"tonemap", "-q", "--operator", "durand02", "--sigma-s", "40px", photo,
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", "--operator", "durand02", "--sigma-s", "40px", photo,
                     dir.File("px.tif")})
                 .Status,
             0);
-  ASSERT_EQ(RunCli({"tonemap", "-q", "--operator", "durand02", "--sigma-s", "0.0698771", photo,
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", "--operator", "durand02", "--sigma-s", "0.0698771", photo,
                     dir.File("fraction.tif")})
                 .Status,
             0);
@@ -346,7 +332,7 @@ TEST(CommandLine, OperatorsAndTheirParametersAreCheckedAgainstTheTable) {
   ASSERT_EQ(px.size(), 3u * 512 * 256);
   ASSERT_EQ(fraction.size(), px.size());
   for (std::size_t i = 0; i < px.size(); ++i) ASSERT_LE(std::abs(px[i] - fraction[i]), 1) << i;
-  const Result listed = RunCli({"operators", "--json"});
+  const CliRun listed = RunCliInProcess({"operators", "--json"});
   ASSERT_EQ(listed.Status, 0);
   EXPECT_TRUE(Contains(listed.Out, "\"name\": \"durand02\""));
   EXPECT_TRUE(Contains(listed.Out, "\"default\": \"automatic\""));

@@ -9,19 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "cli/commandline.h"
 #include "formats/formattable.h"
 #include "imaging/operatortable.h"
+#include "tests/cli/clirun.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {
 namespace {
 
 std::string Help(const std::string& verb) {
-  std::vector<const char*> argv = {"lumivane-cli", verb.c_str(), "--help"};
-  std::ostringstream out, err;
-  RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err, false);
-  return out.str();
+  return testing::RunCliInProcess({verb, "--help"}).Out;
 }
 
 // The manual page as built: its source with the sections the program makes

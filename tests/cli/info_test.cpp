@@ -22,33 +22,17 @@
 #include "tests/support/floatfiles.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/libraryfiles.h"
+#include "tests/cli/clirun.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {
 namespace {
 
+using testing::CliRun;
+using testing::RunCliInProcess;
+
 using nlohmann::json;
 using testing::TempDir;
-
-struct Result {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-Result RunCli(std::vector<std::string> args, const std::string& input = "") {
-  args.insert(args.begin(), "lumivane-cli");
-  std::vector<const char*> argv;
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  std::istringstream in(input);
-  std::ostringstream out, err;
-  const ConsoleStreams streams{in, out, err};
-  Result result;
-  result.Status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), streams);
-  result.Out = out.str();
-  result.Err = err.str();
-  return result;
-}
 
 std::vector<json> JsonLines(const std::string& text) {
   std::vector<json> objects;
@@ -58,7 +42,7 @@ std::vector<json> JsonLines(const std::string& text) {
 }
 
 json InfoJson(const std::string& path) {
-  const Result info = RunCli({"info", "--json", path});
+  const CliRun info = RunCliInProcess({"info", "--json", path});
   EXPECT_EQ(info.Status, 0) << info.Err;
   const std::vector<json> objects = JsonLines(info.Out);
   return objects.size() == 1 ? objects[0] : json();
@@ -114,7 +98,7 @@ TEST(Info, EachChannelHasItsOwnStatisticsWhateverTheReader) {
     EXPECT_EQ(blue["nan"], 0);
     EXPECT_EQ(facts["rows_complete"], nullptr);
   }
-  const Result text = RunCli({"info", dir.File("big.pfm")});
+  const CliRun text = RunCliInProcess({"info", dir.File("big.pfm")});
   EXPECT_NE(text.Out.find("Format: PFM\nSize: 3 x 2 pixels\nByte order: big\n"
                           "Header (as it stands in the file):\n  PF\n  3 2\n  1.0\n"),
             std::string::npos)
@@ -144,7 +128,7 @@ TEST(Info, DynamicRangeIsTheRatioOfTheLuminancesPercentiles) {
   EXPECT_NEAR(range["high"].get<double>(), 10.0, 1e-5);
   EXPECT_NEAR(range["ratio"].get<double>(), 1000.0, 0.1);
   EXPECT_NEAR(range["stops"].get<double>(), std::log2(1000.0), 1e-4);
-  const Result text = RunCli({"info", dir.File("range.pfm")});
+  const CliRun text = RunCliInProcess({"info", dir.File("range.pfm")});
   EXPECT_NE(text.Out.find("Dynamic range: 999.9"), std::string::npos) << text.Out;
   EXPECT_NE(text.Out.find(" : 1 (9.96"), std::string::npos) << text.Out;
 
@@ -155,7 +139,7 @@ TEST(Info, DynamicRangeIsTheRatioOfTheLuminancesPercentiles) {
   EXPECT_EQ(none["ratio"], nullptr);
   EXPECT_EQ(none["stops"], nullptr);
   EXPECT_EQ(none["positive_pixels"], 0);
-  EXPECT_NE(RunCli({"info", dir.File("dark.pfm")}).Out.find("Dynamic range: none"),
+  EXPECT_NE(RunCliInProcess({"info", dir.File("dark.pfm")}).Out.find("Dynamic range: none"),
             std::string::npos);
 }
 
@@ -165,7 +149,7 @@ TEST(Info, JsonLinesKeepEveryFileAndNameTheOnesThatFail) {
   const std::string bad = dir.File("bad.tif");
   // A TIFF whose directory lies beyond its end.
   testing::WriteBytes(bad, {'I', 'I', 42, 0, 0, 1, 0, 0});
-  const Result mixed = RunCli({"info", "--json", good, bad, good});
+  const CliRun mixed = RunCliInProcess({"info", "--json", good, bad, good});
   EXPECT_EQ(mixed.Status, 1);
   const std::vector<json> objects = JsonLines(mixed.Out);
   ASSERT_EQ(objects.size(), 3u) << mixed.Out;
@@ -180,11 +164,11 @@ TEST(Info, JsonLinesKeepEveryFileAndNameTheOnesThatFail) {
 
   // Standard input is "standard input" in every message, and JSON's file is
   // the argument as given.
-  const Result junk = RunCli({"info", "--json", "-"}, "junk");
+  const CliRun junk = RunCliInProcess({"info", "--json", "-"}, "junk");
   EXPECT_EQ(junk.Status, 1);
   EXPECT_EQ(junk.Err, "lumivane-cli: standard input: not a Radiance, TIFF, PFM or OpenEXR file\n");
   EXPECT_EQ(JsonLines(junk.Out).at(0)["file"], "-");
-  const Result twice = RunCli({"info", "-", good, "-"}, "junk");
+  const CliRun twice = RunCliInProcess({"info", "-", good, "-"}, "junk");
   EXPECT_EQ(twice.Status, 2);
   EXPECT_NE(twice.Err.find("standard input (-) is given 2 times as an input; it can be read "
                            "only once"),
@@ -222,7 +206,7 @@ TEST(Info, RadianceHeadersAsTheyStandAndRowsOfDataCutShort) {
   EXPECT_EQ(header, json::parse(R"({"lines": ["#?RADIANCE", "FORMAT=32-bit_rle_rgbe",
                                               "EXPOSURE=1.0"],
                                     "resolution": "-Y 2 +X 8192", "error": null})"));
-  const Result text = RunCli({"info", dir.File("wide.hdr")});
+  const CliRun text = RunCliInProcess({"info", dir.File("wide.hdr")});
   EXPECT_NE(text.Out.find("Byte order: none\nHeader (as it stands in the file, up to the blank "
                           "line):\n  #?RADIANCE\n  FORMAT=32-bit_rle_rgbe\n  EXPOSURE=1.0\n"
                           "Resolution line: -Y 2 +X 8192\nChannels"),
@@ -244,13 +228,13 @@ TEST(Info, RadianceHeadersAsTheyStandAndRowsOfDataCutShort) {
       const std::string path = dir.File("cut.hdr");
       testing::WriteBytes(path, testing::HdrFile(header6, {data.begin(), data.begin() + cut}));
       EXPECT_EQ(InfoJson(path)["rows_complete"], whole);
-      const Result cutText = RunCli({"info", path});
+      const CliRun cutText = RunCliInProcess({"info", path});
       const std::string line = "Pixel data end early: " + std::to_string(whole) +
                                " of 6 rows "
                                "complete.";
       EXPECT_EQ(cutText.Out.find(line + "\n") != std::string::npos, whole < 6) << cutText.Out;
       EXPECT_EQ(cutText.Err, whole < 6 ? "lumivane-cli: " + path + ": " + line + "\n" : "");
-      EXPECT_EQ(RunCli({"info", "-q", path}).Err, "");
+      EXPECT_EQ(RunCliInProcess({"info", "-q", path}).Err, "");
     }
   }
 }
@@ -271,7 +255,7 @@ TEST(Info, TiffTagsAndOpenExrAttributesByNameAndValue) {
   EXPECT_EQ(named("ImageLength"), json::array({4}));
   EXPECT_EQ(named("BitsPerSample"), json::array({32, 32, 32}));
   EXPECT_EQ(named("SampleFormat"), json::array({3, 3, 3}));
-  const Result text = RunCli({"info", dir.File("in.tif")});
+  const CliRun text = RunCliInProcess({"info", dir.File("in.tif")});
   EXPECT_NE(text.Out.find("  258 BitsPerSample (SHORT, 3): 32 32 32\n"), std::string::npos)
       << text.Out;
 
@@ -307,7 +291,7 @@ TEST(Info, TiffTagsAndOpenExrAttributesByNameAndValue) {
   const auto red = static_cast<std::int32_t>(std::bit_cast<std::uint32_t>(image.Values[0]));
   const auto green = static_cast<std::int32_t>(std::bit_cast<std::uint32_t>(image.Values[1]));
   EXPECT_EQ(oddTags[11]["value"], json::array({static_cast<double>(red) / green}));
-  const Result oddText = RunCli({"info", dir.File("odd.tif")});
+  const CliRun oddText = RunCliInProcess({"info", dir.File("odd.tif")});
   EXPECT_NE(oddText.Out.find("  305 Software (ASCII, 9): \"LUMIVANE\"\n"), std::string::npos)
       << oddText.Out;
   EXPECT_NE(oddText.Out.find("  65000 (unknown tag) (LONG, 1000): its values lie beyond the end "
@@ -350,7 +334,7 @@ TEST(Info, TiffTagsAndOpenExrAttributesByNameAndValue) {
   EXPECT_NE(owned["attributes"].dump().find(R"({"name":"owner","type":"string","value":"Ada"})"),
             std::string::npos)
       << owned["attributes"];
-  EXPECT_NE(RunCli({"info", dir.File("owned.exr")})
+  EXPECT_NE(RunCliInProcess({"info", dir.File("owned.exr")})
                 .Out.find("  Chromaticities: red (0.64, 0.33), green (0.3, 0.6), blue (0.15, "
                           "0.06), white (0.3127, 0.329)\n  owner (string): Ada\n"),
             std::string::npos);
@@ -361,7 +345,7 @@ using testing::Photographs;
 TEST(Info, EveryPhotographGivesOneParsableObjectWithTheKeys) {
   for (const std::string& photo : Photographs()) {
     SCOPED_TRACE(photo);
-    const Result info = RunCli({"info", "--json", photo});
+    const CliRun info = RunCliInProcess({"info", "--json", photo});
     ASSERT_EQ(info.Status, 0) << info.Err;
     // One document, one line: nothing else on standard output.
     ASSERT_EQ(info.Out.find('\n'), info.Out.size() - 1);

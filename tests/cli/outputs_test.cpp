@@ -22,36 +22,22 @@
 #include "tests/support/floatfiles.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/libraryfiles.h"
+#include "tests/cli/clirun.h"
 #include "tests/support/testfiles.h"
 
 namespace lumivane {
 namespace {
+
+using testing::CliRun;
+using testing::RunCliInProcess;
 
 using testing::Bytes;
 using testing::FileExists;
 using testing::ReadBytes;
 using testing::TempDir;
 
-struct Result {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-Result RunCli(std::vector<std::string> args) {
-  args.insert(args.begin(), "lumivane-cli");
-  std::vector<const char*> argv;
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  std::ostringstream out, err;
-  Result result;
-  result.Status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err, false);
-  result.Out = out.str();
-  result.Err = err.str();
-  return result;
-}
-
 void ExpectRuns(const std::vector<std::string>& args) {
-  const Result result = RunCli(args);
+  const CliRun result = RunCliInProcess(args);
   ASSERT_EQ(result.Status, 0) << result.Err;
 }
 
@@ -301,7 +287,7 @@ TEST(Outputs, UnknownExtensionsAndMisplacedSwitchesAreUsageErrorsWritingNothing)
       {{"convert", "--compression", "lzma", Photo(), dir.File("out.exr")}, "--compression"},
   };
   for (const auto& [args, mention] : cases) {
-    const Result result = RunCli(args);
+    const CliRun result = RunCliInProcess(args);
     EXPECT_EQ(result.Status, 2) << args.back();
     EXPECT_NE(result.Err.find(mention), std::string::npos) << result.Err;
     EXPECT_EQ(result.Out, "");

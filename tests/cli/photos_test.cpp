@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/commandline.h"
 #include "imaging/previewsampler.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
 #include "steps/session.h"
+#include "tests/cli/clirun.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/libraryfiles.h"
 #include "tests/support/recordingwindow.h"
@@ -36,10 +36,7 @@ double LuminanceSpread(const std::uint8_t* rgb, std::size_t pixels) {
 }
 
 int RunCli(const std::vector<std::string>& args) {
-  std::vector<const char*> argv = {"lumivane-cli"};
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  std::ostringstream out, err;
-  return RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err, false);
+  return testing::RunCliInProcess(args).Status;
 }
 
 TEST(Photographs, DefaultToneMapGivesAPictureOnTheCommandLineInTheWindowAndItsPreview) {

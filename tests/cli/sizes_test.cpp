@@ -79,6 +79,16 @@ TEST(OutputSizes, FitAndToWriteEachInputInTheChosenKindAndSize) {
   }
   EXPECT_FALSE(FileExists(dir.File("out/bridge.bmp")));
   EXPECT_FALSE(FileExists(dir.File("b.png")));
+  // Two inputs of one name in different formats would write one output: refused
+  // before any job, naming both.
+  WriteBytes(dir.File("bridge.hdr"),
+             ReadBytes(std::string(LUMIVANE_SOURCE_DIR) + "/samples/dawn.hdr"));
+  const CliRun clash = RunCliInProcess({"tonemap", "-q", "--to", "png", "-o", dir.File("out"),
+                                        kPhotos + "bridge.exr", dir.File("bridge.hdr")});
+  EXPECT_EQ(clash.Status, 2);
+  EXPECT_NE(clash.Err.find("bridge.exr' and '"), std::string::npos) << clash.Err;
+  EXPECT_NE(clash.Err.find("bridge.hdr' would both write"), std::string::npos) << clash.Err;
+  EXPECT_FALSE(FileExists(dir.File("out/bridge.png")));
 }
 
 }  // namespace

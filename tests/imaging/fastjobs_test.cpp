@@ -23,6 +23,7 @@
 #include "shell/dispatch.h"
 #include "steps/session.h"
 #include "steps/statuslog.h"
+#include "tests/cli/clirun.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/recordingwindow.h"
@@ -158,23 +159,16 @@ TEST(FastJobs, HdrToneMappingIsTheSameForAnyThreadCountAndEqualsTheReference) {
 }
 
 // One command line, and what it wrote to `output` (then removed).
-struct CliRun {
-  int Status = -1;
-  std::string Out, Err;
+struct CliJobRun : testing::CliRun {
   std::vector<std::uint8_t> Output;
 };
 
-CliRun RunCliWith(const char* threads, const std::vector<std::string>& args,
+CliJobRun RunCliWith(const char* threads, const std::vector<std::string>& args,
                   const std::string& output) {
-  std::vector<const char*> argv{"lumivane-cli"};
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  std::ostringstream out, err;
   ::setenv("LUMIVANE_THREADS", threads, 1);
-  CliRun run;
-  run.Status = RunCommandLine(static_cast<int>(argv.size()), argv.data(), out, err, false);
+  CliJobRun run;
+  static_cast<testing::CliRun&>(run) = testing::RunCliInProcess(args);
   ::unsetenv("LUMIVANE_THREADS");
-  run.Out = out.str();
-  run.Err = err.str();
   if (!output.empty() && testing::FileExists(output)) {
     run.Output = testing::ReadBytes(output);
     std::remove(output.c_str());
@@ -274,7 +268,7 @@ TEST(FastJobs, RadianceJobsOnAPhotographAreTheSameForAnyThreadCount) {
     for (const std::vector<std::string>& args : commands) {
       SCOPED_TRACE("file " + std::to_string(f) + " " + args.back());
       const std::string written = args[0] == "info" ? "" : args.back();
-      const CliRun one = RunCliWith("1", args, written);
+      const CliJobRun one = RunCliWith("1", args, written);
       EXPECT_EQ(one.Status, f == 4 ? 1 : 0) << one.Err;
       EXPECT_EQ(one.Output.empty(), f == 4 || written.empty());
       if (f < 3 && written.ends_with(".hdr")) {
@@ -296,8 +290,8 @@ TEST(FastJobs, RadianceJobsOnAPhotographAreTheSameForAnyThreadCount) {
       if (args[0] == "info" && f != 4) {
         // Each channel's maximum and mean as the tone-mapping job logs its
         // high and sum: info reads the pixels the job reads.
-        const CliRun job = RunCliWith("1", {"tonemap", input, output + ".tif"}, output + ".tif");
-        const CliRun json = RunCliWith("1", {"info", "--json", input}, "");
+        const CliJobRun job = RunCliWith("1", {"tonemap", input, output + ".tif"}, output + ".tif");
+        const CliJobRun json = RunCliWith("1", {"info", "--json", input}, "");
         const nlohmann::json facts = nlohmann::json::parse(json.Out);
         const double pixels = static_cast<double>(image.Width) * image.Height;
         for (const auto& [label, key] :
@@ -314,7 +308,7 @@ TEST(FastJobs, RadianceJobsOnAPhotographAreTheSameForAnyThreadCount) {
         }
       }
       for (const char* threads : kThreadCounts) {
-        const CliRun many = RunCliWith(threads, args, written);
+        const CliJobRun many = RunCliWith(threads, args, written);
         EXPECT_EQ(many.Status, one.Status) << threads << " threads";
         EXPECT_EQ(many.Out, one.Out) << threads << " threads";
         EXPECT_EQ(many.Err, one.Err) << threads << " threads";

@@ -12,22 +12,6 @@
 
 namespace lumivane::interop {
 
-Ran Shell(const TempDir& dir, const std::string& command) {
-  const std::string errFile = dir.File("stderr.txt");
-  Ran ran;
-  ran.Status =
-      testing::RunCommand("(" + command + ") 2>" + Quote(errFile) + " </dev/null", &ran.Out);
-  const Bytes err = testing::ReadBytes(errFile);
-  ran.Err.assign(err.begin(), err.end());
-  return ran;
-}
-
-Ran RunCli(const TempDir& dir, const std::vector<std::string>& args) {
-  std::string command = Quote(LUMIVANE_CLI_PATH);
-  for (const std::string& arg : args) command += " " + Quote(arg);
-  return Shell(dir, command);
-}
-
 bool HavePeers(const std::vector<std::string>& names) {
   for (const std::string& name : names) {
     if (name == "tifffile") {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/clirunner.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/testfiles.h"
 
@@ -23,16 +24,15 @@ inline constexpr const char* kMagick = "/usr/bin/convert";
 
 using testing::Quote;
 
-struct Ran {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
+using Ran = testing::CliRun;
 
 // A shell command with its standard output and standard error kept apart.
-Ran Shell(const TempDir& dir, const std::string& command);
-// lumivane-cli with the given arguments.
-Ran RunCli(const TempDir& dir, const std::vector<std::string>& args);
+inline Ran Shell(const TempDir& dir, const std::string& command) {
+  return testing::RunShell(dir, command);
+}
+inline Ran RunCli(const TempDir& dir, const std::vector<std::string>& args) {
+  return testing::RunCliProgram(dir, args);
+}
 
 // Whether every named program is installed (tifffile counts as "tifffile").
 bool HavePeers(const std::vector<std::string>& names);

@@ -4,20 +4,6 @@
 
 namespace lumivane::robustness {
 
-CliResult RunCli(const testing::TempDir& dir, const std::vector<std::string>& args,
-                 const std::string& prefix) {
-  std::string command = "timeout 120 " + Quote(LUMIVANE_CLI_PATH);
-  for (const std::string& arg : args) command += " " + Quote(arg);
-  const std::string errFile = dir.File("cli-stderr.txt");
-  command += " 2>" + Quote(errFile) + " </dev/null";
-  if (!prefix.empty()) command = prefix + "; " + command;
-  CliResult result;
-  result.Status = testing::RunCommand("sh -c " + Quote(command), &result.Out);
-  const auto err = testing::ReadBytes(errFile);
-  result.Err.assign(err.begin(), err.end());
-  return result;
-}
-
 std::string RawControlIn(const std::string& text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
