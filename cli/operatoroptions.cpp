@@ -112,6 +112,28 @@ ChosenOperator CheckOperatorSwitches(const OperatorSwitches& switches, bool clas
   return chosen;
 }
 
+std::string DescribeOperator(const ChosenOperator& chosen, const ClassicTexts& classic) {
+  if (chosen.Name.empty()) {
+    std::string text = std::string(kClassic) + " brightness=" + classic.Brightness;
+    text += classic.PostGamma.empty() ? " contrast=" + classic.Contrast
+                                      : " post-gamma=" + classic.PostGamma;
+    return text + " warm=" + (classic.Warm ? "1" : "0");
+  }
+  const OperatorRow* row = FindOperator(chosen.Name);
+  std::string text = chosen.Name;
+  for (const OperatorParameter& p : row ? row->Parameters : std::vector<OperatorParameter>{}) {
+    text += std::string(" ") + p.Name + "=";
+    // A length given in pixels stands over the one relative to the image.
+    if (const auto pixels = chosen.Values.find(PixelKey(p.Name)); pixels != chosen.Values.end())
+      text += Number(pixels->second) + "px";
+    else if (const auto value = chosen.Values.find(p.Name); value != chosen.Values.end())
+      text += Number(value->second);
+    else
+      text += std::isnan(p.Default) ? "auto" : Number(p.Default);
+  }
+  return text;
+}
+
 void PrintOperators(std::ostream& out, bool json) {
   if (json) {
     nlohmann::ordered_json rows = nlohmann::ordered_json::array();

@@ -28,6 +28,10 @@ void AddToneMapOutputOptions(CLI::App& verb, OutputSwitches& switches) {
                   "values from the operator's result before its rounding to 8 bits")
       ->type_name("8|16")
       ->check(CLI::IsMember({8, 16}));
+  verb.add_flag("--strip", switches.Strip,
+                "Leave out of a .png, .jpg, .jpeg or 16-bit .tif OUTPUT the texts of how it was "
+                "made (Software: this program and its version; Description: the input's name, "
+                "the operator and its parameters); the sRGB colour tag stays");
 }
 
 void AddConvertOutputOptions(CLI::App& verb, OutputSwitches& switches) {
