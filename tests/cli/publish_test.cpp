@@ -226,7 +226,7 @@ TEST(PublishedOutputs, SixteenBitTiffHoldsTheLevelsOfTheClassicTiffAndHowItWasMa
   ASSERT_EQ(run.Status, 0) << run.Err;
   const TiffFacts bytes = ReadTiffFacts(eight), words = ReadTiffFacts(sixteen);
   EXPECT_EQ(bytes.Depth, 8);
-  EXPECT_TRUE(bytes.Software.empty());  // the classic header stays as it is
+  EXPECT_TRUE(bytes.Description.empty());  // the classic header stays as it is
   EXPECT_EQ(words.Depth, 16);
   EXPECT_TRUE(words.HasProfile);
   EXPECT_EQ(words.Software, kSoftware);
