@@ -1,5 +1,6 @@
 #include "cli/jobs.h"
 
+#include <filesystem>
 #include <new>
 #include <optional>
 #include <thread>
@@ -48,7 +49,19 @@ struct OutputPlan {
   bool Many = false;
   // --fit or --scale of a tone-map.
   SizeRequest Size;
+  // The operator and its parameters, recorded in each output that has a place
+  // for them; empty with --strip and for conversions.
+  std::string OperatorSettings;
 };
+
+// "tone-mapped from dawn.hdr with reinhard02 key=auto ...": one line, the
+// input by its name alone (its folders are nobody else's business).
+std::string RecordedDescription(const OutputPlan& plan, const std::string& input) {
+  std::string name = std::filesystem::path(input).filename().string();
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return "tone-mapped from " + name + " with " + plan.OperatorSettings;
+}
 
 // The abort box says "Cannot open " and the path; this adds the system's reason.
 void ExplainCannotOpen(const JobContext& context, const ConsoleWindow& window, std::ostream& err) {
@@ -121,8 +134,10 @@ bool ChooseJob(const OutputPlan& plan, const std::string& path, JobRequest& requ
         << " file (it starts with none of " << ReadableSignatures() << ")\n";
     return false;
   }
-  request.Chain = plan.ToneMapping ? ToneMapChain(route, *plan.Format, plan.Options)
-                                   : ConvertChain(route, *plan.Format, plan.Options);
+  SinkOptions options = plan.Options;
+  if (!plan.OperatorSettings.empty()) options.Description = RecordedDescription(plan, name);
+  request.Chain = plan.ToneMapping ? ToneMapChain(route, *plan.Format, options)
+                                   : ConvertChain(route, *plan.Format, options);
   if (!request.Chain)
     throw CLI::ValidationError(
         "OUTPUT", "no job writes this output from a " + std::string(route.Format->Name) + " input");
@@ -201,6 +216,8 @@ OutputPlan PlanOutput(const Verbs& verbs, const Switches& s) {
   if (plan.ToneMapping) plan.Size = SizeRequestOf(s.Size);
   plan.Options = CheckOutputSwitches(plan.ToneMapping ? *verbs.Tonemap : *verbs.Convert, s.Output,
                                      *plan.Format);
+  if (plan.ToneMapping && !s.Output.Strip)
+    plan.Options.Software = std::string("LUMIVANE ") + LUMIVANE_VERSION;
   return plan;
 }
 
@@ -285,8 +302,13 @@ int RunOne(const OutputPlan& plan, JobRequest request, const Switches& s,
 }  // namespace
 
 int RunJobVerb(const Verbs& verbs, const Switches& switches, const ConsoleStreams& streams) {
-  const OutputPlan plan = PlanOutput(verbs, switches);
+  OutputPlan plan = PlanOutput(verbs, switches);
   const JobRequest request = BaseRequest(verbs, switches);
+  if (!plan.Options.Software.empty())
+    plan.OperatorSettings = DescribeOperator(
+        request.Operator,
+        {switches.BrightnessText, switches.ContrastText,
+         verbs.PostGamma->count() > 0 ? switches.PostGammaText : std::string(), switches.Warm});
   if (plan.Many) return RunMany(plan, request, switches, streams);
   return RunOne(plan, request, switches, streams);
 }

@@ -24,10 +24,15 @@ void AddToneMapOutputOptions(CLI::App& verb, OutputSwitches& switches) {
       ->type_name("N")
       ->check(CLI::Range(1, 100));
   verb.add_option("--depth", switches.Depth,
-                  "Bits per channel of a .png or .tif OUTPUT: 8 (default) or 16, the 16-bit "
-                  "values from the operator's result before its rounding to 8 bits")
+                  "Bits per channel of a .png, .tif or .tiff OUTPUT: 8 (default) or 16, the "
+                  "16-bit values from the operator's result before its rounding to 8 bits; a "
+                  "16-bit TIFF is written through libtiff, the 24-bit one stays the classic one")
       ->type_name("8|16")
       ->check(CLI::IsMember({8, 16}));
+  verb.add_flag("--strip", switches.Strip,
+                "Leave out of a .png, .jpg, .jpeg or 16-bit .tif OUTPUT the texts of how it was "
+                "made (Software: this program and its version; Description: the input's name, "
+                "the operator and its parameters); the sRGB colour tag stays");
 }
 
 void AddConvertOutputOptions(CLI::App& verb, OutputSwitches& switches) {

@@ -15,9 +15,10 @@ struct OutputSwitches {
   int Depth = 8;
   bool Half = false;
   std::string Compression = "zip";
+  bool Strip = false;
 };
 
-// tonemap: --quality N, --depth 8|16. convert: --half, --compression NAME.
+// tonemap: --quality N, --depth 8|16, --strip. convert: --half, --compression NAME.
 void AddToneMapOutputOptions(CLI::App& verb, OutputSwitches& switches);
 void AddConvertOutputOptions(CLI::App& verb, OutputSwitches& switches);
 

@@ -9,6 +9,7 @@
 #include "formats/pngwriter.h"
 #include "formats/rgbewriter.h"
 #include "formats/tiffrows.h"
+#include "formats/tiffwordwriter.h"
 
 namespace lumivane {
 
@@ -62,7 +63,12 @@ std::unique_ptr<WordRowSink> PngWords(BinaryFile& file, std::uint32_t width, std
 }
 std::unique_ptr<ByteRowSink> JpegBytes(BinaryFile& file, std::uint32_t width, std::uint32_t height,
                                        const SinkOptions& options, std::string& error) {
-  return OpenJpegSink(file, width, height, options.JpegQuality, error);
+  return OpenJpegSink(file, width, height, options.JpegQuality,
+                      {options.Software, options.Description}, error);
+}
+std::unique_ptr<WordRowSink> TiffWords(BinaryFile& file, std::uint32_t width, std::uint32_t height,
+                                       const SinkOptions& options, std::string& error) {
+  return OpenTiff48Sink(file, width, height, {options.Software, options.Description}, error);
 }
 
 }  // namespace
@@ -90,11 +96,12 @@ const std::vector<FormatRow>& FormatTable() {
        .SignatureText = "\"II\", \"MM\"",
        .HoldsNegatives = true,
        .HoldsAlpha = true,
-       .Depths = "reads 8-, 16- and 32-bit integer and float; writes 8-bit and 32-bit float",
+       .Depths = "reads 8-, 16- and 32-bit integer and float; writes 8- and 16-bit and 32-bit "
+                 "float",
        .OpenRows = OpenTiffRows,
        .FloatSink = TiffFloats,
        .ByteSink = nullptr,
-       .WordSink = nullptr},
+       .WordSink = TiffWords},
       {.Id = FormatId::Pfm,
        .Name = "PFM",
        .ShortName = "PFM",
@@ -129,7 +136,7 @@ const std::vector<FormatRow>& FormatTable() {
        .SignatureText = "",
        .HoldsNegatives = false,
        .HoldsAlpha = true,
-       .Depths = "8-bit",
+       .Depths = "8- and 16-bit",
        .OpenRows = nullptr,
        .FloatSink = nullptr,
        .ByteSink = PngBytes,

@@ -7,6 +7,10 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "formats/srgbprofile.h"
 #include "io/binaryfile.h"
 
 namespace lumivane {
@@ -66,6 +70,14 @@ void TermDestination(j_compress_ptr info) {
   Put(info, kBufferBytes - info->dest->free_in_buffer);
 }
 
+// A marker segment holds at most 65533 bytes after its length.
+void WriteComment(j_compress_ptr info, const std::string& text) {
+  if (text.empty()) return;
+  const std::size_t length = std::min<std::size_t>(text.size(), 65533);
+  jpeg_write_marker(info, JPEG_COM, reinterpret_cast<const JOCTET*>(text.data()),
+                    static_cast<unsigned>(length));
+}
+
 class JpegSink final : public ByteRowSink {
  public:
   explicit JpegSink(BinaryFile& file) {
@@ -84,7 +96,13 @@ class JpegSink final : public ByteRowSink {
   JpegSink(const JpegSink&) = delete;
   JpegSink& operator=(const JpegSink&) = delete;
 
-  bool Start(std::uint32_t width, std::uint32_t height, int quality, std::string& error) {
+  bool Start(std::uint32_t width, std::uint32_t height, int quality, const JpegTexts& texts,
+             std::string& error) {
+    const std::vector<unsigned char>& profile = SrgbProfileBytes();
+    if (profile.empty()) {
+      error = "Little CMS could not make the sRGB profile";
+      return false;
+    }
     if (setjmp(errors_.Jump)) return Failed(error);
     jpeg_create_compress(&info_);
     created_ = true;
@@ -96,6 +114,10 @@ class JpegSink final : public ByteRowSink {
     jpeg_set_defaults(&info_);
     jpeg_set_quality(&info_, quality, TRUE);
     jpeg_start_compress(&info_, TRUE);
+    // The markers go between the frame header and the first row.
+    jpeg_write_icc_profile(&info_, profile.data(), static_cast<unsigned>(profile.size()));
+    WriteComment(&info_, texts.Software);
+    WriteComment(&info_, texts.Description);
     return true;
   }
 
@@ -131,14 +153,14 @@ class JpegSink final : public ByteRowSink {
 }  // namespace
 
 std::unique_ptr<ByteRowSink> OpenJpegSink(BinaryFile& file, std::uint32_t width,
-                                                  std::uint32_t height, int quality,
-                                                  std::string& error) {
+                                          std::uint32_t height, int quality, const JpegTexts& texts,
+                                          std::string& error) {
   if (width == 0 || height == 0 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {
     error = "a JPEG file holds at most 65500 x 65500 pixels";
     return nullptr;
   }
   auto sink = std::make_unique<JpegSink>(file);
-  if (!sink->Start(width, height, quality, error)) return nullptr;
+  if (!sink->Start(width, height, quality, texts, error)) return nullptr;
   return sink;
 }
 

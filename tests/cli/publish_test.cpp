@@ -1,10 +1,17 @@
 // What a published output carries: its depth, its colour tag and how it was made.
 #include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <lcms2.h>
 #include <png.h>
+#include <tiffio.h>
 
+#include <array>
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +22,9 @@ namespace lumivane::testing {
 namespace {
 
 const std::string kPhoto = std::string(LUMIVANE_SOURCE_DIR) + "/tests/data/dawn-crop.hdr";
+const std::string kSoftware = std::string("LUMIVANE ") + LUMIVANE_VERSION;
+const std::string kReinhardDescription =
+    "tone-mapped from dawn-crop.hdr with reinhard02 key=auto white=auto";
 
 struct PngFacts {
   int Depth = 0;
@@ -23,15 +33,13 @@ struct PngFacts {
   std::vector<unsigned> Samples;  // every channel value, rows top first
 };
 
-PngFacts ReadPngFacts(const std::string& path) {
+// The file stays open around the jump, so that it is closed in one place.
+PngFacts ReadPngFile(FILE* file) {
   PngFacts facts;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return facts;
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_read_struct(&png, &info, nullptr);
-    std::fclose(file);
     return {};
   }
   png_init_io(png, file);
@@ -51,8 +59,12 @@ PngFacts ReadPngFacts(const std::string& path) {
       facts.Samples.push_back(facts.Depth == 16 ? row[2 * i] * 256u + row[2 * i + 1] : row[i]);
   }
   png_destroy_read_struct(&png, &info, nullptr);
-  std::fclose(file);
   return facts;
+}
+
+PngFacts ReadPngFacts(const std::string& path) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  return file ? ReadPngFile(file.get()) : PngFacts{};
 }
 
 TEST(PublishedOutputs, SixteenBitPngHoldsTheLevelsThatRoundToTheEightBitOnes) {
@@ -83,6 +95,172 @@ TEST(PublishedOutputs, SixteenBitPngHoldsTheLevelsThatRoundToTheEightBitOnes) {
   const CliRun refused = RunCliInProcess({"tonemap", "--depth", "16", kPhoto, dir.File("a.jpg")});
   EXPECT_EQ(refused.Status, 2);
   EXPECT_NE(refused.Err.find("--depth"), std::string::npos);
+}
+
+struct JpegFacts {
+  bool Read = false;
+  std::string ProfileDescription;  // of the ICC profile, as Little CMS reads it
+  std::vector<std::string> Comments;
+};
+
+// libjpeg's default error handler exits the process: this one jumps back.
+struct JpegReadErrors {
+  jpeg_error_mgr Manager;
+  std::jmp_buf Jump;
+};
+
+JpegFacts ReadJpegFacts(const std::string& path) {
+  JpegFacts facts;
+  const std::vector<std::uint8_t> bytes = ReadBytes(path);
+  jpeg_decompress_struct info{};
+  JpegReadErrors errors{};
+  info.err = jpeg_std_error(&errors.Manager);
+  errors.Manager.error_exit = [](j_common_ptr common) {
+    std::longjmp(reinterpret_cast<JpegReadErrors*>(common->err)->Jump, 1);
+  };
+  if (setjmp(errors.Jump)) {
+    jpeg_destroy_decompress(&info);
+    return {};
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+  jpeg_save_markers(&info, JPEG_COM, 0xFFFF);
+  jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
+  jpeg_read_header(&info, TRUE);
+  for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next)
+    if (m->marker == JPEG_COM)
+      facts.Comments.emplace_back(reinterpret_cast<const char*>(m->data), m->data_length);
+  JOCTET* profile = nullptr;
+  unsigned length = 0;
+  if (jpeg_read_icc_profile(&info, &profile, &length)) {
+    if (cmsHPROFILE opened = cmsOpenProfileFromMem(profile, length)) {
+      char text[256] = {};
+      cmsGetProfileInfoASCII(opened, cmsInfoDescription, "en", "US", text, sizeof text);
+      facts.ProfileDescription = text;
+      cmsCloseProfile(opened);
+    }
+    std::free(profile);
+  }
+  jpeg_destroy_decompress(&info);
+  facts.Read = true;
+  return facts;
+}
+
+TEST(PublishedOutputs, JpegCarriesTheSrgbProfileAndHowItWasMade) {
+  TempDir dir;
+  const std::string jpeg = dir.File("dawn.jpg");
+  const CliRun run = RunCliInProcess({"tonemap", "-q", "--operator", "reinhard02", kPhoto, jpeg});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  const JpegFacts facts = ReadJpegFacts(jpeg);
+  ASSERT_TRUE(facts.Read);
+  EXPECT_NE(facts.ProfileDescription.find("sRGB"), std::string::npos) << facts.ProfileDescription;
+  ASSERT_EQ(facts.Comments.size(), 2u);
+  EXPECT_EQ(facts.Comments[0], kSoftware);
+  EXPECT_TRUE(facts.Comments[1].starts_with(kReinhardDescription)) << facts.Comments[1];
+  EXPECT_NE(facts.Comments[1].find(" exposure=0 saturation="), std::string::npos);
+  EXPECT_EQ(facts.Comments[1].find('\n'), std::string::npos);
+
+  const std::string stripped = dir.File("stripped.jpg");
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", "--strip", kPhoto, stripped}).Status, 0);
+  const JpegFacts bare = ReadJpegFacts(stripped);
+  EXPECT_TRUE(bare.Comments.empty());
+  EXPECT_NE(bare.ProfileDescription.find("sRGB"), std::string::npos);
+
+  // ImageMagick, where it is installed, finds the profile too.
+  if (std::system("command -v identify >/dev/null 2>&1") != 0) return;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+      popen(("identify -verbose '" + jpeg + "' 2>&1").c_str(), "r"), pclose);
+  ASSERT_TRUE(pipe);
+  std::string report;
+  std::array<char, 4096> chunk{};
+  while (std::size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe.get()))
+    report.append(chunk.data(), n);
+  EXPECT_NE(report.find("Profile-icc:"), std::string::npos) << report;
+  EXPECT_NE(report.find("icc:description: sRGB"), std::string::npos) << report;
+}
+
+struct TiffFacts {
+  int Depth = 0;
+  std::string Software;
+  std::string Description;
+  bool HasProfile = false;
+  std::vector<unsigned> Samples;
+};
+
+TiffFacts ReadTiffFacts(const std::string& path) {
+  TiffFacts facts;
+  TIFF* tiff = TIFFOpen(path.c_str(), "r");
+  if (!tiff) return facts;
+  std::uint16_t bits = 0, samples = 0;
+  std::uint32_t width = 0, height = 0;
+  TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  facts.Depth = bits;
+  const char* text = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_SOFTWARE, &text)) facts.Software = text;
+  if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text)) facts.Description = text;
+  std::uint32_t profileLength = 0;
+  void* profile = nullptr;
+  facts.HasProfile =
+      TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &profileLength, &profile) == 1 && profileLength > 128;
+  std::vector<std::uint8_t> row(static_cast<std::size_t>(TIFFScanlineSize(tiff)));
+  for (std::uint32_t y = 0; samples == 3 && y < height; ++y) {
+    if (TIFFReadScanline(tiff, row.data(), y, 0) < 0) break;
+    for (std::uint32_t i = 0; i < width * 3; ++i) {
+      std::uint16_t word = 0;
+      if (bits == 16) std::memcpy(&word, row.data() + 2 * i, 2);
+      facts.Samples.push_back(bits == 16 ? word : row[i]);
+    }
+  }
+  TIFFClose(tiff);
+  return facts;
+}
+
+TEST(PublishedOutputs, SixteenBitTiffHoldsTheLevelsOfTheClassicTiffAndHowItWasMade) {
+  TempDir dir;
+  const std::string eight = dir.File("eight.tif"), sixteen = dir.File("sixteen.tif");
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", kPhoto, eight}).Status, 0);
+  const CliRun run = RunCliInProcess({"tonemap", "-q", "--depth", "16", kPhoto, sixteen});
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  const TiffFacts bytes = ReadTiffFacts(eight), words = ReadTiffFacts(sixteen);
+  EXPECT_EQ(bytes.Depth, 8);
+  EXPECT_TRUE(bytes.Description.empty());  // the classic header stays as it is
+  EXPECT_EQ(words.Depth, 16);
+  EXPECT_TRUE(words.HasProfile);
+  EXPECT_EQ(words.Software, kSoftware);
+  EXPECT_EQ(words.Description,
+            "tone-mapped from dawn-crop.hdr with classic brightness=0.8 contrast=1.2 warm=0");
+  ASSERT_EQ(words.Samples.size(), bytes.Samples.size());
+  ASSERT_FALSE(words.Samples.empty());
+  for (std::size_t i = 0; i < words.Samples.size(); ++i)
+    ASSERT_LE(std::abs(words.Samples[i] / 257.0 - bytes.Samples[i]), 0.51) << "at " << i;
+
+  // `info` lists the tags it carries.
+  const CliRun info = RunCliInProcess({"info", sixteen});
+  ASSERT_EQ(info.Status, 0) << info.Err;
+  EXPECT_NE(info.Out.find(kSoftware), std::string::npos) << info.Out;
+  EXPECT_NE(info.Out.find(words.Description), std::string::npos);
+}
+
+TEST(PublishedOutputs, PngTextsTellHowItWasMadeUnlessStripped) {
+  TempDir dir;
+  const std::string kept = dir.File("kept.png"), stripped = dir.File("stripped.png");
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", "--operator", "reinhard02", "--key", "0.25",
+                             "--depth", "16", kPhoto, kept})
+                .Status,
+            0);
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", "--strip", kPhoto, stripped}).Status, 0);
+  const PngFacts facts = ReadPngFacts(kept);
+  EXPECT_EQ(facts.Texts.at("Software"), kSoftware);
+  EXPECT_TRUE(
+      facts.Texts.at("Description")
+          .starts_with("tone-mapped from dawn-crop.hdr with reinhard02 key=0.25 white=auto"))
+      << facts.Texts.at("Description");
+  const PngFacts bare = ReadPngFacts(stripped);
+  EXPECT_TRUE(bare.Texts.empty());
+  EXPECT_TRUE(bare.Srgb);
 }
 
 }  // namespace
