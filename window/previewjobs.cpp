@@ -24,7 +24,6 @@ class AnsweringWindow final : public WindowSystem {
   std::string SaveAnswer;
   ProgressReport Progress;
   std::vector<std::string> Boxes;
-  bool Failed = false;
 
   std::string EditText(int) override { return {}; }
   void SetEditText(int, const std::string&) override {}
@@ -40,9 +39,8 @@ class AnsweringWindow final : public WindowSystem {
   void InsertLogLine(std::size_t, const std::string&) override {}
   void DeleteLogLine(std::size_t) override {}
   void ClearLog() override {}
-  void ShowMessageBox(const std::string& text, const std::string&, BoxKind kind) override {
+  void ShowMessageBox(const std::string& text, const std::string&, BoxKind) override {
     Boxes.push_back(text);
-    if (kind != BoxKind::Information) Failed = true;
   }
   std::string RunFileDialog(const FileDialogRequest& request) override {
     return request.Kind == DialogKind::Open ? OpenAnswer : SaveAnswer;
@@ -73,6 +71,10 @@ std::optional<PreviewPicture> LoadPreviewPicture(const std::string& path, std::u
   }
   // The tone-map job's reader for this input, as "Save as" will run it.
   const std::optional<JobChain> chain = ToneMapChain(route, FormatOf(FormatId::Png), SinkOptions{});
+  if (!chain) {
+    error = std::string("no tone-map job reads ") + route.Format->Name + " files";
+    return std::nullopt;
+  }
   AnsweringWindow window;
   window.OpenAnswer = path;
   Session session(window);

@@ -210,7 +210,11 @@ void PreviewWindow::AfterCommand(int commandId, const JobSettings& settings) {
     const PreviewSamples* samples = sampler_.Last();
     if (samples == nullptr) {
       // A job began and failed: the samples of what this window showed are gone.
-      if (!picture_ || picture_->Path.empty()) hide();
+      // An image opened here stays.
+      if (!picture_ || picture_->Path.empty()) {
+        picture_.reset();
+        hide();
+      }
       return;
     }
     if (sampler_.Finished() == shownJob_) return;
