@@ -169,8 +169,8 @@ SaveOutcome SaveToneMapped(const std::string& input, const std::string& output,
   StartSession(session);
   session.Settings = settings;
   RunJobChain(session, *chain);
-  outcome.Succeeded =
-      !window.Failed && !window.Boxes.empty() && window.Boxes.back() == chain->SuccessText;
+  // The success box comes last, and only after a job that succeeded.
+  outcome.Succeeded = !window.Boxes.empty() && window.Boxes.back() == chain->SuccessText;
   outcome.Message =
       outcome.Succeeded ? chain->SuccessText : Reasons(window, session.Context.FailureMessage);
   return outcome;

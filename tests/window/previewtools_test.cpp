@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QImage>
 #include <QPushButton>
 #include <QSlider>
@@ -11,7 +12,9 @@
 #include <numeric>
 #include <string>
 
+#include "formats/formattable.h"
 #include "imaging/operatortable.h"
+#include "imaging/settings.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/libraryfiles.h"
@@ -78,8 +81,9 @@ TEST(PreviewOperators, TheChooserListsEveryOperatorWithItsParametersAtTheirDefau
         continue;
       }
       EXPECT_EQ(slider->value(), scale.Position(p.Default)) << row.Name << " " << p.Name;
-      if (std::string(row.Name) != "classic")
+      if (std::string(row.Name) != "classic") {
         EXPECT_EQ(settings.OperatorParameters.at(p.Name), p.Default);
+      }
     }
   }
   // The classic operator's values reach the settings as [Accept] sets them.
