@@ -69,7 +69,7 @@ QRect PlaceBeside(const QRect& neighbour, QSize wanted, const QRect& available, 
   if (best->Room.width() >= least.width() && best->Room.height() >= least.height())
     size = size.boundedTo(best->Room.size());
   else
-    size = size.expandedTo(least).boundedTo(available.size());
+    size = least.boundedTo(available.size());
   // Beside the neighbour's edge, level with it where the room allows.
   QRect frame(QPoint(0, 0), size);
   const QRect& room = best->Room;

@@ -101,8 +101,6 @@ void HistogramView::paintEvent(QPaintEvent*) {
 
 namespace {
 
-// The least room the preview takes beside the main window, and what it asks for.
-constexpr QSize kLeastPreviewFrame(360, 320);
 constexpr QSize kWantedPreviewFrame(760, 680);
 
 QString Patterns(const FormatRow& row) {

@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QSize>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -53,6 +54,11 @@ class HistogramView : public QWidget {
  private:
   ChannelHistograms histograms_{};
 };
+
+// The least room the preview takes beside the main window: the controls of
+// every operator still fit, and on a 1024 x 768 screen so does the main
+// window beside it.
+inline constexpr QSize kLeastPreviewFrame(300, 480);
 
 // "Name (*.ext ...)" for every format the table reads, all of them first
 // together, then each, then every file.

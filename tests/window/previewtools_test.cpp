@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QPushButton>
 #include <QSlider>
+#include <cmath>
 #include <cstdio>
 #include <numeric>
 #include <string>
@@ -32,7 +33,7 @@ using testing::TempDir;
 
 TEST(PreviewPlacement, OnA1024x768ScreenItStandsBesideTheMainWindowAndInsideTheScreen) {
   const QRect screen(0, 0, 1024, 768);
-  const QSize least(360, 320), wanted(760, 680);
+  const QSize least = kLeastPreviewFrame, wanted(760, 680);
   // The main window as it opens there: its own corner, fitted to the screen.
   AnsweredWindow window;
   window->show();
@@ -46,6 +47,14 @@ TEST(PreviewPlacement, OnA1024x768ScreenItStandsBesideTheMainWindowAndInsideTheS
   EXPECT_FALSE(preview.intersects(main));
   EXPECT_GE(preview.width(), least.width());
   EXPECT_GE(preview.height(), least.height());
+  // The preview's controls take no more than that room, whichever operator shows.
+  QComboBox& chooser = window->Preview().Controls().Chooser();
+  for (int i = 0; i < chooser.count(); ++i) {
+    chooser.setCurrentIndex(i);
+    const QSize smallest = window->Preview().minimumSizeHint();
+    EXPECT_LE(smallest.width(), least.width()) << chooser.currentText().toStdString();
+    EXPECT_LE(smallest.height(), least.height()) << chooser.currentText().toStdString();
+  }
 
   // Room on the right: there, level with the main window, at the size asked for.
   EXPECT_EQ(PlaceBeside(QRect(100, 100, 500, 400), wanted, QRect(0, 0, 1920, 1080), least),
@@ -72,8 +81,8 @@ TEST(PreviewOperators, TheChooserListsEveryOperatorWithItsParametersAtTheirDefau
       QSlider* slider = controls.Slider(name);
       ASSERT_NE(slider, nullptr) << row.Name << " " << p.Name;
       const SliderScale scale = SliderScale::For(p);
-      EXPECT_NEAR(scale.Value(slider->minimum()), p.Low, p.Low * 0.01);
-      EXPECT_NEAR(scale.Value(slider->maximum()), p.High, p.High * 0.01);
+      EXPECT_NEAR(scale.Value(slider->minimum()), p.Low, std::fabs(p.Low) * 0.01);
+      EXPECT_NEAR(scale.Value(slider->maximum()), p.High, std::fabs(p.High) * 0.01);
       if (std::isnan(p.Default)) {
         ASSERT_NE(controls.Automatic(name), nullptr);
         EXPECT_TRUE(controls.Automatic(name)->isChecked());
