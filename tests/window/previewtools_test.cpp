@@ -12,10 +12,12 @@
 #include <cstdio>
 #include <numeric>
 #include <string>
+#include <vector>
 
 #include "formats/formattable.h"
 #include "imaging/operatortable.h"
 #include "imaging/settings.h"
+#include "shell/controlids.h"
 #include "tests/support/floatfiles.h"
 #include "tests/support/hdrfiles.h"
 #include "tests/support/libraryfiles.h"
@@ -235,6 +237,34 @@ TEST_F(PreviewTools, ASliderChangesThePixelsAndSaveAsWritesTheCommandLinesResult
   // A name of no format it writes is refused before anything is written.
   EXPECT_FALSE(preview.SaveAs(folder.File("saved.pfm")));
   EXPECT_FALSE(testing::FileExists(folder.File("saved.pfm")));
+}
+
+TEST_F(PreviewTools, AnotherOperatorMapsTheMainWindowsResultWhoseJobsStayClassic) {
+  const std::string hdr = folder.File("scene.hdr");
+  testing::WriteBytes(
+      hdr, testing::HdrFile(testing::PatternImage(40, 30, 3), testing::RgbeRowForm::ComponentRuns));
+  const auto run = [&](const std::string& out) {
+    std::vector<QString> answers = {QString::fromStdString(hdr), QString::fromStdString(out)};
+    window.DialogAnswer = [answers](QFileDialog& dialog) mutable {
+      const QString answer = answers.front();
+      answers.erase(answers.begin());
+      return testing::ChooseFile(dialog, answer);
+    };
+    window->MenuAction(kOpenHdrCommand)->trigger();
+    return testing::TiffPixels(testing::ReadBytes(out));
+  };
+  PreviewWindow& preview = window->Preview();
+  const testing::Bytes classic = run(folder.File("first.tif"));
+  ASSERT_EQ(preview.Image().Rgb, classic);
+  EXPECT_FALSE(preview.findChild<QPushButton*>(QStringLiteral("saveAs"))->isEnabled());
+  preview.Controls().Chooser().setCurrentText(QStringLiteral("drago03"));
+  Settle();
+  EXPECT_EQ(preview.Image().Width, 40u);
+  EXPECT_NE(preview.Image().Rgb, classic);
+  EXPECT_TRUE(preview.StatusText().contains("drago03")) << preview.StatusText().toStdString();
+  // The main window's next job is the classic one, and the preview follows it again.
+  EXPECT_EQ(run(folder.File("second.tif")), classic);
+  EXPECT_EQ(preview.Image().Rgb, classic);
 }
 
 }  // namespace
