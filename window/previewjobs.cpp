@@ -143,10 +143,13 @@ PreviewImage MapPicture(const PreviewPicture& picture, const JobSettings& settin
   return image;
 }
 
+bool SavedAsFormat(const FormatRow& row) {
+  return row.Id == FormatId::Png || row.Id == FormatId::Jpeg || row.Id == FormatId::Tiff;
+}
+
 bool SavesAs(const std::string& outputPath) {
   const FormatRow* format = FormatOfName(outputPath);
-  return format && (format->Id == FormatId::Png || format->Id == FormatId::Jpeg ||
-                    format->Id == FormatId::Tiff);
+  return format && SavedAsFormat(*format);
 }
 
 SaveOutcome SaveToneMapped(const std::string& input, const std::string& output,
@@ -158,7 +161,8 @@ SaveOutcome SaveToneMapped(const std::string& input, const std::string& output,
   if (route.Format && format && SavesAs(output))
     chain = ToneMapChain(route, *format, SinkOptions{});
   if (!chain) {
-    outcome.Message = "Cannot save " + output + ": give it a .png, .jpg or .tif name";
+    outcome.Message =
+        "Cannot save " + output + ": its name ends in none of " + ExtensionList(SavedAsFormat);
     return outcome;
   }
   AnsweringWindow window;

@@ -39,7 +39,11 @@ std::optional<PreviewPicture> LoadPreviewPicture(const std::string& path, std::u
 // operator `settings` choose.
 PreviewImage MapPicture(const PreviewPicture& picture, const JobSettings& settings);
 
-// The output formats "Save as" writes, by the name's extension.
+struct FormatRow;
+
+// The tone-mapped outputs "Save as" writes: PNG, JPEG and TIFF.
+bool SavedAsFormat(const FormatRow& row);
+// Whether the name's extension is one of theirs.
 bool SavesAs(const std::string& outputPath);
 
 struct SaveOutcome {

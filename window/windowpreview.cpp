@@ -128,10 +128,6 @@ bool Readable(const FormatRow& row) {
   return row.Reads();
 }
 
-bool SavedAs(const FormatRow& row) {
-  return row.Id == FormatId::Png || row.Id == FormatId::Jpeg || row.Id == FormatId::Tiff;
-}
-
 QString FromPath(const std::string& path) {
   return QFile::decodeName(QByteArray::fromStdString(path));
 }
@@ -143,7 +139,7 @@ QStringList ReadableImageFilters() {
 }
 
 QStringList SavedImageFilters() {
-  return FiltersOf(SavedAs, QString());
+  return FiltersOf(SavedAsFormat, QString());
 }
 
 PreviewWindow::PreviewWindow(const PreviewSampler& sampler)
@@ -362,7 +358,14 @@ void PreviewWindow::ChooseAndSave() {
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilters(SavedImageFilters());
-  dialog.setDefaultSuffix(QStringLiteral("png"));
+  // A name typed without an extension takes the chosen filter's first one.
+  const auto suffixOf = [](const QString& filter) {
+    return filter.section(QStringLiteral("*."), 1, 1).section(QLatin1Char(' '), 0, 0).remove(')');
+  };
+  dialog.setDefaultSuffix(suffixOf(dialog.nameFilters().value(0)));
+  connect(
+      &dialog, &QFileDialog::filterSelected, &dialog,
+      [&dialog, suffixOf](const QString& filter) { dialog.setDefaultSuffix(suffixOf(filter)); });
   if (RunDialog(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   SaveAs(QFile::encodeName(dialog.selectedFiles().first()).toStdString());
 }

@@ -236,6 +236,8 @@ TEST_F(PreviewTools, ASliderChangesThePixelsAndSaveAsWritesTheCommandLinesResult
                 Cli(std::string("--brightness ") + brightnessText, folder.File("cli.tif")))));
   // A name of no format it writes is refused before anything is written.
   EXPECT_FALSE(preview.SaveAs(folder.File("saved.pfm")));
+  EXPECT_TRUE(preview.StatusText().endsWith(QString::fromStdString(ExtensionList(SavedAsFormat))))
+      << preview.StatusText().toStdString();
   EXPECT_FALSE(testing::FileExists(folder.File("saved.pfm")));
 }
 
