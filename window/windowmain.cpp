@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   window.Preview().SetNeighbour(&window);
+  window.Preview().SetLimits(*limits);
   // `lumivane FILE`, as the desktop entry starts it: FILE shows in the
   // preview once the window is up, with no dialog to answer first.
   if (arguments.size() == 2) {

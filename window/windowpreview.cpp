@@ -256,6 +256,7 @@ void PreviewWindow::PlaceBesideNeighbour() {
 void PreviewWindow::Render(const ToneSettings& settings) {
   const PreviewSamples& samples = *sampler_.Last();
   shown_ = JobSettings{};
+  shown_.Limits = limits_;
   shown_.Brightness = settings.Brightness;
   shown_.PostGamma = settings.PostGamma;
   shown_.WarmColours = settings.WarmColours ? 1 : 0;
@@ -274,6 +275,7 @@ void PreviewWindow::Render(const ToneSettings& settings) {
 void PreviewWindow::RenderPicture() {
   if (!picture_) return;
   shown_ = controls_->Settings(shown_);
+  shown_.Limits = limits_;
   const PreviewPicture& picture = *picture_;
   QString text = picture.Path.empty() ? QStringLiteral("The main window's result")
                                       : QFileInfo(FromPath(picture.Path)).fileName();
@@ -297,7 +299,7 @@ void PreviewWindow::SetShown(const PreviewImage& image, const QString& status) {
 bool PreviewWindow::OpenFile(const std::string& path) {
   std::string error;
   std::optional<PreviewPicture> picture =
-      LoadPreviewPicture(path, kPreviewPictureSide, shown_.Limits, error);
+      LoadPreviewPicture(path, kPreviewPictureSide, limits_, error);
   if (!picture) {
     status_->setText(QString::fromStdString(error));
     ShowBeside();

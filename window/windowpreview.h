@@ -79,6 +79,8 @@ class PreviewWindow : public QWidget {
 
   // The window the preview opens beside, kept clear of it.
   void SetNeighbour(QWidget* neighbour) { neighbour_ = neighbour; }
+  // What one input may make a reader hold, for the files opened and saved here.
+  void SetLimits(const ReadLimits& limits) { limits_ = limits; }
   // Reads the image at `path` small and shows it with the chosen operator;
   // false, with the reason in the status line, when it cannot.
   bool OpenFile(const std::string& path);
@@ -111,6 +113,7 @@ class PreviewWindow : public QWidget {
   std::uint64_t shownJob_ = 0;
   bool placed_ = false;
   QWidget* neighbour_ = nullptr;
+  ReadLimits limits_;
   // The image this window maps itself: one opened here, or the main
   // window's last result once the operator is changed.
   std::optional<PreviewPicture> picture_;

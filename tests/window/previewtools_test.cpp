@@ -183,6 +183,12 @@ TEST_F(PreviewTools, OpenTakesAnExrAndTheFiltersComeFromTheFormatTable) {
   EXPECT_FALSE(preview.OpenFile(text));
   EXPECT_EQ(preview.Image().Rgb, before);
   EXPECT_TRUE(preview.StatusText().contains("OpenEXR")) << preview.StatusText().toStdString();
+  // The read limits hold for the files opened here too.
+  ReadLimits tight;
+  tight.MaxPixels = 1000;
+  preview.SetLimits(tight);
+  EXPECT_FALSE(preview.OpenFile(exr));
+  EXPECT_EQ(preview.Image().Rgb, before);
 }
 
 TEST_F(PreviewTools, ASliderChangesThePixelsAndSaveAsWritesTheCommandLinesResult) {
