@@ -126,8 +126,8 @@ class PreviewTools : public ::testing::Test {
     for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
   }
 
-  // The decoded pixels of a PNG, rows top first.
-  static testing::Bytes PngPixels(const std::string& path) {
+  // The pixels of a PNG or JPEG as Qt decodes them, rows top first.
+  static testing::Bytes DecodedPixels(const std::string& path) {
     const QImage image =
         QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_RGB888);
     testing::Bytes pixels;
@@ -220,10 +220,10 @@ TEST_F(PreviewTools, ASliderChangesThePixelsAndSaveAsWritesTheCommandLinesResult
   };
   preview.findChild<QPushButton*>(QStringLiteral("saveAs"))->click();
   ASSERT_TRUE(testing::FileExists(saved)) << preview.StatusText().toStdString();
-  const testing::Bytes pixels = PngPixels(saved);
+  const testing::Bytes pixels = DecodedPixels(saved);
   EXPECT_EQ(pixels.size(), std::size_t{1300} * 24 * 3);
-  EXPECT_EQ(pixels, PngPixels(Cli(std::string("--operator reinhard02 --key ") + keyText,
-                                  folder.File("cli.png"))));
+  EXPECT_EQ(pixels, DecodedPixels(Cli(std::string("--operator reinhard02 --key ") + keyText,
+                                      folder.File("cli.png"))));
   EXPECT_TRUE(preview.StatusText().startsWith("Saved ")) << preview.StatusText().toStdString();
 
   // The classic operator into the 24-bit TIFF, brighter than its default.
@@ -240,6 +240,13 @@ TEST_F(PreviewTools, ASliderChangesThePixelsAndSaveAsWritesTheCommandLinesResult
   EXPECT_EQ(testing::TiffPixels(testing::ReadBytes(folder.File("saved.tif"))),
             testing::TiffPixels(testing::ReadBytes(
                 Cli(std::string("--brightness ") + brightnessText, folder.File("cli.tif")))));
+  // JPEG, by the name.
+  controls.Chooser().setCurrentText(QStringLiteral("filmic"));
+  Settle();
+  ASSERT_TRUE(preview.SaveAs(folder.File("saved.jpg")));
+  EXPECT_EQ(DecodedPixels(folder.File("saved.jpg")),
+            DecodedPixels(Cli("--operator filmic", folder.File("cli.jpg"))));
+  EXPECT_EQ(DecodedPixels(folder.File("saved.jpg")).size(), std::size_t{1300} * 24 * 3);
   // A name of no format it writes is refused before anything is written.
   EXPECT_FALSE(preview.SaveAs(folder.File("saved.pfm")));
   EXPECT_TRUE(preview.StatusText().endsWith(QString::fromStdString(ExtensionList(SavedAsFormat))))
