@@ -197,8 +197,6 @@ PreviewWindow::PreviewWindow(const PreviewSampler& sampler)
   connect(save_, &QPushButton::clicked, this, [this] { ChooseAndSave(); });
 }
 
-PreviewWindow::~PreviewWindow() = default;
-
 void PreviewWindow::AfterCommand(int commandId, const JobSettings& settings) {
   if (IsToneMappingCommand(commandId)) {
     const PreviewSamples* samples = sampler_.Last();
@@ -219,8 +217,11 @@ void PreviewWindow::AfterCommand(int commandId, const JobSettings& settings) {
     ShowBeside();
     return;
   }
+  // The main window's settings show its result again; an image opened here
+  // keeps what was chosen for it.
   if ((commandId == kAcceptButtonId || commandId == kWarmColoursBoxId) && isVisible() &&
-      sampler_.Last() != nullptr && !picture_) {
+      sampler_.Last() != nullptr && (!picture_ || picture_->Path.empty())) {
+    picture_.reset();
     Render({settings.Brightness, settings.PostGamma, settings.WarmColours != 0});
   }
 }

@@ -70,7 +70,6 @@ class PreviewWindow : public QWidget {
  public:
   // Shows what `sampler` keeps; the sampler outlives the window.
   explicit PreviewWindow(const PreviewSampler& sampler);
-  ~PreviewWindow() override;
 
   // After each command of the main window: a tone-mapping job that finished
   // shows its result (one that failed takes the old one away); [Accept] and

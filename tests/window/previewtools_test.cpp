@@ -277,9 +277,17 @@ TEST_F(PreviewTools, AnotherOperatorMapsTheMainWindowsResultWhoseJobsStayClassic
   EXPECT_EQ(preview.Image().Width, 40u);
   EXPECT_NE(preview.Image().Rgb, classic);
   EXPECT_TRUE(preview.StatusText().contains("drago03")) << preview.StatusText().toStdString();
-  // The main window's next job is the classic one, and the preview follows it again.
-  EXPECT_EQ(run(folder.File("second.tif")), classic);
-  EXPECT_EQ(preview.Image().Rgb, classic);
+  // [Accept] shows the main window's result again.
+  qobject_cast<QPushButton*>(window->Control(kAcceptButtonId))->click();
+  EXPECT_FALSE(preview.StatusText().contains("drago03"));
+  EXPECT_TRUE(preview.StatusText().contains("Post gamma"));
+  const testing::Bytes accepted = preview.Image().Rgb;
+  preview.Controls().Chooser().setCurrentText(QStringLiteral("reinhard02"));
+  Settle();
+  // The main window's next job is the classic one with its settings, and the
+  // preview follows it again.
+  EXPECT_EQ(run(folder.File("second.tif")), accepted);
+  EXPECT_EQ(preview.Image().Rgb, accepted);
 }
 
 }  // namespace
