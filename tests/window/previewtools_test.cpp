@@ -254,6 +254,30 @@ TEST_F(PreviewTools, ASliderChangesThePixelsAndSaveAsWritesTheCommandLinesResult
   EXPECT_FALSE(testing::FileExists(folder.File("saved.pfm")));
 }
 
+TEST_F(PreviewTools, SavingReportsItsRowsAndNamesTheJobsFailure) {
+  JobSettings settings;
+  settings.Operator = "durand02";
+  std::uint32_t high = 0, last = 0;
+  int reports = 0;
+  const SaveOutcome saved =
+      SaveToneMapped(exr, folder.File("out.png"), settings,
+                     [&](std::uint32_t, std::uint32_t to, std::uint32_t position) {
+                       high = to;
+                       last = position;
+                       ++reports;
+                     });
+  EXPECT_TRUE(saved.Succeeded) << saved.Message;
+  EXPECT_EQ(saved.Message, "EXR Tonemapping concluded.");
+  EXPECT_EQ(high, 24u);
+  EXPECT_EQ(last, 24u);
+  EXPECT_GE(reports, 2);
+  // An output in a folder that is not there: the job's own reason.
+  const SaveOutcome failed =
+      SaveToneMapped(exr, folder.File("missing/out.png"), settings, ProgressReport());
+  EXPECT_FALSE(failed.Succeeded);
+  EXPECT_NE(failed.Message.find("missing/out.png"), std::string::npos) << failed.Message;
+}
+
 TEST_F(PreviewTools, AnotherOperatorMapsTheMainWindowsResultWhoseJobsStayClassic) {
   const std::string hdr = folder.File("scene.hdr");
   testing::WriteBytes(
