@@ -1,18 +1,19 @@
 // bin/lumivane: the program's window. `--screenshot FILE` draws the window
 // once into a PNG and ends, which works without a display. `lumivane IMAGE`
-// tone-maps IMAGE at start, as a file dropped onto the window.
+// shows IMAGE in the preview window at start, ready to be tone-mapped there.
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QPixmap>
 #include <QStringList>
-#include <csignal>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 #include "io/termination.h"
 #include "shell/environment.h"
 #include "window/window.h"
+#include "window/windowpreview.h"
 
 int main(int argc, char** argv) {
   // A pipe or FIFO output whose reader quits fails the job (EPIPE) instead of
@@ -50,12 +51,14 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  // `lumivane FILE`, as the desktop entry starts it: FILE is tone-mapped once
-  // the window is up, as if it had been dropped onto it.
+  window.Preview().SetNeighbour(&window);
+  window.Preview().SetLimits(*limits);
+  // `lumivane FILE`, as the desktop entry starts it: FILE shows in the
+  // preview once the window is up, with no dialog to answer first.
   if (arguments.size() == 2) {
     const std::string path =
         QFile::encodeName(QFileInfo(arguments.at(1)).absoluteFilePath()).toStdString();
-    QTimer::singleShot(0, &window, [&window, path] { window.OpenImageFile(path); });
+    QTimer::singleShot(0, &window, [&window, path] { window.Preview().OpenFile(path); });
   }
   return window.RunModalLoop();
 }

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <array>
 
 namespace lumivane {
 
@@ -28,7 +29,62 @@ constexpr int kTitleBarExtra = 140;
 // Room in a box beside its text: the icon and the margins.
 constexpr int kBoxTextExtra = 100;
 
+// The free room on each side of `neighbour` inside `available`.
+struct SideRoom {
+  QRect Room;
+  bool Horizontal;  // left or right of the neighbour
+};
+
+std::array<SideRoom, 4> RoomsBeside(const QRect& neighbour, const QRect& available) {
+  const QRect inside = neighbour.intersected(available);
+  const int top = available.top(), bottom = available.bottom();
+  const int left = available.left(), right = available.right();
+  return {{{QRect(QPoint(inside.right() + 1, top), QPoint(right, bottom)), true},
+           {QRect(QPoint(left, top), QPoint(inside.left() - 1, bottom)), true},
+           {QRect(QPoint(left, inside.bottom() + 1), QPoint(right, bottom)), false},
+           {QRect(QPoint(left, top), QPoint(right, inside.top() - 1)), false}}};
+}
+
+long long Area(const QSize& size) {
+  return size.isValid() ? static_cast<long long>(size.width()) * size.height() : 0;
+}
+
 }  // namespace
+
+QRect PlaceBeside(const QRect& neighbour, QSize wanted, const QRect& available, QSize least) {
+  const std::array<SideRoom, 4> rooms = RoomsBeside(neighbour, available);
+  const SideRoom* best = nullptr;
+  long long bestArea = -1;
+  for (const SideRoom& side : rooms) {
+    const long long area = Area(side.Room.size().boundedTo(wanted));
+    const bool fits = side.Room.width() >= least.width() && side.Room.height() >= least.height();
+    const bool bestFits =
+        best && best->Room.width() >= least.width() && best->Room.height() >= least.height();
+    if (best == nullptr || (fits && !bestFits) || (fits == bestFits && area > bestArea)) {
+      best = &side;
+      bestArea = area;
+    }
+  }
+  QSize size = wanted.boundedTo(available.size());
+  if (best->Room.width() >= least.width() && best->Room.height() >= least.height())
+    size = size.boundedTo(best->Room.size());
+  else
+    size = least.boundedTo(available.size());
+  // Beside the neighbour's edge, level with it where the room allows.
+  QRect frame(QPoint(0, 0), size);
+  const QRect& room = best->Room;
+  if (best->Horizontal) {
+    const bool right = room.left() > neighbour.left();
+    frame.moveLeft(right ? room.left() : room.right() + 1 - size.width());
+    frame.moveTop(neighbour.top());
+  } else {
+    const bool below = room.top() > neighbour.top();
+    frame.moveTop(below ? room.top() : room.bottom() + 1 - size.height());
+    frame.moveLeft(neighbour.left());
+  }
+  frame.moveTopLeft(PositionInside(frame, available));
+  return frame;
+}
 
 QPoint PositionInside(const QRect& frame, const QRect& available) {
   return {AxisInside(frame.x(), frame.width(), available.x(), available.width()),
