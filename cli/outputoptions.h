@@ -1,4 +1,5 @@
-// The command line's output switches (--quality, --half, --compression) and
+// The command line's output switches (--quality, --depth, --half, --float,
+// --compression) and
 // the output's kind from its name, with their usage errors.
 #pragma once
 
@@ -14,10 +15,11 @@ struct OutputSwitches {
   int Quality = kDefaultJpegQuality;
   int Depth = 8;
   bool Half = false;
-  std::string Compression = "zip";
+  bool Float = false;
+  std::string Compression;  // empty: not given
 };
 
-// tonemap: --quality N, --depth 8|16. convert: --half, --compression NAME.
+// tonemap: --quality N, --depth 8|16. convert: --half, --float, --compression NAME.
 void AddToneMapOutputOptions(CLI::App& verb, OutputSwitches& switches);
 void AddConvertOutputOptions(CLI::App& verb, OutputSwitches& switches);
 

@@ -50,7 +50,7 @@ std::unique_ptr<FloatRowSink> PfmFloats(BinaryFile& file, std::uint32_t width, s
 }
 std::unique_ptr<FloatRowSink> ExrFloats(BinaryFile& file, std::uint32_t width, std::uint32_t height,
                                         const SinkOptions& options, std::string& error) {
-  return OpenExrSink(file, width, height, options.Exr, error);
+  return OpenExrSink(file, width, height, options.Exr, options.Metadata, error);
 }
 std::unique_ptr<ByteRowSink> PngBytes(BinaryFile& file, std::uint32_t width, std::uint32_t height,
                                       const SinkOptions& options, std::string& error) {
