@@ -186,9 +186,9 @@ class ExrRows : public PositionedRowSource {
     // Outputs place the data window's top left corner at 0, 0.
     const Imath::Box2i& display = header.displayWindow();
     if (display != window_)
-      kept.DisplayWindow = std::array<int, 4>{
-          display.min.x - window_.min.x, display.min.y - window_.min.y,
-          display.max.x - window_.min.x, display.max.y - window_.min.y};
+      kept.DisplayWindow =
+          std::array<int, 4>{display.min.x - window_.min.x, display.min.y - window_.min.y,
+                             display.max.x - window_.min.x, display.max.y - window_.min.y};
     const Imf::ChannelList& channels = header.channels();
     // A missing colour channel reads as zeros, which a half holds as well.
     const auto half = [&channels](const char* name) {

@@ -20,7 +20,7 @@ namespace lumivane {
 namespace {
 
 // In the order of the library's compression numbers.
-constexpr std::string_view kCompressionNames[] = {"none", "rle",  "zips", "zip",  "piz",
+constexpr std::string_view kCompressionNames[] = {"none",  "rle", "zips", "zip",  "piz",
                                                   "pxr24", "b44", "b44a", "dwaa", "dwab"};
 
 // The library's output stream over our file. The library writes the line
@@ -63,10 +63,9 @@ class FileStream final : public Imf::OStream {
 
 void AddStandardAttributes(Imf::Header& header, const ImageMetadata& kept) {
   if (const auto& c = kept.Primaries)
-    Imf::addChromaticities(header, Imf::Chromaticities({c->Red[0], c->Red[1]},
-                                                       {c->Green[0], c->Green[1]},
-                                                       {c->Blue[0], c->Blue[1]},
-                                                       {c->White[0], c->White[1]}));
+    Imf::addChromaticities(
+        header, Imf::Chromaticities({c->Red[0], c->Red[1]}, {c->Green[0], c->Green[1]},
+                                    {c->Blue[0], c->Blue[1]}, {c->White[0], c->White[1]}));
   if (kept.WhiteLuminance) Imf::addWhiteLuminance(header, *kept.WhiteLuminance);
   if (!kept.Owner.empty()) Imf::addOwner(header, kept.Owner);
   if (!kept.Comments.empty()) Imf::addComments(header, kept.Comments);

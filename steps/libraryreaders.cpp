@@ -69,7 +69,6 @@ bool ReadImageHeader(Session& session, LibraryFormat format) {
   return true;
 }
 
-
 }  // namespace
 
 bool ReadExrHeader(Session& session) {
