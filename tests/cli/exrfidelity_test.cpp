@@ -133,8 +133,14 @@ TEST(ExrConvert, HalfInputStaysHalfBitExactWithItsAttributesAndAlphaDroppedAloud
   // Every other output and tone-mapping say the same of the alpha channel.
   for (const char* other : {"out.pfm", "out.tif", "out.hdr"}) {
     const CliRun run = RunCliInProcess({"convert", dir.File("in.exr"), dir.File(other)});
+    EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_NE(run.Out.find(kAlphaLine), std::string::npos) << other;
   }
+  // A Radiance output keeps the primaries in its header.
+  const Bytes hdr = ReadBytes(dir.File("out.hdr"));
+  EXPECT_EQ(std::string(hdr.begin(), hdr.begin() + std::min<std::size_t>(hdr.size(), 100)),
+            "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n"
+            "PRIMARIES= 0.68 0.32 0.265 0.69 0.15 0.06 0.3127 0.329\n\n-Y 6 +X 9\n");
   const CliRun toned = RunCliInProcess({"tonemap", dir.File("in.exr"), dir.File("out.png")});
   EXPECT_NE(toned.Out.find(kAlphaLine), std::string::npos) << toned.Out;
 
