@@ -335,7 +335,7 @@ library_photo_rows() {
   fi
 
   task="Photo OpenEXR (half, ZIP) -> OpenEXR (float, ZIP)"
-  measure "$task" "lumivane-cli convert" "'$cli' convert -q '$work/photo.exr' '$work/out.exr'"
+  measure "$task" "lumivane-cli convert" "'$cli' convert -q --float '$work/photo.exr' '$work/out.exr'"
   measure "$task" "oiiotool" \
     "oiiotool '$work/photo.exr' -d float --compression zip -o '$work/peer.exr'"
   task="Photo TIFF float, deflate -> OpenEXR (float, ZIP)"

@@ -36,13 +36,21 @@ void AddToneMapOutputOptions(CLI::App& verb, OutputSwitches& switches) {
 }
 
 void AddConvertOutputOptions(CLI::App& verb, OutputSwitches& switches) {
-  verb.add_flag("--half", switches.Half,
-                "Write an .exr OUTPUT in 16-bit half floats instead of 32-bit floats: each "
-                "value rounds to the nearest half, ties to even, and values beyond the half "
-                "range become infinite");
+  CLI::Option* half =
+      verb.add_flag("--half", switches.Half,
+                    "Write an .exr OUTPUT in 16-bit half floats: each value rounds to the "
+                    "nearest half, ties to even, and values beyond the half range become "
+                    "infinite (default: halves for an .exr input stored in halves, 32-bit "
+                    "floats otherwise)");
+  CLI::Option* wide = verb.add_flag("--float", switches.Float,
+                                    "Write an .exr OUTPUT in 32-bit floats, also for an input "
+                                    "stored in halves (every half is kept exactly)");
+  half->excludes(wide);
+  wide->excludes(half);
   verb.add_option("--compression", switches.Compression,
                   std::string("The compression of an .exr OUTPUT: ") + ExrCompressionNames() +
-                      " (default zip; pxr24, b44, b44a, dwaa and dwab lose precision)")
+                      " (default: an .exr input's own where it loses nothing, zip otherwise; "
+                      "pxr24, b44, b44a, dwaa and dwab lose precision)")
       ->type_name("NAME")
       ->check(CLI::IsMember(
           {"none", "rle", "zips", "zip", "piz", "pxr24", "b44", "b44a", "dwaa", "dwab"}));
@@ -79,7 +87,7 @@ SinkOptions CheckOutputSwitches(const CLI::App& verb, const OutputSwitches& swit
   };
   if (given("--quality") && format.Id != FormatId::Jpeg)
     throw CLI::ValidationError("--quality", "applies to a .jpg or .jpeg OUTPUT only");
-  for (const char* name : {"--half", "--compression"}) {
+  for (const char* name : {"--half", "--float", "--compression"}) {
     if (given(name) && format.Id != FormatId::OpenExr)
       throw CLI::ValidationError(name, "applies to an .exr OUTPUT only");
   }
@@ -88,8 +96,9 @@ SinkOptions CheckOutputSwitches(const CLI::App& verb, const OutputSwitches& swit
   SinkOptions options;
   options.JpegQuality = switches.Quality;
   options.Depth = switches.Depth;
-  options.Exr.Half = switches.Half;
-  options.Exr.Compression = ExrCompressionFromName(switches.Compression).value_or(3);
+  if (switches.Half || switches.Float) options.Exr.Half = switches.Half;
+  if (!switches.Compression.empty())
+    options.Exr.Compression = ExrCompressionFromName(switches.Compression);
   options.Exr.Threads = WorkerThreadCount();
   return options;
 }

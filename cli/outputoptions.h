@@ -1,4 +1,5 @@
-// The command line's output switches (--quality, --half, --compression) and
+// The command line's output switches (--quality, --depth, --half, --float,
+// --compression) and
 // the output's kind from its name, with their usage errors.
 #pragma once
 
@@ -14,11 +15,12 @@ struct OutputSwitches {
   int Quality = kDefaultJpegQuality;
   int Depth = 8;
   bool Half = false;
-  std::string Compression = "zip";
+  bool Float = false;
+  std::string Compression;  // empty: not given
   bool Strip = false;
 };
 
-// tonemap: --quality N, --depth 8|16, --strip. convert: --half, --compression NAME.
+// tonemap: --quality N, --depth 8|16, --strip. convert: --half, --float, --compression NAME.
 void AddToneMapOutputOptions(CLI::App& verb, OutputSwitches& switches);
 void AddConvertOutputOptions(CLI::App& verb, OutputSwitches& switches);
 

@@ -7,10 +7,12 @@
 #include <OpenEXR/ImfInputPart.h>
 #include <OpenEXR/ImfMultiPartInputFile.h>
 #include <OpenEXR/ImfPartType.h>
+#include <OpenEXR/ImfStandardAttributes.h>
 #include <OpenEXR/ImfThreading.h>
 #include <OpenEXR/ImfTileDescription.h>
 
 #include <algorithm>
+#include <array>
 #include <exception>
 #include <new>
 #include <stdexcept>
@@ -164,6 +166,38 @@ class ExrRows : public PositionedRowSource {
       channels += std::string(" ") + it.name() + " (" + PixelTypeName(it.channel().type) + ")";
     lines.push_back(channels);
     if (grey_) lines.push_back("Colours: grey (Y), given to R, G and B");
+    KeepMetadata(header);
+  }
+
+  // The standard attributes that still mean something once the pixels are
+  // elsewhere, and what an OpenEXR output needs to store them as they were.
+  void KeepMetadata(const Imf::Header& header) {
+    ImageMetadata& kept = description_.Metadata;
+    if (Imf::hasChromaticities(header)) {
+      const Imf::Chromaticities& c = Imf::chromaticities(header);
+      kept.Primaries = Chromaticities{
+          {c.red.x, c.red.y}, {c.green.x, c.green.y}, {c.blue.x, c.blue.y}, {c.white.x, c.white.y}};
+    }
+    if (Imf::hasWhiteLuminance(header)) kept.WhiteLuminance = Imf::whiteLuminance(header);
+    if (Imf::hasOwner(header)) kept.Owner = Imf::owner(header);
+    if (Imf::hasComments(header)) kept.Comments = Imf::comments(header);
+    if (Imf::hasCapDate(header)) kept.CaptureDate = Imf::capDate(header);
+    if (Imf::hasExpTime(header)) kept.ExposureTime = Imf::expTime(header);
+    // Outputs place the data window's top left corner at 0, 0.
+    const Imath::Box2i& display = header.displayWindow();
+    if (display != window_)
+      kept.DisplayWindow =
+          std::array<int, 4>{display.min.x - window_.min.x, display.min.y - window_.min.y,
+                             display.max.x - window_.min.x, display.max.y - window_.min.y};
+    const Imf::ChannelList& channels = header.channels();
+    // A missing colour channel reads as zeros, which a half holds as well.
+    const auto half = [&channels](const char* name) {
+      const Imf::Channel* channel = channels.findChannel(name);
+      return !channel || channel->type == Imf::HALF;
+    };
+    kept.HalfFloats = grey_ ? half("Y") : half("R") && half("G") && half("B");
+    kept.ExrCompression = static_cast<int>(header.compression());
+    kept.HasAlpha = channels.findChannel("A") != nullptr;
   }
 
   std::unique_ptr<ByteSource> bytes_;

@@ -5,6 +5,7 @@
 #include <ImfHeader.h>
 #include <ImfIO.h>
 #include <ImfOutputFile.h>
+#include <ImfStandardAttributes.h>
 #include <half.h>
 
 #include <Iex.h>
@@ -19,7 +20,7 @@ namespace lumivane {
 namespace {
 
 // In the order of the library's compression numbers.
-constexpr std::string_view kCompressionNames[] = {"none", "rle",  "zips", "zip",  "piz",
+constexpr std::string_view kCompressionNames[] = {"none",  "rle", "zips", "zip",  "piz",
                                                   "pxr24", "b44", "b44a", "dwaa", "dwab"};
 
 // The library's output stream over our file. The library writes the line
@@ -60,16 +61,31 @@ class FileStream final : public Imf::OStream {
   std::string error_;
 };
 
+void AddStandardAttributes(Imf::Header& header, const ImageMetadata& kept) {
+  if (const auto& c = kept.Primaries)
+    Imf::addChromaticities(
+        header, Imf::Chromaticities({c->Red[0], c->Red[1]}, {c->Green[0], c->Green[1]},
+                                    {c->Blue[0], c->Blue[1]}, {c->White[0], c->White[1]}));
+  if (kept.WhiteLuminance) Imf::addWhiteLuminance(header, *kept.WhiteLuminance);
+  if (!kept.Owner.empty()) Imf::addOwner(header, kept.Owner);
+  if (!kept.Comments.empty()) Imf::addComments(header, kept.Comments);
+  if (!kept.CaptureDate.empty()) Imf::addCapDate(header, kept.CaptureDate);
+  if (kept.ExposureTime) Imf::addExpTime(header, *kept.ExposureTime);
+  if (const auto& box = kept.DisplayWindow)
+    header.displayWindow() = Imath::Box2i({(*box)[0], (*box)[1]}, {(*box)[2], (*box)[3]});
+}
+
 class ExrSink final : public FloatRowSink {
  public:
   ExrSink(BinaryFile& file, std::uint32_t width) : stream_(file), width_(width) {}
 
-  bool Start(std::uint32_t height, const ExrOptions& options) {
+  bool Start(std::uint32_t height, const ExrOptions& options, const ImageMetadata& kept) {
     Imf::Header header(static_cast<int>(width_), static_cast<int>(height));
-    header.compression() = static_cast<Imf::Compression>(options.Compression);
-    half_ = options.Half;
+    header.compression() = static_cast<Imf::Compression>(ExrCompressionFor(options, kept));
+    half_ = ExrWritesHalves(options, kept);
     const Imf::PixelType type = half_ ? Imf::HALF : Imf::FLOAT;
     for (const char* name : {"R", "G", "B"}) header.channels().insert(name, Imf::Channel(type));
+    AddStandardAttributes(header, kept);
     output_ = std::make_unique<Imf::OutputFile>(stream_, header, static_cast<int>(options.Threads));
     return true;
   }
@@ -135,7 +151,7 @@ class ExrSink final : public FloatRowSink {
 
 std::unique_ptr<FloatRowSink> OpenExrSink(BinaryFile& file, std::uint32_t width,
                                           std::uint32_t height, const ExrOptions& options,
-                                          std::string& error) {
+                                          const ImageMetadata& kept, std::string& error) {
   // The library counts pixels in int.
   if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) {
     error = "the image is too large or empty for an OpenEXR file";
@@ -152,9 +168,23 @@ std::unique_ptr<FloatRowSink> OpenExrSink(BinaryFile& file, std::uint32_t width,
   }
   auto sink = std::make_unique<ExrSink>(file, width);
   bool started = false;
-  if (!sink->Guarded(error, [&] { started = sink->Start(height, options); }) || !started)
+  if (!sink->Guarded(error, [&] { started = sink->Start(height, options, kept); }) || !started)
     return nullptr;
   return sink;
+}
+
+bool ExrWritesHalves(const ExrOptions& options, const ImageMetadata& kept) {
+  return options.Half.value_or(kept.HalfFloats);
+}
+
+int ExrCompressionFor(const ExrOptions& options, const ImageMetadata& kept) {
+  if (options.Compression) return *options.Compression;
+  // A conversion keeps every value: an input's lossy compression is not
+  // applied again. PXR24 loses nothing on halves, B44 and DWA always may.
+  const int input = kept.ExrCompression;
+  const bool lossless = (input >= Imf::NO_COMPRESSION && input <= Imf::PIZ_COMPRESSION) ||
+                        (input == Imf::PXR24_COMPRESSION && ExrWritesHalves(options, kept));
+  return lossless ? input : Imf::ZIP_COMPRESSION;
 }
 
 std::optional<int> ExrCompressionFromName(std::string_view name) {

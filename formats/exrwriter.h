@@ -14,11 +14,12 @@ namespace lumivane {
 class BinaryFile;
 
 struct ExrOptions {
-  // 16-bit half channels instead of 32-bit float; floats round to the nearest
-  // half, ties to even.
-  bool Half = false;
-  // The OpenEXR compression number, ZIP (3) unless chosen.
-  int Compression = 3;
+  // 16-bit half channels (true) or 32-bit float; floats round to the nearest
+  // half, ties to even. Unset: half when the input stored halves.
+  std::optional<bool> Half;
+  // The OpenEXR compression number. Unset: the input's, when it loses nothing
+  // for the pixels written, else ZIP (3).
+  std::optional<int> Compression;
   // Threads that compress row blocks at once.
   unsigned Threads = 1;
 };
@@ -28,10 +29,15 @@ std::optional<int> ExrCompressionFromName(std::string_view name);
 // Those names, comma-separated, for usage messages.
 std::string ExrCompressionNames();
 
-// Writes the OpenEXR header to `file` (at its position) and returns the sink
-// for the rows; nothing, with `error` set, when the library refuses.
+// The pixel type and compression that `options` and the input's `kept` call for.
+bool ExrWritesHalves(const ExrOptions& options, const ImageMetadata& kept);
+int ExrCompressionFor(const ExrOptions& options, const ImageMetadata& kept);
+
+// Writes the OpenEXR header to `file` (at its position), with the standard
+// attributes of `kept` that the input stated, and returns the sink for the
+// rows; nothing, with `error` set, when the library refuses.
 std::unique_ptr<FloatRowSink> OpenExrSink(BinaryFile& file, std::uint32_t width,
                                           std::uint32_t height, const ExrOptions& options,
-                                          std::string& error);
+                                          const ImageMetadata& kept, std::string& error);
 
 }  // namespace lumivane

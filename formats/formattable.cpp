@@ -36,9 +36,9 @@ std::unique_ptr<ImageRowSource> PfmRows(std::unique_ptr<ByteSource> bytes, unsig
 }
 
 std::unique_ptr<FloatRowSink> RadianceFloats(BinaryFile& file, std::uint32_t width,
-                                             std::uint32_t height, const SinkOptions&,
+                                             std::uint32_t height, const SinkOptions& options,
                                              std::string& error) {
-  return OpenRadianceSink(file, width, height, error);
+  return OpenRadianceSink(file, width, height, options.Metadata.Primaries, error);
 }
 std::unique_ptr<FloatRowSink> TiffFloats(BinaryFile& file, std::uint32_t width,
                                          std::uint32_t height, const SinkOptions&,
@@ -51,7 +51,7 @@ std::unique_ptr<FloatRowSink> PfmFloats(BinaryFile& file, std::uint32_t width, s
 }
 std::unique_ptr<FloatRowSink> ExrFloats(BinaryFile& file, std::uint32_t width, std::uint32_t height,
                                         const SinkOptions& options, std::string& error) {
-  return OpenExrSink(file, width, height, options.Exr, error);
+  return OpenExrSink(file, width, height, options.Exr, options.Metadata, error);
 }
 std::unique_ptr<ByteRowSink> PngBytes(BinaryFile& file, std::uint32_t width, std::uint32_t height,
                                       const SinkOptions& options, std::string& error) {

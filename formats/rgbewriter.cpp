@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 
 #include "io/binaryfile.h"
 
@@ -136,18 +137,29 @@ void EncodeRgbeRow(const std::uint8_t* pixels, std::uint32_t width,
     EncodeComponent(pixels, width, component, out);
 }
 
-std::string RadianceHeaderText(std::uint32_t width, std::uint32_t height) {
-  return "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y " + std::to_string(height) + " +X " +
-         std::to_string(width) + "\n";
+std::string RadianceHeaderText(std::uint32_t width, std::uint32_t height,
+                               const std::optional<Chromaticities>& primaries) {
+  std::string text = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n";
+  if (primaries) {
+    char line[160];
+    const Chromaticities& c = *primaries;
+    std::snprintf(line, sizeof line, "PRIMARIES= %.6g %.6g %.6g %.6g %.6g %.6g %.6g %.6g\n",
+                  c.Red[0], c.Red[1], c.Green[0], c.Green[1], c.Blue[0], c.Blue[1], c.White[0],
+                  c.White[1]);
+    text += line;
+  }
+  return text + "\n-Y " + std::to_string(height) + " +X " + std::to_string(width) + "\n";
 }
 
 std::unique_ptr<FloatRowSink> OpenRadianceSink(BinaryFile& file, std::uint32_t width,
-                                               std::uint32_t height, std::string& error) {
+                                               std::uint32_t height,
+                                               const std::optional<Chromaticities>& primaries,
+                                               std::string& error) {
   if (width == 0 || height == 0) {
     error = "the image is empty";
     return nullptr;
   }
-  const std::string header = RadianceHeaderText(width, height);
+  const std::string header = RadianceHeaderText(width, height, primaries);
   if (!file.Write(header.data(), header.size())) {
     error = file.ErrorText();
     return nullptr;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,15 @@ std::array<std::uint8_t, 4> FloatToRgbe(float r, float g, float b);
 // behind the head 2, 2, width for widths 8 to 32767, flat otherwise.
 void EncodeRgbeRow(const std::uint8_t* pixels, std::uint32_t width, std::vector<std::uint8_t>& out);
 
-// "#?RADIANCE", the format line, and the resolution line for top-to-bottom rows.
-std::string RadianceHeaderText(std::uint32_t width, std::uint32_t height);
+// "#?RADIANCE", the format line, a PRIMARIES line when the input stated them,
+// and the resolution line for top-to-bottom rows.
+std::string RadianceHeaderText(std::uint32_t width, std::uint32_t height,
+                               const std::optional<Chromaticities>& primaries = std::nullopt);
 
 // Writes the header to `file` (at its position) and returns the sink for the rows.
 std::unique_ptr<FloatRowSink> OpenRadianceSink(BinaryFile& file, std::uint32_t width,
-                                               std::uint32_t height, std::string& error);
+                                               std::uint32_t height,
+                                               const std::optional<Chromaticities>& primaries,
+                                               std::string& error);
 
 }  // namespace lumivane

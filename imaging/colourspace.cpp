@@ -28,8 +28,11 @@ bool Near(const float* a, const float* b) {
 class ConvertedRows final : public ImageRowSource {
  public:
   ConvertedRows(std::shared_ptr<ImageRowSource> source, const Matrix3& matrix)
-      : source_(std::move(source)), matrix_(matrix) {}
-  const ImageDescription& Description() const override { return source_->Description(); }
+      : source_(std::move(source)), matrix_(matrix), description_(source_->Description()) {
+    // An output that keeps the input's attributes must not state the old primaries.
+    description_.Metadata.Primaries = Rec709Chromaticities();
+  }
+  const ImageDescription& Description() const override { return description_; }
   bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) override {
     if (!source_->ReadRows(destination, rowCount, error)) return false;
     const std::size_t pixels = std::size_t{Description().Width} * rowCount;
@@ -50,6 +53,7 @@ class ConvertedRows final : public ImageRowSource {
  private:
   std::shared_ptr<ImageRowSource> source_;
   Matrix3 matrix_;
+  ImageDescription description_;
 };
 
 }  // namespace

@@ -53,6 +53,9 @@ bool ReadImageHeader(Session& session, LibraryFormat format) {
   }
   const ImageDescription& description = rows->Description();
   for (const std::string& line : description.HeaderLines) LogLine(session, line);
+  // Rows carry R, G and B only, whatever the output could hold.
+  if (description.Metadata.HasAlpha)
+    LogLine(session, "Alpha channel dropped: the output holds RGB only");
   context.ImageWidth = description.Width;
   context.ImageHeight = description.Height;
   context.SourceIntelOrder = kNativeIntel;
@@ -65,7 +68,6 @@ bool ReadImageHeader(Session& session, LibraryFormat format) {
   context.Layout = InputLayout::Rows;
   return true;
 }
-
 
 }  // namespace
 

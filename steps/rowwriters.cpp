@@ -16,8 +16,11 @@ bool SaveDialogFor(Session& session, const FormatRow& output) {
 }
 
 // Opens the sink behind the header; false with `error` set when it fails.
-bool OpenSink(JobContext& context, const FormatRow& output, bool toneMapped,
-              const SinkOptions& options, std::string& error) {
+bool OpenSink(JobContext& context, const FormatRow& output, bool toneMapped, SinkOptions options,
+              std::string& error) {
+  // What the input said of itself, for the outputs that keep it; the
+  // classic readers' inputs say nothing beyond their pixels.
+  if (context.InputRows) options.Metadata = context.InputRows->Description().Metadata;
   BinaryFile& file = context.OutputFile;
   const std::uint32_t width = context.ImageWidth, height = context.ImageHeight;
   if (toneMapped && options.Depth == 16 && output.WordSink) {

@@ -132,6 +132,7 @@ FloatImage WriteExr(const std::string& path, const FloatImage& image, const ExrO
       options.Grey ? std::vector<std::string>{"Y"} : std::vector<std::string>{"R", "G", "B"};
   if (options.Alpha) names.push_back("A");
   for (const auto& name : names) header.channels().insert(name, Imf::Channel(type));
+  if (options.Attributes) options.Attributes(header);
 
   FloatImage expected{image.Width, image.Height, std::vector<float>(image.Values.size())};
   const std::size_t pixels = std::size_t{image.Width} * image.Height;

@@ -3,7 +3,10 @@
 // RGBA interface (a path independent of the reader under test).
 #pragma once
 
+#include <OpenEXR/ImfHeader.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "tests/support/floatfiles.h"
@@ -37,6 +40,8 @@ struct ExrOptions {
   bool Grey = false;  // one Y channel (its R values)
   bool Alpha = false;
   bool Decreasing = false;  // scanline chunks stored bottom first
+  // Adds attributes to the header before it is written.
+  std::function<void(Imf::Header&)> Attributes = nullptr;
 };
 FloatImage WriteExr(const std::string& path, const FloatImage& image, const ExrOptions& options);
 
