@@ -142,7 +142,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
 
 int RunCommandLine(int argc, const char* const* argv, const ConsoleStreams& streams) {
   CLI::App app{
-      "Tone-maps high-dynamic-range images (Radiance, TIFF, PFM, OpenEXR) to 8-bit TIFF, PNG and "
+      "Tone-maps high-dynamic-range images (Radiance, TIFF, PFM, OpenEXR) to TIFF, PNG and "
       "JPEG files with a choice of operators, and converts between the float formats. The "
       "input's format is recognised from its first bytes.",
       "lumivane-cli"};

@@ -94,10 +94,11 @@ void AddClassicSettings(CLI::App& tonemap, Switches& s, Verbs& verbs) {
 CLI::App* AddToneMap(CLI::App& app, Switches& s, Verbs& verbs) {
   CLI::App* tonemap = app.add_subcommand(
       "tonemap",
-      "Tone-map INPUT (Radiance, float or integer TIFF, PFM or OpenEXR) to OUTPUT, an 8-bit RGB "
-      "image (16-bit with --depth 16) whose kind its extension gives: .tif or .tiff a 24-bit "
-      "TIFF, .png a PNG (the TIFF's pixel bytes), .jpg or .jpeg a JPEG. PNG, JPEG and 16-bit "
-      "TIFF outputs are tagged sRGB and record how they were made (see --strip).");
+      "Tone-map INPUT (Radiance, float or integer TIFF, PFM or OpenEXR) with the --operator "
+      "chosen (classic by default) to OUTPUT, an 8-bit RGB image (16-bit with --depth 16) whose "
+      "kind its extension gives: .tif or .tiff a 24-bit TIFF, .png a PNG, .jpg or .jpeg a JPEG. "
+      "PNG, JPEG and 16-bit TIFF outputs are tagged sRGB and record how they were made (see "
+      "--strip).");
   AddClassicSettings(*tonemap, s, verbs);
   AddOperatorOptions(*tonemap, s.Operators);
   tonemap->add_flag("-q,--quiet", s.Quiet, kQuietHelp);

@@ -40,6 +40,8 @@ endif()
 install(FILES resources/completion/lumivane-cli.bash
   DESTINATION share/bash-completion/completions RENAME lumivane-cli)
 install(FILES resources/completion/_lumivane-cli DESTINATION share/zsh/vendor-completions)
+# The desktop's file types for .hdr and .pfm (dpkg's trigger rebuilds the database).
+install(FILES resources/lumivane-mime.xml DESTINATION share/mime/packages RENAME lumivane.xml)
 
 set(LUMIVANE_MAINTAINER "LUMIVANE developers <lumivane@lumivane.org>" CACHE STRING
   "The Maintainer field of the Debian package")
@@ -72,10 +74,15 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "HDR tone-mapper and float-image converter")
 # CPack puts the summary first and indents these lines; an empty line becomes " .".
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "LUMIVANE turns high-dynamic-range images (Radiance RGBE, 96-bit float TIFF,
-Portable Float Map) into 24-bit RGB TIFF files with one global photographic
-operator, and converts between the float formats without tone-mapping.
+  "LUMIVANE turns high-dynamic-range images (Radiance RGBE, float and integer
+TIFF, Portable Float Map, OpenEXR) into pictures: 24-bit TIFF, 8- or 16-bit
+PNG and JPEG, tagged sRGB and recording how they were made, with a choice of
+operators (the classic photographic curve, Reinhard 2002, Drago 2003, a
+filmic curve, Durand and Dorsey 2002), streaming in bounded memory. It also
+converts between Radiance, float TIFF, PFM and OpenEXR without changing a
+value, and describes files.
 
-The package holds the Qt window lumivane and the batch command line
-lumivane-cli, their manual pages and the shell completion.")
+The package holds the Qt window lumivane with its preview, the batch command
+line lumivane-cli, their manual pages, the shell completion and the desktop's
+file types for .hdr and .pfm.")
 include(CPack)
