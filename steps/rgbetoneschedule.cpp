@@ -79,6 +79,9 @@ class RgbeToneSchedule final : public ToneSchedule {
   bool SumBlocks(Session& session, FloatGathering& floats, GatheredImage& image);
   MapOutcome MapBlocks(Session& session, const ToneOperator& op,
                        const RgbeToneTables* tables);
+  void MapRows(const ToneOperator& op, const RgbeToneTables* tables, const Block& block,
+               std::uint32_t begin, std::uint32_t end, std::uint8_t* to) const;
+  bool MapsInBands(const RgbeToneTables* tables) const;
 
   std::uint64_t offset_ = 0, bytes_ = 0;
   std::uint32_t width_ = 0, height_ = 0, rowsPerBlock_ = 1;
@@ -181,6 +184,37 @@ bool RgbeToneSchedule::Gather(Session& session, const ToneOperator& op,
   return true;
 }
 
+// Rows of pixels of a block to output bytes, three per pixel.
+void RgbeToneSchedule::MapRows(const ToneOperator& op, const RgbeToneTables* tables,
+                               const Block& block, std::uint32_t begin, std::uint32_t end,
+                               std::uint8_t* to) const {
+  const std::size_t from = std::size_t{width_} * begin;
+  const std::size_t pixels = std::size_t{width_} * (end - begin);
+  if (tables) {
+    ToneMapRgbeToRgb(block.R + from, block.G + from, block.B + from, block.E + from, pixels,
+                     *tables, to);
+    return;
+  }
+  const std::size_t rowBytes = std::size_t{width_} * 3;
+  std::vector<float> floats(3 * std::size_t{width_});
+  for (std::uint32_t y = begin; y < end; ++y) {
+    RgbeBlockToFloats(block, std::size_t{width_} * y, width_, floats.data());
+    op.MapPixelsToBytes(floats.data(), PixelPlaces{block.FirstRow + y, 0, nullptr}, width_,
+                        to + rowBytes * (y - begin));
+  }
+}
+
+// The statistics hold only for the bytes the first pass read. The same bytes
+// decode the same way twice, so a refused row now means a change too.
+// Following the first pass's rows reads only their bytes, not what lies past
+// the last. Bands that summed the first pass always find room for the second:
+// its rows fitted in the same rooms.
+bool RgbeToneSchedule::MapsInBands(const RgbeToneTables* tables) const {
+  return tables && banded_ && rowIndex_.Complete && rowIndex_.Sums.size() == height_ &&
+         std::none_of(rowIndex_.Kinds.begin(), rowIndex_.Kinds.end(),
+                      [](RgbeRowKind kind) { return kind == RgbeRowKind::OldRuns; });
+}
+
 MapOutcome RgbeToneSchedule::MapBlocks(Session& session, const ToneOperator& op,
                                        const RgbeToneTables* tables) {
   JobContext& context = session.Context;
@@ -194,24 +228,8 @@ MapOutcome RgbeToneSchedule::MapBlocks(Session& session, const ToneOperator& op,
   writer.SendTo(sink_, rowBytes);
   bool writing = true;
   std::uint8_t* out = nullptr;
-  const std::uint32_t width = width_;
-  // Rows of pixels of a block to output bytes, three per pixel.
   const auto mapRows = [&](const Block& block, std::uint32_t begin, std::uint32_t end,
-                           std::uint8_t* to) {
-    const std::size_t from = std::size_t{width} * begin;
-    const std::size_t pixels = std::size_t{width} * (end - begin);
-    if (tables) {
-      ToneMapRgbeToRgb(block.R + from, block.G + from, block.B + from, block.E + from, pixels,
-                       *tables, to);
-      return;
-    }
-    std::vector<float> floats(3 * std::size_t{width});
-    for (std::uint32_t y = begin; y < end; ++y) {
-      RgbeBlockToFloats(block, std::size_t{width} * y, width, floats.data());
-      op.MapPixelsToBytes(floats.data(), PixelPlaces{block.FirstRow + y, 0, nullptr}, width,
-                          to + rowBytes * (y - begin));
-    }
-  };
+                           std::uint8_t* to) { MapRows(op, tables, block, begin, end, to); };
   RgbeBlockWork mapping;
   mapping.Before = [&](const Block& block) {
     if (!direct_) {
@@ -237,15 +255,7 @@ MapOutcome RgbeToneSchedule::MapBlocks(Session& session, const ToneOperator& op,
     writing = writer.Finish();
     if (writing) writer.Start(rowBytes * block.Rows);
   };
-  // The statistics hold only for the bytes the first pass read. The same
-  // bytes decode the same way twice, so a refused row now means a change too.
-  // Following the first pass's rows reads only their bytes, not what lies
-  // past the last. Bands that summed the first pass always find room for the
-  // second: its rows fitted in the same rooms.
-  const bool inBands = tables && banded_ && rowIndex_.Complete &&
-                       rowIndex_.Sums.size() == height_ &&
-                       std::none_of(rowIndex_.Kinds.begin(), rowIndex_.Kinds.end(),
-                                    [](RgbeRowKind kind) { return kind == RgbeRowKind::OldRuns; });
+  const bool inBands = MapsInBands(tables);
   BandsOutcome outcome = BandsOutcome::NoRoom;
   if (inBands) outcome = bands_->Map(session, rowIndex_, *tables, dataStart, placed);
   bool same = outcome == BandsOutcome::Done;
