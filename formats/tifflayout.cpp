@@ -1,9 +1,10 @@
 #include "formats/tifflayout.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <limits>
+
+#include "formats/tiffclient.h"
 
 namespace lumivane {
 
@@ -31,29 +32,8 @@ toff_t ClientSeek(thandle_t handle, toff_t offset, int whence) {
   return client->Position;
 }
 
-int ClientClose(thandle_t) {
-  return 0;
-}
 toff_t ClientSize(thandle_t handle) {
   return static_cast<ClientHandle*>(handle)->Bytes->Size();
-}
-int ClientMap(thandle_t, void**, toff_t*) {
-  return 0;
-}
-void ClientUnmap(thandle_t, void*, toff_t) {}
-
-int KeepError(TIFF*, void* userData, const char*, const char* format, va_list arguments) {
-  auto* client = static_cast<ClientHandle*>(userData);
-  if (client->FirstError.empty()) {
-    char text[512];
-    std::vsnprintf(text, sizeof text, format, arguments);
-    client->FirstError = text;
-  }
-  return 1;
-}
-
-int DropWarning(TIFF*, void*, const char*, const char*, va_list) {
-  return 1;
 }
 
 constexpr std::uint64_t kMaxTilePixels = std::uint64_t{1} << 24;
@@ -159,14 +139,15 @@ std::string RefuseMissingData(TIFF* tiff, const Layout& layout, std::uint64_t fi
 TIFF* OpenClient(ClientHandle& client, const ReadLimits& limits) {
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (!options) return nullptr;
-  TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &client);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, &client);
+  TIFFOpenOptionsSetErrorHandlerExtR(options, tiffclient::KeepError<ClientHandle>, &client);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, tiffclient::DropWarning, &client);
   TIFFOpenOptionsSetMaxSingleMemAlloc(
       options, static_cast<tmsize_t>(std::min<std::uint64_t>(
                    limits.MaxBufferBytes, std::numeric_limits<tmsize_t>::max())));
   // "m": never map the file; "h": the header is read here, the IFD on demand.
-  TIFF* tiff = TIFFClientOpenExt("input", "rm", &client, ClientRead, ClientWrite, ClientSeek,
-                                 ClientClose, ClientSize, ClientMap, ClientUnmap, options);
+  TIFF* tiff =
+      TIFFClientOpenExt("input", "rm", &client, ClientRead, ClientWrite, ClientSeek,
+                        tiffclient::Close, ClientSize, tiffclient::Map, tiffclient::Unmap, options);
   TIFFOpenOptionsFree(options);
   return tiff;
 }

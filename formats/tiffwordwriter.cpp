@@ -2,11 +2,11 @@
 
 #include <tiffio.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <vector>
 
 #include "formats/srgbprofile.h"
+#include "formats/tiffclient.h"
 #include "io/binaryfile.h"
 
 namespace lumivane {
@@ -43,30 +43,9 @@ toff_t ClientSeek(thandle_t handle, toff_t offset, int whence) {
   return client->File->Position() - client->Base;
 }
 
-int ClientClose(thandle_t) {
-  return 0;
-}
 toff_t ClientSize(thandle_t handle) {
   auto* client = static_cast<WriteClient*>(handle);
   return client->File->Size().value_or(client->Base) - client->Base;
-}
-int ClientMap(thandle_t, void**, toff_t*) {
-  return 0;
-}
-void ClientUnmap(thandle_t, void*, toff_t) {}
-
-int KeepError(TIFF*, void* userData, const char*, const char* format, va_list arguments) {
-  auto* client = static_cast<WriteClient*>(userData);
-  if (client->FirstError.empty()) {
-    char text[512];
-    std::vsnprintf(text, sizeof text, format, arguments);
-    client->FirstError = text;
-  }
-  return 1;
-}
-
-int DropWarning(TIFF*, void*, const char*, const char*, va_list) {
-  return 1;
 }
 
 class Tiff48Sink final : public WordRowSink {
@@ -84,11 +63,12 @@ class Tiff48Sink final : public WordRowSink {
   bool Start(std::uint32_t height, const TiffTexts& texts, std::string& error) {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (!options) return Failed(error);
-    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &client_);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, &client_);
+    TIFFOpenOptionsSetErrorHandlerExtR(options, tiffclient::KeepError<WriteClient>, &client_);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, tiffclient::DropWarning, &client_);
     // "m": never map the file.
     tiff_ = TIFFClientOpenExt("output", "wm", &client_, ClientRead, ClientWrite, ClientSeek,
-                              ClientClose, ClientSize, ClientMap, ClientUnmap, options);
+                              tiffclient::Close, ClientSize, tiffclient::Map, tiffclient::Unmap,
+                              options);
     TIFFOpenOptionsFree(options);
     if (!tiff_ || !SetTags(height, texts)) return Failed(error);
     return true;
