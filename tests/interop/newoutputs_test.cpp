@@ -1,5 +1,5 @@
 // The outputs written through libraries and the Radiance encoder, read by
-// OpenImageIO (and tifffile for the floats it writes back).
+// OpenImageIO (and tifffile for the floats it writes back), 8 and 16 bits.
 #include <gtest/gtest.h>
 #include <half.h>
 
@@ -70,6 +70,19 @@ TEST(NewOutputs, OpenImageIoReadsOurExrRadiancePngAndJpeg) {
   EXPECT_TRUE(png->Values == tiff->Values);
   EXPECT_EQ(jpeg->Width, scene.Width);
   EXPECT_EQ(jpeg->Height, scene.Height);
+
+  // 16 bits: OpenImageIO reads the PNG and the libtiff TIFF as the same
+  // levels, each within half an 8-bit level of the 8-bit picture.
+  for (const char* name : {"deep.png", "deep.tif"})
+    ASSERT_EQ(RunCli(dir, {"tonemap", "-q", "--depth", "16", pfm, dir.File(name)}).Status, 0)
+        << name;
+  const auto deepPng = OiioFloats(dir, dir.File("deep.png"));
+  const auto deepTiff = OiioFloats(dir, dir.File("deep.tif"));
+  ASSERT_TRUE(deepPng && deepTiff);
+  EXPECT_TRUE(deepPng->Values == deepTiff->Values);
+  ASSERT_EQ(deepTiff->Values.size(), tiff->Values.size());
+  for (std::size_t i = 0; i < tiff->Values.size(); ++i)
+    ASSERT_NEAR(deepTiff->Values[i] * 255.0, tiff->Values[i], 0.51) << i;
 }
 
 }  // namespace
