@@ -163,6 +163,12 @@ Layout ReadLayout(TIFF* tiff) {
   TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &layout.Compression);
   if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &layout.Photometric))
     layout.Photometric = layout.Samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+  std::uint16_t extras = 0;
+  std::uint16_t* kinds = nullptr;
+  if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extras, &kinds) && kinds)
+    for (std::uint16_t i = 0; i < extras; ++i)
+      layout.Alpha = layout.Alpha || kinds[i] == EXTRASAMPLE_ASSOCALPHA ||
+                     kinds[i] == EXTRASAMPLE_UNASSALPHA;
   layout.Tiled = TIFFIsTiled(tiff) != 0;
   if (layout.Tiled) {
     TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &layout.TileWidth);

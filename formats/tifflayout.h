@@ -42,6 +42,7 @@ struct Layout {
   std::uint16_t Photometric = PHOTOMETRIC_MINISBLACK;
   std::uint16_t Compression = COMPRESSION_NONE;
   bool Tiled = false;
+  bool Alpha = false;  // an extra sample is alpha, which the rows leave out
   std::uint32_t TileWidth = 0;
   std::uint32_t TileHeight = 0;
   std::uint32_t RowsPerStrip = 0;

@@ -107,6 +107,7 @@ class TiffRows : public PositionedRowSource {
     description_.FormatName = "TIFF";
     description_.Width = layout_.Width;
     description_.Height = layout_.Height;
+    description_.Metadata.HasAlpha = layout_.Alpha;
     auto& lines = description_.HeaderLines;
     lines.push_back("Image Width:" + FormatNumber(layout_.Width, 15));
     lines.push_back("Image Length:" + FormatNumber(layout_.Height, 15));

@@ -143,6 +143,14 @@ TEST(ExrConvert, HalfInputStaysHalfBitExactWithItsAttributesAndAlphaDroppedAloud
             "PRIMARIES= 0.68 0.32 0.265 0.69 0.15 0.06 0.3127 0.329\n\n-Y 6 +X 9\n");
   const CliRun toned = RunCliInProcess({"tonemap", dir.File("in.exr"), dir.File("out.png")});
   EXPECT_NE(toned.Out.find(kAlphaLine), std::string::npos) << toned.Out;
+  // A TIFF's alpha sample is said the same way; an RGB one says nothing.
+  for (const bool alpha : {true, false}) {
+    testing::WriteLibraryTiff(dir.File("rgba.tif"), testing::GradientImage(6, 4),
+                              {.Compression = 8, .Alpha = alpha});
+    const CliRun tiff = RunCliInProcess({"tonemap", dir.File("rgba.tif"), dir.File("t.png")});
+    EXPECT_EQ(tiff.Status, 0) << tiff.Err;
+    EXPECT_EQ(tiff.Out.find(kAlphaLine) != std::string::npos, alpha) << tiff.Out;
+  }
 
   if (std::system("command -v oiiotool >/dev/null 2>&1") != 0) return;
   const std::string peer = PeerOutput("oiiotool --info -v '" + dir.File("kept.exr") + "' 2>&1");
