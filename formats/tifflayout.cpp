@@ -167,8 +167,8 @@ Layout ReadLayout(TIFF* tiff) {
   std::uint16_t* kinds = nullptr;
   if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extras, &kinds) && kinds)
     for (std::uint16_t i = 0; i < extras; ++i)
-      layout.Alpha = layout.Alpha || kinds[i] == EXTRASAMPLE_ASSOCALPHA ||
-                     kinds[i] == EXTRASAMPLE_UNASSALPHA;
+      layout.Alpha =
+          layout.Alpha || kinds[i] == EXTRASAMPLE_ASSOCALPHA || kinds[i] == EXTRASAMPLE_UNASSALPHA;
   layout.Tiled = TIFFIsTiled(tiff) != 0;
   if (layout.Tiled) {
     TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &layout.TileWidth);
