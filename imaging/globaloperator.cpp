@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "formats/numbertext.h"
+#include "imaging/rgbepixels.h"
 
 namespace lumivane {
 
@@ -95,6 +96,20 @@ void GlobalOperator::MapPixelsToBytes(const float* rgb, const PixelPlaces&, std:
   MapBlocks(rgb, count, [&](const PixelBlock& block, const float* mapped, std::size_t done) {
     encoder_.Codes(block, mapped, out + 3 * done);
   });
+}
+
+// Straight from the planes to the blocks: the same values as the float rows,
+// so the same bytes.
+void GlobalOperator::MapRgbeToBytes(const RgbePlanes& pixels, const PixelPlaces&, std::size_t count,
+                                    std::uint8_t* out) const {
+  PixelBlock block;
+  alignas(32) float mapped[PixelBlock::kPixels];
+  for (std::size_t done = 0; done < count; done += PixelBlock::kPixels) {
+    const std::size_t n = std::min(PixelBlock::kPixels, count - done);
+    LoadRgbeBlock(pixels.From(done), n, block);
+    MapLuminance(block.Luminance, block.Lanes(), mapped);
+    encoder_.Codes(block, mapped, out + 3 * done);
+  }
 }
 
 std::vector<std::string> GlobalOperator::Describe() const {

@@ -36,6 +36,8 @@ class GlobalOperator : public ToneOperator {
                  float* display) const final;
   void MapPixelsToBytes(const float* rgb, const PixelPlaces& places, std::size_t count,
                         std::uint8_t* out) const final;
+  void MapRgbeToBytes(const RgbePlanes& pixels, const PixelPlaces& places, std::size_t count,
+                      std::uint8_t* out) const final;
   std::vector<std::string> Describe() const final;
 
   // After Prepare: the curve in double precision, as its paper writes it,

@@ -61,7 +61,11 @@ void PixelBlock::Load(const float* rgb, std::size_t count) {
     G[i] = Usable(rgb[3 * i + 1]);
     B[i] = Usable(rgb[3 * i + 2]);
   }
-  for (; i < Lanes(); ++i) R[i] = G[i] = B[i] = 0.0f;
+  FinishLoad();
+}
+
+void PixelBlock::FinishLoad() {
+  for (std::size_t i = Count; i < Lanes(); ++i) R[i] = G[i] = B[i] = 0.0f;
   lanes::ForLanes(Lanes(), [this](std::size_t k, auto lane) {
     using F = decltype(lane);
     const F luminance = F(kLumaRed) * lanes::Load<F>(R + k) +

@@ -36,6 +36,8 @@ struct PixelBlock {
 
   // `count` (at most kPixels) pixels of three floats each.
   void Load(const float* rgb, std::size_t count);
+  // With Count values in the planes: pads them with black and fills Luminance.
+  void FinishLoad();
 };
 
 class LuminanceHistogram {

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "imaging/rgbepixels.h"
+
 namespace lumivane {
 
-void ToneOperator::MapPixelsToBytes(const float* rgb, const PixelPlaces& places,
-                                    std::size_t count, std::uint8_t* out) const {
+void ToneOperator::MapPixelsToBytes(const float* rgb, const PixelPlaces& places, std::size_t count,
+                                    std::uint8_t* out) const {
   constexpr std::size_t kChunk = 1024;
   float display[3 * kChunk];
   for (std::size_t done = 0; done < count; done += kChunk) {
@@ -18,8 +20,19 @@ void ToneOperator::MapPixelsToBytes(const float* rgb, const PixelPlaces& places,
   }
 }
 
-void ToneOperator::MapPixelsToWords(const float* rgb, const PixelPlaces& places,
-                                    std::size_t count, std::uint16_t* out) const {
+void ToneOperator::MapRgbeToBytes(const RgbePlanes& pixels, const PixelPlaces& places,
+                                  std::size_t count, std::uint8_t* out) const {
+  constexpr std::size_t kChunk = 1024;
+  float rgb[3 * kChunk];
+  for (std::size_t done = 0; done < count; done += kChunk) {
+    const std::size_t n = std::min(kChunk, count - done);
+    RgbePlanesToFloats(pixels.From(done), n, rgb);
+    MapPixelsToBytes(rgb, places.From(done), n, out + 3 * done);
+  }
+}
+
+void ToneOperator::MapPixelsToWords(const float* rgb, const PixelPlaces& places, std::size_t count,
+                                    std::uint16_t* out) const {
   constexpr std::size_t kChunk = 1024;
   float display[3 * kChunk];
   for (std::size_t done = 0; done < count; done += kChunk) {

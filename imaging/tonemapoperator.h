@@ -83,6 +83,7 @@ struct PixelPlaces {
 };
 
 class ClassicOperator;
+struct RgbePlanes;
 
 class ToneOperator {
  public:
@@ -117,6 +118,10 @@ class ToneOperator {
   // The same as 8-bit values: by default display x 255, rounded.
   virtual void MapPixelsToBytes(const float* rgb, const PixelPlaces& places, std::size_t count,
                                 std::uint8_t* out) const;
+  // The same for Radiance pixels given as planes (imaging/rgbepixels.h),
+  // exactly the bytes their float values give; by default through them.
+  virtual void MapRgbeToBytes(const RgbePlanes& pixels, const PixelPlaces& places,
+                              std::size_t count, std::uint8_t* out) const;
   // The same as 16-bit values: display x 65535, rounded.
   void MapPixelsToWords(const float* rgb, const PixelPlaces& places, std::size_t count,
                         std::uint16_t* out) const;

@@ -15,6 +15,7 @@
 #include "imaging/classicoperator.h"
 #include "imaging/fastpaths.h"
 #include "imaging/previewsampler.h"
+#include "imaging/rgbepixels.h"
 #include "io/parallel.h"
 #include "steps/rgbebands.h"
 #include "steps/rgbeblocks.h"
@@ -38,6 +39,7 @@ class FloatGathering {
   bool Wanted() const { return luminance_ || gatherer_; }
 
   void Add(const Block& piece) {
+    if (!gatherer_) return AddLuminances(piece);
     std::vector<float> rows(std::size_t{width_} * piece.Rows * 3);
     RgbeBlockToFloats(piece, 0, std::size_t{width_} * piece.Rows, rows.data());
     if (gatherer_) gatherer_->AddRows(rows.data(), piece.FirstRow, piece.Rows);
@@ -53,6 +55,22 @@ class FloatGathering {
   }
 
  private:
+  // Straight from the planes: the same luminances the float rows give.
+  void AddLuminances(const Block& piece) {
+    if (!luminance_) return;
+    std::unique_ptr<LuminanceHistogram> histogram = Take();
+    const RgbePlanes pixels{piece.R, piece.G, piece.B, piece.E};
+    const std::size_t count = std::size_t{width_} * piece.Rows;
+    PixelBlock block;
+    for (std::size_t done = 0; done < count; done += PixelBlock::kPixels) {
+      const std::size_t n = std::min(PixelBlock::kPixels, count - done);
+      LoadRgbeBlock(pixels.From(done), n, block);
+      histogram->AddLuminances(block.Luminance, n);
+    }
+    const std::lock_guard lock(lock_);
+    free_.push_back(std::move(histogram));
+  }
+
   std::unique_ptr<LuminanceHistogram> Take() {
     const std::lock_guard lock(lock_);
     if (free_.empty()) return std::make_unique<LuminanceHistogram>();
@@ -77,8 +95,7 @@ class RgbeToneSchedule final : public ToneSchedule {
 
  private:
   bool SumBlocks(Session& session, FloatGathering& floats, GatheredImage& image);
-  MapOutcome MapBlocks(Session& session, const ToneOperator& op,
-                       const RgbeToneTables* tables);
+  MapOutcome MapBlocks(Session& session, const ToneOperator& op, const RgbeToneTables* tables);
   void MapRows(const ToneOperator& op, const RgbeToneTables* tables, const Block& block,
                std::uint32_t begin, std::uint32_t end, std::uint8_t* to) const;
   bool MapsInBands(const RgbeToneTables* tables) const;
@@ -159,9 +176,8 @@ bool RgbeToneSchedule::SumBlocks(Session& session, FloatGathering& floats, Gathe
                          std::size_t{width} * piece.first, channels);
     }
   };
-  const bool decoded = ForEachDecodedBlock(session, decoder, *workers_,
-                                           BlockProgress::RowIndexAsDecoded, sums,
-                                           bands_->RowsShown());
+  const bool decoded = ForEachDecodedBlock(
+      session, decoder, *workers_, BlockProgress::RowIndexAsDecoded, sums, bands_->RowsShown());
   for (int kind = 0; kind < 3; ++kind) image.RowCounts[kind] = decoder.RowCounts()[kind];
   image.CompleteRows = decoder.CompleteRows();
   for (int c = 0; c < 3; ++c) {
@@ -171,14 +187,13 @@ bool RgbeToneSchedule::SumBlocks(Session& session, FloatGathering& floats, Gathe
   return decoded;
 }
 
-bool RgbeToneSchedule::Gather(Session& session, const ToneOperator& op,
-                              OperatorGatherer* gatherer, GatheredImage& image) {
+bool RgbeToneSchedule::Gather(Session& session, const ToneOperator& op, OperatorGatherer* gatherer,
+                              GatheredImage& image) {
   FloatGathering floats(width_, op.NeedsLuminance(), gatherer);
   // Bands take only data that hold every row whole.
   image.CompleteRows = height_;
-  const bool summedInBands =
-      banded_ &&
-      bands_->Sum(session, rowIndex_, image.Channels, image.RowCounts) == BandsOutcome::Done;
+  const bool summedInBands = banded_ && bands_->Sum(session, rowIndex_, image.Channels,
+                                                    image.RowCounts) == BandsOutcome::Done;
   if (!summedInBands && !SumBlocks(session, floats, image)) return AbortRgbeRowHead(session);
   floats.MergeInto(image.Facts.Luminance);
   return true;
@@ -196,11 +211,11 @@ void RgbeToneSchedule::MapRows(const ToneOperator& op, const RgbeToneTables* tab
     return;
   }
   const std::size_t rowBytes = std::size_t{width_} * 3;
-  std::vector<float> floats(3 * std::size_t{width_});
   for (std::uint32_t y = begin; y < end; ++y) {
-    RgbeBlockToFloats(block, std::size_t{width_} * y, width_, floats.data());
-    op.MapPixelsToBytes(floats.data(), PixelPlaces{block.FirstRow + y, 0, nullptr}, width_,
-                        to + rowBytes * (y - begin));
+    const std::size_t first = std::size_t{width_} * y;
+    const RgbePlanes pixels{block.R + first, block.G + first, block.B + first, block.E + first};
+    op.MapRgbeToBytes(pixels, PixelPlaces{block.FirstRow + y, 0, nullptr}, width_,
+                      to + rowBytes * (y - begin));
   }
 }
 

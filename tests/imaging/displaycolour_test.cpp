@@ -25,33 +25,24 @@ TEST(DisplayEncoder, CodesAreTheRoundedDisplayValues) {
     SCOPED_TRACE(gamma);
     const DisplayRule rule{1.0f, gamma};
     const DisplayEncoder encoder(rule);
-    std::vector<float> values = {0.0f,
-                                 -1.0f,
-                                 1.0f,
-                                 2.0f,
-                                 std::numeric_limits<float>::quiet_NaN(),
-                                 std::numeric_limits<float>::denorm_min(),
-                                 1e-30f};
-    // Floats from 0 to 1 at every 4096th bit pattern and the one after, and
-    // both sides of each value where the code steps up.
-    for (std::uint32_t bits = 0x0FFF; bits <= 0x3F800000u; bits += 0x1000) {
-      values.push_back(std::bit_cast<float>(bits));
-      values.push_back(std::bit_cast<float>(bits + 1));
-    }
+    EXPECT_EQ(encoder.DisplayOfLog(-1e30f), 0.0f);
+    EXPECT_NEAR(encoder.DisplayOfLog(-1.0f), EncodeForDisplay(0.5f, rule), 1e-6);
+    std::vector<float> logs = {-1e30f, -200.0f, 0.0f,
+                               1.0f,   50.0f,   std::numeric_limits<float>::quiet_NaN()};
+    // y from -40 to 1 in fine steps, and both sides of each y where the code
+    // steps up (found here by halving, independently of the encoder's table).
+    for (float y = -40.0f; y < 1.0f; y += 1.0f / 1024.0f) logs.push_back(y);
     for (long code = 0; code < 255; ++code) {
-      std::uint32_t low = 0, high = 0x3F800000u;
-      while (high - low > 1) {
-        const std::uint32_t middle = low + (high - low) / 2;
-        (Rounded(EncodeForDisplay(std::bit_cast<float>(middle), rule)) > code ? high : low) =
-            middle;
+      float low = -60.0f, high = 0.0f;
+      while (std::nextafter(low, high) < high) {
+        const float middle = low + (high - low) / 2;
+        if (middle == low || middle == high) break;
+        (Rounded(encoder.DisplayOfLog(middle)) > code ? high : low) = middle;
       }
-      values.push_back(std::bit_cast<float>(low));
-      values.push_back(std::bit_cast<float>(high));
+      logs.insert(logs.end(), {low, high, std::nextafter(low, -1.0f), std::nextafter(high, 1.0f)});
     }
-    for (const float v : values) {
-      const float display = EncodeForDisplay(std::isnan(v) ? 0.0f : v, rule);
-      ASSERT_EQ(encoder.Code(v), Rounded(display)) << v;
-    }
+    for (const float y : logs)
+      ASSERT_EQ(encoder.CodeOfLog(y), Rounded(encoder.DisplayOfLog(y))) << y;
   }
 }
 

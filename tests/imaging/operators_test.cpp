@@ -13,6 +13,7 @@
 
 #include "imaging/globaloperator.h"
 #include "imaging/operatortable.h"
+#include "imaging/rgbepixels.h"
 
 namespace lumivane {
 namespace {
@@ -289,6 +290,61 @@ TEST(GlobalOperators, AnImageWithoutLightGivesBlack) {
       for (int c = 0; c < 3; ++c) EXPECT_EQ(display[c], 0.0f) << row.Name;
       for (int c = 3; c < 6; ++c) EXPECT_TRUE(display[c] >= 0.0f && display[c] <= 1.0f);
       EXPECT_FALSE(op->Describe().empty());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumivane
+
+namespace lumivane {
+namespace {
+
+// Radiance pixels mapped from their planes give the bytes their float values
+// give, for every mantissa and exponent (the smallest exponents, whose
+// values are not normal floats, take the planes' slower way), with every
+// operator, and the planes load exactly as the floats do.
+TEST(RgbePlanes, MapToTheBytesOfTheirFloatValues) {
+  std::vector<std::uint8_t> r, g, b, e;
+  std::mt19937 random(11);
+  for (int exponent = 0; exponent < 256; ++exponent) {
+    for (int m = 0; m < 256; ++m) {
+      r.push_back(static_cast<std::uint8_t>(m));
+      g.push_back(static_cast<std::uint8_t>(random()));
+      b.push_back(static_cast<std::uint8_t>(255 - m));
+      // Mostly mid-range exponents, so that most blocks take the fast way.
+      e.push_back(static_cast<std::uint8_t>(m % 7 == 0 ? exponent : 120 + exponent % 20));
+    }
+  }
+  const std::size_t count = r.size();
+  const RgbePlanes planes{r.data(), g.data(), b.data(), e.data()};
+  std::vector<float> rgb(3 * count);
+  RgbePlanesToFloats(planes, count, rgb.data());
+  for (std::size_t done = 0; done < count; done += 200) {
+    const std::size_t n = std::min<std::size_t>(200, count - done);
+    PixelBlock fromFloats, fromPlanes;
+    fromFloats.Load(rgb.data() + 3 * done, n);
+    LoadRgbeBlock(planes.From(done), n, fromPlanes);
+    for (std::size_t i = 0; i < fromFloats.Lanes(); ++i) {
+      ASSERT_EQ(fromFloats.R[i], fromPlanes.R[i]) << done + i;
+      ASSERT_EQ(fromFloats.B[i], fromPlanes.B[i]) << done + i;
+      ASSERT_EQ(fromFloats.Luminance[i], fromPlanes.Luminance[i]) << done + i;
+    }
+  }
+  const ImageFacts facts = FactsOf(rgb, 256);
+  for (const char* name : {"reinhard02", "drago03", "filmic", "durand02", "classic"}) {
+    SCOPED_TRACE(name);
+    const OperatorRow* row = FindOperator(name);
+    auto op = row->Make({});
+    if (auto gatherer = op->MakeGatherer(facts.Width, facts.Height))
+      gatherer->AddRows(rgb.data(), 0, facts.Height);
+    op->Prepare(facts);
+    std::vector<std::uint8_t> viaFloats(3 * 256), viaPlanes(3 * 256);
+    for (std::uint32_t y = 0; y < facts.Height; ++y) {
+      op->MapPixelsToBytes(rgb.data() + 3 * 256 * y, PixelPlaces{y, 0, nullptr}, 256,
+                           viaFloats.data());
+      op->MapRgbeToBytes(planes.From(256 * y), PixelPlaces{y, 0, nullptr}, 256, viaPlanes.data());
+      ASSERT_EQ(viaFloats, viaPlanes) << y;
     }
   }
 }
