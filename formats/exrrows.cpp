@@ -101,6 +101,21 @@ class ExrRows : public PositionedRowSource {
   const ImageDescription& Description() const override { return description_; }
 
   bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) override {
+    return Read(destination, nullptr, rowCount, error);
+  }
+
+  bool ReadsAlpha() const override { return alpha_; }
+
+  bool ReadRowsAndAlpha(float* destination, float* alpha, std::uint32_t rowCount,
+                        std::string& error) override {
+    if (alpha_) return Read(destination, alpha, rowCount, error);
+    error = "it has no alpha channel";
+    return false;
+  }
+
+ private:
+  // The rows, and their A channel into `alpha` unless it is null.
+  bool Read(float* destination, float* alpha, std::uint32_t rowCount, std::string& error) {
     const std::uint32_t width = description_.Width;
     if (!failure_.empty()) {
       error = failure_;
@@ -126,6 +141,9 @@ class ExrRows : public PositionedRowSource {
           frame.insert(names[c],
                        Imf::Slice::Make(Imf::FLOAT, destination + c, block, xStride, yStride));
       }
+      if (alpha)
+        frame.insert(
+            "A", Imf::Slice::Make(Imf::FLOAT, alpha, block, sizeof(float), sizeof(float) * width));
       part_->setFrameBuffer(frame);
       part_->readPixels(first, last);
     } catch (const std::exception& failure) {
@@ -142,7 +160,6 @@ class ExrRows : public PositionedRowSource {
     return true;
   }
 
- private:
   void Describe(const Imf::Header& header, std::uint32_t width, std::uint32_t height) {
     description_.FormatName = "EXR";
     description_.Width = width;
@@ -197,7 +214,11 @@ class ExrRows : public PositionedRowSource {
     };
     kept.HalfFloats = grey_ ? half("Y") : half("R") && half("G") && half("B");
     kept.ExrCompression = static_cast<int>(header.compression());
-    kept.HasAlpha = channels.findChannel("A") != nullptr;
+    const Imf::Channel* alpha = channels.findChannel("A");
+    kept.HasAlpha = alpha != nullptr;
+    kept.AlphaHalf = alpha && alpha->type == Imf::HALF;
+    // A subsampled alpha has no value for every pixel: it stays behind.
+    alpha_ = alpha && alpha->xSampling == 1 && alpha->ySampling == 1;
   }
 
   std::unique_ptr<ByteSource> bytes_;
@@ -207,6 +228,7 @@ class ExrRows : public PositionedRowSource {
   std::unique_ptr<Imf::InputPart> part_;
   Imath::Box2i window_;
   bool grey_ = false;
+  bool alpha_ = false;  // an A channel of a value for each pixel
   ImageDescription description_;
   // After an exception the part keeps half-read tiles cached, and a later
   // read of the same rows may pass over them: a file that failed once fails

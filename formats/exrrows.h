@@ -1,8 +1,9 @@
 // OpenEXR images as float rows, through the OpenEXR library: scanline or tiled
 // parts, every compression the library decodes, half, float or uint channels.
-// R, G and B are read (alpha and other channels dropped); an image of Y alone,
-// or Y with chroma, is read as grey. The first part that holds colour is read,
-// within its data window, a block of rows at a time.
+// R, G and B are read, A beside them for the outputs that keep it, other
+// channels not; an image of Y alone, or Y with chroma, is read as grey. The
+// first part that holds colour is read, within its data window, a block of
+// rows at a time.
 #pragma once
 
 #include <memory>

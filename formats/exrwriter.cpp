@@ -77,45 +77,31 @@ void AddStandardAttributes(Imf::Header& header, const ImageMetadata& kept) {
 
 class ExrSink final : public FloatRowSink {
  public:
-  ExrSink(BinaryFile& file, std::uint32_t width) : stream_(file), width_(width) {}
+  ExrSink(BinaryFile& file, std::uint32_t width, bool alpha)
+      : stream_(file), width_(width), alpha_(alpha) {}
 
   bool Start(std::uint32_t height, const ExrOptions& options, const ImageMetadata& kept) {
     Imf::Header header(static_cast<int>(width_), static_cast<int>(height));
-    header.compression() = static_cast<Imf::Compression>(ExrCompressionFor(options, kept));
+    header.compression() = static_cast<Imf::Compression>(ExrCompressionFor(options, kept, alpha_));
     half_ = ExrWritesHalves(options, kept);
     const Imf::PixelType type = half_ ? Imf::HALF : Imf::FLOAT;
     for (const char* name : {"R", "G", "B"}) header.channels().insert(name, Imf::Channel(type));
+    halfAlpha_ = ExrWritesHalfAlpha(options, kept);
+    if (alpha_) header.channels().insert("A", Imf::Channel(halfAlpha_ ? Imf::HALF : Imf::FLOAT));
     AddStandardAttributes(header, kept);
     output_ = std::make_unique<Imf::OutputFile>(stream_, header, static_cast<int>(options.Threads));
     return true;
   }
 
+  bool TakesAlpha() const override { return alpha_; }
+
   bool WriteRows(const float* source, std::uint32_t rowCount, std::string& error) override {
-    return Guarded(error, [&] {
-      // The library writes half channels from half slices only.
-      const void* data = source;
-      std::size_t pixel = 3 * sizeof(float);
-      if (half_) {
-        halves_.resize(std::size_t{width_} * 3 * rowCount);
-        for (std::size_t i = 0; i < halves_.size(); ++i) halves_[i] = Imath::half(source[i]);
-        data = halves_.data();
-        pixel = 3 * sizeof(Imath::half);
-      }
-      // The rows' slices start at the image row they hold.
-      const Imath::V2i origin(0, static_cast<int>(next_));
-      Imf::FrameBuffer frame;
-      for (int c = 0; c < 3; ++c) {
-        frame.insert(c == 0   ? "R"
-                     : c == 1 ? "G"
-                              : "B",
-                     Imf::Slice::Make(half_ ? Imf::HALF : Imf::FLOAT,
-                                      static_cast<const char*>(data) + c * pixel / 3, origin,
-                                      width_, rowCount, pixel, pixel * width_));
-      }
-      output_->setFrameBuffer(frame);
-      output_->writePixels(static_cast<int>(rowCount));
-      next_ += rowCount;
-    });
+    return Write(source, nullptr, rowCount, error);
+  }
+
+  bool WriteRowsAndAlpha(const float* source, const float* alpha, std::uint32_t rowCount,
+                         std::string& error) override {
+    return Write(source, alpha, rowCount, error);
   }
 
   bool Finish(std::string& error) override {
@@ -139,11 +125,59 @@ class ExrSink final : public FloatRowSink {
   }
 
  private:
+  // An A channel left without a slice would be written as zeros: a sink
+  // that keeps alpha takes it with every row.
+  bool Write(const float* source, const float* alpha, std::uint32_t rowCount, std::string& error) {
+    if (alpha_ && !alpha) {
+      error = "the rows came without their alpha";
+      return false;
+    }
+    return Guarded(error, [&] {
+      // The library writes half channels from half slices only.
+      const void* data = source;
+      std::size_t pixel = 3 * sizeof(float);
+      if (half_) {
+        halves_.resize(std::size_t{width_} * 3 * rowCount);
+        for (std::size_t i = 0; i < halves_.size(); ++i) halves_[i] = Imath::half(source[i]);
+        data = halves_.data();
+        pixel = 3 * sizeof(Imath::half);
+      }
+      // The rows' slices start at the image row they hold.
+      const Imath::V2i origin(0, static_cast<int>(next_));
+      Imf::FrameBuffer frame;
+      for (int c = 0; c < 3; ++c) {
+        frame.insert(c == 0   ? "R"
+                     : c == 1 ? "G"
+                              : "B",
+                     Imf::Slice::Make(half_ ? Imf::HALF : Imf::FLOAT,
+                                      static_cast<const char*>(data) + c * pixel / 3, origin,
+                                      width_, rowCount, pixel, pixel * width_));
+      }
+      if (alpha_) frame.insert("A", AlphaSlice(alpha, origin, rowCount));
+      output_->setFrameBuffer(frame);
+      output_->writePixels(static_cast<int>(rowCount));
+      next_ += rowCount;
+    });
+  }
+
+  Imf::Slice AlphaSlice(const float* alpha, const Imath::V2i& origin, std::uint32_t rowCount) {
+    if (!halfAlpha_)
+      return Imf::Slice::Make(Imf::FLOAT, alpha, origin, width_, rowCount, sizeof(float),
+                              sizeof(float) * width_);
+    alphaHalves_.resize(std::size_t{width_} * rowCount);
+    for (std::size_t i = 0; i < alphaHalves_.size(); ++i) alphaHalves_[i] = Imath::half(alpha[i]);
+    return Imf::Slice::Make(Imf::HALF, alphaHalves_.data(), origin, width_, rowCount,
+                            sizeof(Imath::half), sizeof(Imath::half) * width_);
+  }
+
   FileStream stream_;
   std::uint32_t width_;
   std::uint32_t next_ = 0;
   bool half_ = false;
+  bool alpha_ = false;
+  bool halfAlpha_ = false;
   std::vector<Imath::half> halves_;
+  std::vector<Imath::half> alphaHalves_;
   std::unique_ptr<Imf::OutputFile> output_;
 };
 
@@ -151,7 +185,8 @@ class ExrSink final : public FloatRowSink {
 
 std::unique_ptr<FloatRowSink> OpenExrSink(BinaryFile& file, std::uint32_t width,
                                           std::uint32_t height, const ExrOptions& options,
-                                          const ImageMetadata& kept, std::string& error) {
+                                          const ImageMetadata& kept, bool alpha,
+                                          std::string& error) {
   // The library counts pixels in int.
   if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) {
     error = "the image is too large or empty for an OpenEXR file";
@@ -166,7 +201,7 @@ std::unique_ptr<FloatRowSink> OpenExrSink(BinaryFile& file, std::uint32_t width,
         file.ErrorText() + ")";
     return nullptr;
   }
-  auto sink = std::make_unique<ExrSink>(file, width);
+  auto sink = std::make_unique<ExrSink>(file, width, alpha);
   bool started = false;
   if (!sink->Guarded(error, [&] { started = sink->Start(height, options, kept); }) || !started)
     return nullptr;
@@ -177,13 +212,19 @@ bool ExrWritesHalves(const ExrOptions& options, const ImageMetadata& kept) {
   return options.Half.value_or(kept.HalfFloats);
 }
 
-int ExrCompressionFor(const ExrOptions& options, const ImageMetadata& kept) {
+bool ExrWritesHalfAlpha(const ExrOptions& options, const ImageMetadata& kept) {
+  return options.Half.value_or(kept.AlphaHalf);
+}
+
+int ExrCompressionFor(const ExrOptions& options, const ImageMetadata& kept, bool alpha) {
   if (options.Compression) return *options.Compression;
   // A conversion keeps every value: an input's lossy compression is not
   // applied again. PXR24 loses nothing on halves, B44 and DWA always may.
   const int input = kept.ExrCompression;
+  const bool halves =
+      ExrWritesHalves(options, kept) && (!alpha || ExrWritesHalfAlpha(options, kept));
   const bool lossless = (input >= Imf::NO_COMPRESSION && input <= Imf::PIZ_COMPRESSION) ||
-                        (input == Imf::PXR24_COMPRESSION && ExrWritesHalves(options, kept));
+                        (input == Imf::PXR24_COMPRESSION && halves);
   return lossless ? input : Imf::ZIP_COMPRESSION;
 }
 

@@ -1,4 +1,5 @@
-// OpenEXR output through the OpenEXR library: one scan-line part, R, G, B.
+// OpenEXR output through the OpenEXR library: one scan-line part, R, G, B,
+// and A when the input's alpha is kept.
 #pragma once
 
 #include <cstdint>
@@ -29,15 +30,19 @@ std::optional<int> ExrCompressionFromName(std::string_view name);
 // Those names, comma-separated, for usage messages.
 std::string ExrCompressionNames();
 
-// The pixel type and compression that `options` and the input's `kept` call for.
+// The pixel type (of R, G and B; of A) and compression that `options` and the
+// input's `kept` call for, with or without an A channel.
 bool ExrWritesHalves(const ExrOptions& options, const ImageMetadata& kept);
-int ExrCompressionFor(const ExrOptions& options, const ImageMetadata& kept);
+bool ExrWritesHalfAlpha(const ExrOptions& options, const ImageMetadata& kept);
+int ExrCompressionFor(const ExrOptions& options, const ImageMetadata& kept, bool alpha = false);
 
 // Writes the OpenEXR header to `file` (at its position), with the standard
 // attributes of `kept` that the input stated, and returns the sink for the
-// rows; nothing, with `error` set, when the library refuses.
+// rows (with an A channel, taking WriteRowsAndAlpha, when `alpha`); nothing,
+// with `error` set, when the library refuses.
 std::unique_ptr<FloatRowSink> OpenExrSink(BinaryFile& file, std::uint32_t width,
                                           std::uint32_t height, const ExrOptions& options,
-                                          const ImageMetadata& kept, std::string& error);
+                                          const ImageMetadata& kept, bool alpha,
+                                          std::string& error);
 
 }  // namespace lumivane

@@ -40,9 +40,12 @@ std::unique_ptr<FloatRowSink> RadianceFloats(BinaryFile& file, std::uint32_t wid
                                              std::string& error) {
   return OpenRadianceSink(file, width, height, options.Metadata.Primaries, error);
 }
+// Alpha makes a fourth sample, which the 96-bit TIFF has no room for.
 std::unique_ptr<FloatRowSink> TiffFloats(BinaryFile& file, std::uint32_t width,
-                                         std::uint32_t height, const SinkOptions&,
+                                         std::uint32_t height, const SinkOptions& options,
                                          std::string& error) {
+  if (options.Alpha)
+    return OpenTiffFloatAlphaSink(file, width, height, options.Metadata.AlphaAssociated, error);
   return OpenTiff96Sink(file, width, height, error);
 }
 std::unique_ptr<FloatRowSink> PfmFloats(BinaryFile& file, std::uint32_t width, std::uint32_t height,
@@ -51,7 +54,7 @@ std::unique_ptr<FloatRowSink> PfmFloats(BinaryFile& file, std::uint32_t width, s
 }
 std::unique_ptr<FloatRowSink> ExrFloats(BinaryFile& file, std::uint32_t width, std::uint32_t height,
                                         const SinkOptions& options, std::string& error) {
-  return OpenExrSink(file, width, height, options.Exr, options.Metadata, error);
+  return OpenExrSink(file, width, height, options.Exr, options.Metadata, options.Alpha, error);
 }
 std::unique_ptr<ByteRowSink> PngBytes(BinaryFile& file, std::uint32_t width, std::uint32_t height,
                                       const SinkOptions& options, std::string& error) {

@@ -36,6 +36,9 @@ struct SinkOptions {
   std::string Description;
   // What the input said of itself, kept by an output that can hold it.
   ImageMetadata Metadata;
+  // A conversion's rows come with the input's alpha, for a format that holds
+  // it (the float sink then takes WriteRowsAndAlpha).
+  bool Alpha = false;
 };
 
 struct FormatRow {

@@ -30,7 +30,11 @@ struct ImageMetadata {
   std::optional<std::array<int, 4>> DisplayWindow;  // x min, y min, x max, y max
   bool HalfFloats = false;                          // the pixels were stored as 16-bit halves
   int ExrCompression = -1;  // the input's OpenEXR compression number; -1 for another format
-  bool HasAlpha = false;    // the input has an alpha channel (the rows drop it)
+  bool HasAlpha = false;    // the input has an alpha channel
+  // How the input stored its alpha: premultiplied into R, G and B (OpenEXR's
+  // rule, a TIFF's associated alpha) or straight; and as halves.
+  bool AlphaAssociated = true;
+  bool AlphaHalf = false;
 };
 
 // What a reader found in a file's header, for the log and for `info`.
@@ -46,8 +50,9 @@ struct ImageDescription {
 
 // A source of float RGB rows, three floats per pixel, R G B, no padding.
 // Callers read rows in increasing order, each row once per pass; Rewind()
-// starts a new pass (the tone-mapping jobs read twice). Alpha is dropped, grey
-// is given to R, G and B.
+// starts a new pass (the tone-mapping jobs read twice). Grey is given to R, G
+// and B. Alpha is not in the rows: a source that can give it does so beside
+// them, as a plane of one float per pixel, for the outputs that keep it.
 class ImageRowSource {
  public:
   virtual ~ImageRowSource() = default;
@@ -57,6 +62,17 @@ class ImageRowSource {
   // naming no file: the caller adds the file name) when the file cannot give them.
   virtual bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) = 0;
   virtual bool Rewind(std::string& error) = 0;
+  // Whether ReadRowsAndAlpha gives the input's alpha. False for an input
+  // without alpha, and for the sources made from another (smaller, other
+  // primaries), which leave it behind.
+  virtual bool ReadsAlpha() const { return false; }
+  // ReadRows, and the same rows' alpha into `alpha` (rowCount * Width floats,
+  // the values as stored; integers scaled to 0..1). Only where ReadsAlpha().
+  virtual bool ReadRowsAndAlpha(float* /*destination*/, float* /*alpha*/,
+                                std::uint32_t /*rowCount*/, std::string& error) {
+    error = "the rows carry no alpha";
+    return false;
+  }
   // Of the rows read so far, those whose pixels the file held whole. A source
   // whose data may end early (Radiance, read as far as it goes, the rest
   // black) says so here; the others refuse such files.
@@ -88,6 +104,14 @@ class FloatRowSink {
   virtual ~FloatRowSink() = default;
   virtual bool WriteRows(const float* source, std::uint32_t rowCount, std::string& error) = 0;
   virtual bool Finish(std::string& error) = 0;
+  // A sink opened to keep alpha takes every row through WriteRowsAndAlpha,
+  // with one alpha float a pixel beside the RGB floats.
+  virtual bool TakesAlpha() const { return false; }
+  virtual bool WriteRowsAndAlpha(const float* source, const float* alpha, std::uint32_t rowCount,
+                                 std::string& error) {
+    (void)alpha;
+    return WriteRows(source, rowCount, error);
+  }
 };
 
 class ByteRowSink {

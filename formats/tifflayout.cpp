@@ -166,9 +166,13 @@ Layout ReadLayout(TIFF* tiff) {
   std::uint16_t extras = 0;
   std::uint16_t* kinds = nullptr;
   if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extras, &kinds) && kinds)
-    for (std::uint16_t i = 0; i < extras; ++i)
-      layout.Alpha =
-          layout.Alpha || kinds[i] == EXTRASAMPLE_ASSOCALPHA || kinds[i] == EXTRASAMPLE_UNASSALPHA;
+    for (std::uint16_t i = 0; i < extras && !layout.Alpha; ++i) {
+      if (kinds[i] != EXTRASAMPLE_ASSOCALPHA && kinds[i] != EXTRASAMPLE_UNASSALPHA) continue;
+      // The extra samples are the last of a pixel's.
+      layout.Alpha = true;
+      layout.AlphaSample = static_cast<std::uint16_t>(layout.Samples - extras + i);
+      layout.AlphaAssociated = kinds[i] == EXTRASAMPLE_ASSOCALPHA;
+    }
   layout.Tiled = TIFFIsTiled(tiff) != 0;
   if (layout.Tiled) {
     TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &layout.TileWidth);

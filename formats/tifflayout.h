@@ -42,7 +42,10 @@ struct Layout {
   std::uint16_t Photometric = PHOTOMETRIC_MINISBLACK;
   std::uint16_t Compression = COMPRESSION_NONE;
   bool Tiled = false;
-  bool Alpha = false;  // an extra sample is alpha, which the rows leave out
+  bool Alpha = false;  // an extra sample is alpha
+  // The first alpha sample's place among a pixel's samples, and its kind.
+  std::uint16_t AlphaSample = 0;
+  bool AlphaAssociated = false;
   std::uint32_t TileWidth = 0;
   std::uint32_t TileHeight = 0;
   std::uint32_t RowsPerStrip = 0;

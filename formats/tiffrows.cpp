@@ -63,6 +63,9 @@ class TiffRows : public PositionedRowSource {
     kind_ = layout.Format == SAMPLEFORMAT_IEEEFP
                 ? (layout.Bits == 32 ? SampleKind::Float32 : SampleKind::Half)
                 : (layout.Bits == 16 ? SampleKind::Unsigned16 : SampleKind::Unsigned8);
+    // Separate planes decode the colour planes only: their alpha stays behind.
+    alpha_ = layout.Alpha && !layout.Separate() && layout.AlphaSample >= (colour_ ? 3 : 1) &&
+             layout.AlphaSample < layout.Samples;
     idle_.push_back(std::move(first));
     Describe();
   }
@@ -70,6 +73,21 @@ class TiffRows : public PositionedRowSource {
   const ImageDescription& Description() const override { return description_; }
 
   bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) override {
+    return Read(destination, nullptr, rowCount, error);
+  }
+
+  bool ReadsAlpha() const override { return alpha_; }
+
+  bool ReadRowsAndAlpha(float* destination, float* alpha, std::uint32_t rowCount,
+                        std::string& error) override {
+    if (alpha_) return Read(destination, alpha, rowCount, error);
+    error = "its alpha is not read";
+    return false;
+  }
+
+ private:
+  // The rows, and their alpha samples into `alpha` unless it is null.
+  bool Read(float* destination, float* alpha, std::uint32_t rowCount, std::string& error) {
     if (rowCount > layout_.Height - nextRow_) {
       error = "it holds fewer rows than asked for";
       return false;
@@ -96,18 +114,19 @@ class TiffRows : public PositionedRowSource {
         const std::uint32_t row = nextRow_ + static_cast<std::uint32_t>(i);
         const Band& band = bands_[row / bandHeight_ - bands_.front().First / bandHeight_];
         ConvertRow(band, row - band.First, destination + i * rowFloats);
+        if (alpha) ConvertAlpha(band, row - band.First, alpha + i * layout_.Width);
       }
     });
     nextRow_ = end;
     return true;
   }
 
- private:
   void Describe() {
     description_.FormatName = "TIFF";
     description_.Width = layout_.Width;
     description_.Height = layout_.Height;
     description_.Metadata.HasAlpha = layout_.Alpha;
+    description_.Metadata.AlphaAssociated = layout_.AlphaAssociated;
     auto& lines = description_.HeaderLines;
     lines.push_back("Image Width:" + FormatNumber(layout_.Width, 15));
     lines.push_back("Image Length:" + FormatNumber(layout_.Height, 15));
@@ -280,11 +299,11 @@ class TiffRows : public PositionedRowSource {
     return true;
   }
 
-  // Samples `step` bytes apart from `at` to every third float from `out`.
-  template <SampleKind kind>
+  // Samples `step` bytes apart from `at` to every `outStep`th float from `out`.
+  template <SampleKind kind, std::size_t outStep = 3>
   void ConvertChannel(const std::uint8_t* at, std::size_t step, float* out) const {
     // libtiff has put every sample in this machine's byte order.
-    for (std::uint32_t x = 0; x < layout_.Width; ++x, at += step, out += 3) {
+    for (std::uint32_t x = 0; x < layout_.Width; ++x, at += step, out += outStep) {
       if constexpr (kind == SampleKind::Float32) {
         std::memcpy(out, at, 4);
       } else if constexpr (kind == SampleKind::Half) {
@@ -329,12 +348,30 @@ class TiffRows : public PositionedRowSource {
       for (std::uint32_t x = 0; x < layout_.Width; ++x, out += 3) out[1] = out[2] = out[0];
   }
 
+  // The alpha sample of each pixel of a contiguous row, one float a pixel.
+  void ConvertAlpha(const Band& band, std::uint32_t bandRow, float* out) const {
+    const std::size_t step = std::size_t{samplesInPlane_} * sampleBytes_;
+    const std::uint8_t* at =
+        band.Planes[0].data() + bandRow * planeRowBytes_ + layout_.AlphaSample * sampleBytes_;
+    switch (kind_) {
+      case SampleKind::Float32:
+        return ConvertChannel<SampleKind::Float32, 1>(at, step, out);
+      case SampleKind::Half:
+        return ConvertChannel<SampleKind::Half, 1>(at, step, out);
+      case SampleKind::Unsigned16:
+        return ConvertChannel<SampleKind::Unsigned16, 1>(at, step, out);
+      case SampleKind::Unsigned8:
+        return ConvertChannel<SampleKind::Unsigned8, 1>(at, step, out);
+    }
+  }
+
   std::unique_ptr<ByteSource> bytes_;
   Layout layout_;
   ReadLimits limits_;
   RowWorkers workers_;
   ImageDescription description_;
   bool colour_ = true;
+  bool alpha_ = false;  // the alpha sample is read for the outputs that keep it
   SampleKind kind_ = SampleKind::Float32;
   std::uint16_t planes_ = 1;
   std::uint16_t samplesInPlane_ = 1;

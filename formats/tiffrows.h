@@ -1,7 +1,8 @@
 // Every RGB, RGBA or grey TIFF that libtiff decodes, as float rows: any
 // compression, strips or tiles, contiguous or planar samples; 32-bit and 16-bit
 // (half) floats as they are, 16- and 8-bit unsigned integers scaled to 0..1.
-// Alpha and other extra samples are dropped, grey is given to R, G and B.
+// Grey is given to R, G and B; a contiguous pixel's alpha sample is read
+// beside the rows for the outputs that keep it, other extra samples are not.
 #pragma once
 
 #include <memory>
@@ -20,6 +21,5 @@ namespace lumivane {
 // the data of a strip or tile.
 std::unique_ptr<ImageRowSource> OpenTiffRows(std::unique_ptr<ByteSource> bytes, unsigned threads,
                                              const ReadLimits& limits, std::string& error);
-
 
 }  // namespace lumivane

@@ -2,6 +2,7 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -48,21 +49,22 @@ toff_t ClientSize(thandle_t handle) {
   return client->File->Size().value_or(client->Base) - client->Base;
 }
 
-class Tiff48Sink final : public WordRowSink {
+// A TIFF written a scanline at a time through libtiff into our file.
+class LibraryTiff {
  public:
-  Tiff48Sink(BinaryFile& file, std::uint32_t width) : width_(width), row_(std::size_t{width} * 3) {
+  explicit LibraryTiff(BinaryFile& file) {
     client_.File = &file;
     client_.Base = file.Position();
   }
-  ~Tiff48Sink() override {
+  ~LibraryTiff() {
     if (tiff_) TIFFClose(tiff_);
   }
-  Tiff48Sink(const Tiff48Sink&) = delete;
-  Tiff48Sink& operator=(const Tiff48Sink&) = delete;
+  LibraryTiff(const LibraryTiff&) = delete;
+  LibraryTiff& operator=(const LibraryTiff&) = delete;
 
-  bool Start(std::uint32_t height, const TiffTexts& texts, std::string& error) {
+  TIFF* Open() {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (!options) return Failed(error);
+    if (!options) return nullptr;
     TIFFOpenOptionsSetErrorHandlerExtR(options, tiffclient::KeepError<WriteClient>, &client_);
     TIFFOpenOptionsSetWarningHandlerExtR(options, tiffclient::DropWarning, &client_);
     // "m": never map the file.
@@ -70,7 +72,40 @@ class Tiff48Sink final : public WordRowSink {
                               tiffclient::Close, ClientSize, tiffclient::Map, tiffclient::Unmap,
                               options);
     TIFFOpenOptionsFree(options);
-    if (!tiff_ || !SetTags(height, texts)) return Failed(error);
+    return tiff_;
+  }
+
+  // Writes `row` (which the predictor may change) as image row `y`.
+  bool WriteRow(void* row, std::uint32_t y, std::string& error) {
+    return TIFFWriteScanline(tiff_, row, y, 0) >= 0 || Failed(error);
+  }
+
+  bool Finish(std::string& error) {
+    const bool flushed = TIFFFlush(tiff_) == 1;
+    TIFFClose(tiff_);
+    tiff_ = nullptr;
+    if (!flushed || !client_.FirstError.empty()) return Failed(error);
+    return true;
+  }
+
+  bool Failed(std::string& error) const {
+    error = client_.FirstError.empty() ? "libtiff failed" : client_.FirstError;
+    return false;
+  }
+
+ private:
+  WriteClient client_;
+  TIFF* tiff_ = nullptr;
+};
+
+class Tiff48Sink final : public WordRowSink {
+ public:
+  Tiff48Sink(BinaryFile& file, std::uint32_t width)
+      : width_(width), row_(std::size_t{width} * 3), output_(file) {}
+
+  bool Start(std::uint32_t height, const TiffTexts& texts, std::string& error) {
+    tiff_ = output_.Open();
+    if (!tiff_ || !SetTags(height, texts)) return output_.Failed(error);
     return true;
   }
 
@@ -79,18 +114,12 @@ class Tiff48Sink final : public WordRowSink {
       // The predictor changes the row it is given in place.
       const std::uint16_t* from = source + row_.size() * y;
       row_.assign(from, from + row_.size());
-      if (TIFFWriteScanline(tiff_, row_.data(), nextRow_, 0) < 0) return Failed(error);
+      if (!output_.WriteRow(row_.data(), nextRow_, error)) return false;
     }
     return true;
   }
 
-  bool Finish(std::string& error) override {
-    const bool flushed = TIFFFlush(tiff_) == 1;
-    TIFFClose(tiff_);
-    tiff_ = nullptr;
-    if (!flushed || !client_.FirstError.empty()) return Failed(error);
-    return true;
-  }
+  bool Finish(std::string& error) override { return output_.Finish(error); }
 
  private:
   bool SetTags(std::uint32_t height, const TiffTexts& texts) {
@@ -120,33 +149,97 @@ class Tiff48Sink final : public WordRowSink {
     return set;
   }
 
-  bool Failed(std::string& error) {
-    error = client_.FirstError.empty() ? "libtiff failed" : client_.FirstError;
-    return false;
-  }
-
   std::uint32_t width_;
   std::vector<std::uint16_t> row_;
   std::uint32_t nextRow_ = 0;
-  WriteClient client_;
+  LibraryTiff output_;
   TIFF* tiff_ = nullptr;
 };
+
+// R, G, B and alpha as 32-bit floats, uncompressed, as the 96-bit TIFF holds
+// R, G and B.
+class TiffFloatAlphaSink final : public FloatRowSink {
+ public:
+  TiffFloatAlphaSink(BinaryFile& file, std::uint32_t width)
+      : width_(width), row_(std::size_t{width} * 4), output_(file) {}
+
+  bool Start(std::uint32_t height, bool associated, std::string& error) {
+    TIFF* tiff = output_.Open();
+    const std::uint16_t kind[] = {associated ? std::uint16_t{EXTRASAMPLE_ASSOCALPHA}
+                                             : std::uint16_t{EXTRASAMPLE_UNASSALPHA}};
+    const bool set = tiff && TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width_) &&
+                     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height) &&
+                     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4) &&
+                     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 32) &&
+                     TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP) &&
+                     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+                     TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, kind) &&
+                     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+                     TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
+                     TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
+                     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+    return set || output_.Failed(error);
+  }
+
+  bool TakesAlpha() const override { return true; }
+
+  bool WriteRows(const float*, std::uint32_t, std::string& error) override {
+    error = "the rows came without their alpha";
+    return false;
+  }
+
+  bool WriteRowsAndAlpha(const float* source, const float* alpha, std::uint32_t rowCount,
+                         std::string& error) override {
+    for (std::uint32_t y = 0; y < rowCount; ++y, ++nextRow_) {
+      const float* rgb = source + std::size_t{width_} * 3 * y;
+      const float* a = alpha + std::size_t{width_} * y;
+      for (std::uint32_t x = 0; x < width_; ++x) {
+        std::copy(rgb + 3 * x, rgb + 3 * x + 3, row_.begin() + 4 * x);
+        row_[4 * x + 3] = a[x];
+      }
+      if (!output_.WriteRow(row_.data(), nextRow_, error)) return false;
+    }
+    return true;
+  }
+
+  bool Finish(std::string& error) override { return output_.Finish(error); }
+
+ private:
+  std::uint32_t width_;
+  std::vector<float> row_;
+  std::uint32_t nextRow_ = 0;
+  LibraryTiff output_;
+};
+
+// libtiff goes back to the header for the directory's offset: a pipe cannot.
+bool WritableAsTiff(BinaryFile& file, std::uint32_t width, std::uint32_t height, const char* what,
+                    std::string& error) {
+  if (width == 0 || height == 0) {
+    error = "the image is empty";
+    return false;
+  }
+  if (file.IsRegularFile()) return true;
+  error = std::string(what) + " is written to a file, not to a pipe or a device";
+  return false;
+}
 
 }  // namespace
 
 std::unique_ptr<WordRowSink> OpenTiff48Sink(BinaryFile& file, std::uint32_t width,
                                             std::uint32_t height, const TiffTexts& texts,
                                             std::string& error) {
-  if (width == 0 || height == 0) {
-    error = "the image is empty";
-    return nullptr;
-  }
-  if (!file.IsRegularFile()) {
-    error = "a 16-bit TIFF is written to a file, not to a pipe or a device";
-    return nullptr;
-  }
+  if (!WritableAsTiff(file, width, height, "a 16-bit TIFF", error)) return nullptr;
   auto sink = std::make_unique<Tiff48Sink>(file, width);
   if (!sink->Start(height, texts, error)) return nullptr;
+  return sink;
+}
+
+std::unique_ptr<FloatRowSink> OpenTiffFloatAlphaSink(BinaryFile& file, std::uint32_t width,
+                                                     std::uint32_t height, bool associated,
+                                                     std::string& error) {
+  if (!WritableAsTiff(file, width, height, "a float TIFF with alpha", error)) return nullptr;
+  auto sink = std::make_unique<TiffFloatAlphaSink>(file, width);
+  if (!sink->Start(height, associated, error)) return nullptr;
   return sink;
 }
 

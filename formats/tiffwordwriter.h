@@ -1,6 +1,7 @@
-// 16-bit RGB TIFF output through libtiff, a row block at a time, tagged with
-// an sRGB profile and how it was made. The 24-bit tone-mapped TIFF is the
-// classic header writer's, not this.
+// TIFF outputs through libtiff, a row block at a time: the 16-bit RGB one,
+// tagged with an sRGB profile and how it was made, and the 32-bit float one
+// with alpha. The 24-bit tone-mapped TIFF and the 96-bit float TIFF are the
+// classic header writers', not these.
 #pragma once
 
 #include <cstdint>
@@ -25,5 +26,11 @@ struct TiffTexts {
 std::unique_ptr<WordRowSink> OpenTiff48Sink(BinaryFile& file, std::uint32_t width,
                                             std::uint32_t height, const TiffTexts& texts,
                                             std::string& error);
+
+// R, G, B and alpha as 32-bit floats, the alpha tagged associated
+// (premultiplied) or not; the rows come through WriteRowsAndAlpha.
+std::unique_ptr<FloatRowSink> OpenTiffFloatAlphaSink(BinaryFile& file, std::uint32_t width,
+                                                     std::uint32_t height, bool associated,
+                                                     std::string& error);
 
 }  // namespace lumivane

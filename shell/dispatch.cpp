@@ -128,6 +128,7 @@ void RunJobChain(Session& session, const JobChain& chain) {
   if (session.JobRunning) return;
   session.JobRunning = true;
   PrepareForJob(session);
+  session.Context.OutputKeepsAlpha = chain.KeepsAlpha;
   const bool succeeded = RunStep(session, chain.Reader) && RunStep(session, chain.Writer) &&
                          RunStep(session, chain.Job);
   if (!succeeded) ShowAbortBox(session);

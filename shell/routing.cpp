@@ -193,6 +193,8 @@ std::optional<JobChain> ConvertChain(const InputRoute& input, const FormatRow& o
   chain.SuccessText = ConvertSuccess(input, output);
   if (const int command = MenuCommand(input, output, false)) return MenuChain(command);
   chain.Writer = RowOutputWriter(output, false, options);
+  // Alpha goes beside the floats into the formats that hold it.
+  chain.KeepsAlpha = output.HoldsAlpha;
   return chain;
 }
 

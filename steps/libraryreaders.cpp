@@ -53,9 +53,11 @@ bool ReadImageHeader(Session& session, LibraryFormat format) {
   }
   const ImageDescription& description = rows->Description();
   for (const std::string& line : description.HeaderLines) LogLine(session, line);
-  // Rows carry R, G and B only, whatever the output could hold.
+  // Alpha goes beside the rows only to an output that keeps it.
   if (description.Metadata.HasAlpha)
-    LogLine(session, "Alpha channel dropped: the output holds RGB only");
+    LogLine(session, context.OutputKeepsAlpha && rows->ReadsAlpha()
+                         ? "Alpha channel kept"
+                         : "Alpha channel dropped: the output holds RGB only");
   context.ImageWidth = description.Width;
   context.ImageHeight = description.Height;
   context.SourceIntelOrder = kNativeIntel;

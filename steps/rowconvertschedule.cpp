@@ -59,15 +59,20 @@ ConvertOutcome RowConvertSchedule::Run(Session& session, ConvertedImage& image) 
   const std::uint32_t rowsPerBlock = static_cast<std::uint32_t>(
       std::clamp<std::size_t>(kBlockBytes / (std::size_t{width} * 12), 1, height));
   std::vector<float> rows(std::size_t{width} * 3 * rowsPerBlock);
+  // A sink that keeps alpha has the alpha plane of the same rows beside them.
+  const bool alpha = sink_->TakesAlpha();
+  std::vector<float> alphas(alpha ? std::size_t{width} * rowsPerBlock : 0);
   std::string error;
   for (std::uint32_t first = 0; first < height; first += rowsPerBlock) {
     const std::uint32_t count = std::min(rowsPerBlock, height - first);
-    if (!source_->ReadRows(rows.data(), count, error)) {
+    if (!(alpha ? source_->ReadRowsAndAlpha(rows.data(), alphas.data(), count, error)
+                : source_->ReadRows(rows.data(), count, error))) {
       context.InputRows.reset();
       AbortFloatJob(session, "Cannot read " + context.InputFileName + ": " + error);
       return ConvertOutcome::Aborted;
     }
-    if (!sink_->WriteRows(rows.data(), count, error)) {
+    if (!(alpha ? sink_->WriteRowsAndAlpha(rows.data(), alphas.data(), count, error)
+                : sink_->WriteRows(rows.data(), count, error))) {
       AbortFloatJob(session, "Cannot write " + context.OutputFileName + ": " + error);
       return ConvertOutcome::Aborted;
     }

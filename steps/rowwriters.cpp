@@ -21,6 +21,8 @@ bool OpenSink(JobContext& context, const FormatRow& output, bool toneMapped, Sin
   // What the input said of itself, for the outputs that keep it; the
   // classic readers' inputs say nothing beyond their pixels.
   if (context.InputRows) options.Metadata = context.InputRows->Description().Metadata;
+  options.Alpha = !toneMapped && context.OutputKeepsAlpha && context.InputRows &&
+                  context.InputRows->ReadsAlpha();
   BinaryFile& file = context.OutputFile;
   const std::uint32_t width = context.ImageWidth, height = context.ImageHeight;
   if (toneMapped && options.Depth == 16 && output.WordSink) {

@@ -69,6 +69,8 @@ struct JobContext {
   // The rows of an input read through a library (OpenEXR, libtiff, the
   // tolerant PFM reader), over InputFile; released before InputFile closes.
   std::shared_ptr<ImageRowSource> InputRows;
+  // The chain's output keeps an input's alpha (JobChain::KeepsAlpha).
+  bool OutputKeepsAlpha = false;
 };
 
 class Session;
@@ -84,6 +86,9 @@ struct JobChain {
   JobStep Writer;
   JobStep Job;
   std::string SuccessText;
+  // The writer keeps the alpha of an input whose reader gives it: the
+  // reader then does not say it is dropped.
+  bool KeepsAlpha = false;
 };
 
 // Local time of day in seconds since midnight, millisecond resolution.

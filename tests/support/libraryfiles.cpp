@@ -141,7 +141,10 @@ FloatImage WriteExr(const std::string& path, const FloatImage& image, const ExrO
   Imf::FrameBuffer frame;
   for (std::size_t c = 0; c < names.size(); ++c) {
     for (std::size_t p = 0; p < pixels; ++p) {
-      const float v = c < 3 && !(options.Grey && c > 0) ? image.Values[3 * p + c] : 0.25f;
+      const bool colour = c < 3 && !(options.Grey && c > 0);
+      const float v = colour                        ? image.Values[3 * p + c]
+                      : options.AlphaValues.empty() ? 0.25f
+                                                    : options.AlphaValues[p];
       floats[c][p] = v;
       halves[c][p] = Imath::half(v);
     }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tests/support/floatfiles.h"
 
@@ -39,6 +40,8 @@ struct ExrOptions {
   int OriginY = 0;
   bool Grey = false;  // one Y channel (its R values)
   bool Alpha = false;
+  // A's values, one a pixel; empty: 0.25 everywhere.
+  std::vector<float> AlphaValues = {};
   bool Decreasing = false;  // scanline chunks stored bottom first
   // Adds attributes to the header before it is written.
   std::function<void(Imf::Header&)> Attributes = nullptr;
