@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -359,6 +360,35 @@ TEST(PublishedOutputs, InfoShowsWhatPngAndJpegOutputsRecordAndNoneWhenStripped) 
   const CliRun job = RunCliInProcess({"tonemap", png, dir.File("again.tif")});
   EXPECT_EQ(job.Status, 1);
   EXPECT_NE(job.Err.find("is not a Radiance, TIFF, PFM or OpenEXR file"), std::string::npos);
+}
+
+// PNG's tEXt is Latin-1: a name beyond it goes in iTXt as UTF-8, a Latin-1
+// name in tEXt as Latin-1; info gives both back in UTF-8.
+TEST(PublishedOutputs, PngTextsHoldAnyInputNameUnmangled) {
+  TempDir dir;
+  const std::string wide = "nuit-\u00e9toil\u00e9e-\u6771\u4eac.hdr", latin = "caf\u00e9.hdr";
+  std::filesystem::copy_file(kPhoto, dir.File(wide));
+  std::filesystem::copy_file(kPhoto, dir.File(latin));
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", dir.File(wide), dir.File("wide.png")}).Status, 0);
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", dir.File(latin), dir.File("latin.png")}).Status, 0);
+  const std::string settings = " with classic brightness=0.8 contrast=1.2 warm=0";
+  const PngFacts wideFacts = ReadPngFacts(dir.File("wide.png"));
+  EXPECT_EQ(wideFacts.Texts.at("Description"), "tone-mapped from " + wide + settings);
+  EXPECT_EQ(wideFacts.Chunks.at("Description"), PNG_ITXT_COMPRESSION_NONE);
+  EXPECT_EQ(wideFacts.Texts.at("Software"), kSoftware);
+  EXPECT_EQ(wideFacts.Chunks.at("Software"), PNG_TEXT_COMPRESSION_NONE);
+  const PngFacts latinFacts = ReadPngFacts(dir.File("latin.png"));
+  EXPECT_EQ(latinFacts.Texts.at("Description"), "tone-mapped from caf\xe9.hdr" + settings);
+  EXPECT_EQ(latinFacts.Chunks.at("Description"), PNG_TEXT_COMPRESSION_NONE);
+
+  for (const auto& [output, name] : {std::pair{"wide.png", wide}, std::pair{"latin.png", latin}}) {
+    const nlohmann::json info = InfoObject(dir.File(output));
+    ASSERT_EQ(info["header"]["texts"].size(), 2u) << output;
+    EXPECT_EQ(info["header"]["texts"][1]["text"], "tone-mapped from " + name + settings);
+  }
+  const CliRun text = RunCliInProcess({"info", dir.File("wide.png")});
+  EXPECT_NE(text.Out.find("Description (iTXt): \"tone-mapped from " + wide), std::string::npos)
+      << text.Out;
 }
 
 }  // namespace
