@@ -98,7 +98,10 @@ void PrintManualSections(std::ostream& out) {
     out << "*" << row.Name << "* (";
     for (std::size_t i = 0; i < row.Extensions.size(); ++i)
       out << (i ? ", " : "") << "." << row.Extensions[i];
-    out << ")\n\t" << (row.Reads() ? "Read" : "Not read");
+    out << ")\n\t"
+        << (row.Reads()       ? "Read"
+            : row.Described() ? "Not read as an input (*info* describes its header)"
+                              : "Not read");
     out << (row.WritesBytes() ? "; written by tonemap" : "");
     out << (row.WritesFloats() ? "; written by convert" : "") << ". " << row.Depths << ".";
     if (row.HoldsNegatives) out << " Holds values below zero.";

@@ -120,6 +120,44 @@ bool GatherPixels(ImageRowSource& rows, FileFacts& facts, std::string& why) {
   return true;
 }
 
+// A PNG or JPEG file: the header that libpng or libjpeg reads, no pixel.
+std::optional<FileFacts> InspectWritten(const std::string& path, std::string& why) {
+  BinaryFile file = BinaryFile::OpenForReading(path);
+  char head[256] = {};
+  const std::size_t got = file.IsOpen() ? file.Read(head, sizeof head) : 0;
+  if (!file.IsOpen() || file.ErrorNumber() != 0) {
+    why = file.ErrorText();
+    return std::nullopt;
+  }
+  FileFacts facts;
+  facts.Format = DescribedFormatOfBytes(std::string_view(head, got));
+  if (!facts.Format || facts.Format->Reads()) {
+    why = "not a " + ReadableFormatNames() + " file";
+    return std::nullopt;
+  }
+  FileBytes bytes(file);
+  std::string failure;
+  if (facts.Format->Id == FormatId::Png) {
+    facts.Png = DescribePng(bytes);
+    facts.Width = facts.Png->Width;
+    facts.Height = facts.Png->Height;
+    failure = facts.Png->Failure;
+    // Its 16-bit samples, as every number of the format, most significant byte first.
+    if (facts.Png->BitDepth == 16) facts.BigEndian = true;
+  } else if (facts.Format->Id == FormatId::Jpeg) {
+    facts.Jpeg = DescribeJpeg(bytes);
+    facts.Width = facts.Jpeg->Width;
+    facts.Height = facts.Jpeg->Height;
+    failure = facts.Jpeg->Failure;
+  }
+  // Without its image header there is nothing to tell.
+  if (facts.Width == 0 && !failure.empty()) {
+    why = "its " + std::string(facts.Format->Name) + " header cannot be read: " + failure;
+    return std::nullopt;
+  }
+  return facts;
+}
+
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
   if (from.empty() || from == to) return;
   for (std::size_t at = text.find(from); at != std::string::npos;
@@ -132,6 +170,7 @@ std::optional<FileFacts> Inspect(const std::string& path, const ReadLimits& limi
   FileFacts facts;
   const InputRoute route = RouteInput(path);
   facts.Format = route.Format;
+  if (route.Error.empty() && !route.Format) return InspectWritten(path, why);
   if (!route.Error.empty() || !route.Format) {
     why = !route.Error.empty() ? route.Error : "not a " + ReadableFormatNames() + " file";
     return std::nullopt;
@@ -159,6 +198,7 @@ std::optional<FileFacts> Inspect(const std::string& path, const ReadLimits& limi
     facts.BigEndian = !context.SourceIntelOrder;
   const std::shared_ptr<ImageRowSource> rows = OpenRows(session, route, why);
   if (!rows || !GatherPixels(*rows, facts, why)) return std::nullopt;
+  facts.PixelsRead = true;
   if (route.Format->Id == FormatId::Radiance) {
     FileBytes bytes(context.InputFile);
     facts.RowsComplete = CountWholeRgbeRows(bytes, dataStart, facts.Width, facts.Height);
@@ -180,6 +220,8 @@ std::string HeaderFailure(const FileFacts& facts) {
   if (facts.Tiff) return facts.Tiff->Failure;
   if (facts.Pfm) return facts.Pfm->Failure;
   if (facts.Exr) return facts.Exr->Failure;
+  if (facts.Png) return facts.Png->Failure;
+  if (facts.Jpeg) return facts.Jpeg->Failure;
   return {};
 }
 

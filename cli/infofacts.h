@@ -1,6 +1,7 @@
 // What `info` finds in a file: its header as it stands, and statistics of its
 // pixels gathered in one pass of bounded memory, read by the readers the jobs
-// use, so that what info reads is what a job would read.
+// use, so that what info reads is what a job would read. Of a PNG or JPEG
+// file, which no job reads, the header alone: how an output was made.
 #pragma once
 
 #include <cmath>
@@ -10,11 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "formats/readlimits.h"
-#include "formats/formattable.h"
 #include "formats/exrinfo.h"
+#include "formats/formattable.h"
+#include "formats/jpeginfo.h"
 #include "formats/pfminfo.h"
+#include "formats/pnginfo.h"
 #include "formats/radianceinfo.h"
+#include "formats/readlimits.h"
 #include "formats/tiffinfo.h"
 #include "imaging/luminance.h"
 
@@ -66,6 +69,8 @@ struct DynamicRange {
 
 struct FileFacts {
   const FormatRow* Format = nullptr;
+  // Whether Channels and Range were gathered: not for a format only written.
+  bool PixelsRead = false;
   std::uint32_t Width = 0;
   std::uint32_t Height = 0;
   // Nothing for a format without one (Radiance stores bytes).
@@ -75,6 +80,9 @@ struct FileFacts {
   std::optional<TiffDescription> Tiff;
   std::optional<PfmHeaderText> Pfm;
   std::optional<ExrDescription> Exr;
+  // Formats only written: their headers alone, no pixel is read.
+  std::optional<PngDescription> Png;
+  std::optional<JpegDescription> Jpeg;
   ChannelFacts Channels[3];
   DynamicRange Range;
   // Radiance: the rows whose pixels were all decoded; fewer than Height when
@@ -85,8 +93,7 @@ struct FileFacts {
 // The facts of the file at `path`, or nothing with `why` set. `name` stands
 // for the path in `why`. Throws what the readers throw (std::bad_alloc).
 std::optional<FileFacts> InspectFile(const std::string& path, const std::string& name,
-                                     const ReadLimits& limits,
-                                     std::string& why);
+                                     const ReadLimits& limits, std::string& why);
 
 // Why a header could not be described, if it could not; empty otherwise.
 std::string HeaderFailure(const FileFacts& facts);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <sstream>
+#include <vector>
 
 #include "cli/escape.h"
 
@@ -100,7 +101,51 @@ json TiffEntryJson(const TiffEntry& entry) {
           {"count", entry.Count}, {"value", value},           {"problem", Text(entry.Problem)}};
 }
 
+json XyJson(const double (&xy)[2]) {
+  return json::array({Number(xy[0]), Number(xy[1])});
+}
+
+json PngJson(const PngDescription& png) {
+  json texts = json::array();
+  for (const PngText& t : png.Texts)
+    texts.push_back({{"chunk", t.Chunk},
+                     {"keyword", t.Keyword},
+                     {"text", t.Text},
+                     {"language", Text(t.Language)}});
+  json chromaticities = nullptr;
+  if (const auto& c = png.Chromaticities)
+    chromaticities = {{"red", XyJson(c->Red)},
+                      {"green", XyJson(c->Green)},
+                      {"blue", XyJson(c->Blue)},
+                      {"white", XyJson(c->White)}};
+  return {{"bit_depth", png.BitDepth},
+          {"colour_type", png.ColourType},
+          {"interlaced", png.Interlaced},
+          {"srgb", png.SrgbIntent ? json(*png.SrgbIntent) : json(nullptr)},
+          {"gamma", Optional(png.Gamma)},
+          {"chromaticities", chromaticities},
+          {"icc_profile", png.IccProfileName ? json(*png.IccProfileName) : json(nullptr)},
+          {"texts", texts},
+          {"error", Text(png.Failure)}};
+}
+
+json JpegJson(const JpegDescription& jpeg) {
+  json profile = nullptr;
+  if (jpeg.Profile)
+    profile = {{"bytes", jpeg.Profile->Bytes}, {"description", Text(jpeg.Profile->Description)}};
+  return {{"bit_depth", jpeg.BitDepth},
+          {"components", jpeg.Components},
+          {"colour_space", jpeg.ColourSpace},
+          {"coding", jpeg.Coding},
+          {"jfif", jpeg.Jfif},
+          {"icc_profile", profile},
+          {"comments", jpeg.Comments},
+          {"error", Text(jpeg.Failure)}};
+}
+
 json HeaderJson(const FileFacts& facts) {
+  if (facts.Png) return PngJson(*facts.Png);
+  if (facts.Jpeg) return JpegJson(*facts.Jpeg);
   if (facts.Radiance)
     return {{"lines", facts.Radiance->Lines},
             {"resolution", Text(facts.Radiance->Resolution)},
@@ -175,6 +220,48 @@ void PrintTiffEntry(const TiffEntry& entry, std::ostream& out) {
   out << '\n';
 }
 
+void PrintPngHeader(const PngDescription& png, std::ostream& out) {
+  out << "Image header: " << png.BitDepth << "-bit " << png.ColourType
+      << (png.Interlaced ? ", interlaced" : ", not interlaced") << '\n';
+  std::vector<std::string> colour;
+  if (png.SrgbIntent) colour.push_back("sRGB (" + *png.SrgbIntent + ")");
+  if (png.Gamma) colour.push_back("gamma " + Decimal(*png.Gamma));
+  if (const auto& c = png.Chromaticities)
+    colour.push_back("chromaticities white " + Pair(c->White[0], c->White[1]) + ", red " +
+                     Pair(c->Red[0], c->Red[1]) + ", green " + Pair(c->Green[0], c->Green[1]) +
+                     ", blue " + Pair(c->Blue[0], c->Blue[1]));
+  if (png.IccProfileName) colour.push_back("ICC profile \"" + *png.IccProfileName + "\"");
+  out << "Colour: ";
+  for (std::size_t i = 0; i < colour.size(); ++i) out << (i ? "; " : "") << colour[i];
+  out << (colour.empty() ? "no sRGB, gAMA, cHRM or iCCP chunk\n" : "\n");
+  if (png.Texts.empty()) {
+    out << "Texts: none\n";
+    return;
+  }
+  out << "Texts (before the image data):\n";
+  for (const PngText& t : png.Texts)
+    out << "  " << t.Keyword << " (" << t.Chunk
+        << (t.Language.empty() ? "" : ", language " + t.Language) << "): \"" << t.Text << "\"\n";
+}
+
+void PrintJpegHeader(const JpegDescription& jpeg, std::ostream& out) {
+  out << "Frame: " << jpeg.BitDepth << "-bit, " << jpeg.Components << " component"
+      << (jpeg.Components == 1 ? "" : "s") << " (" << jpeg.ColourSpace << "), " << jpeg.Coding
+      << (jpeg.Jfif ? ", JFIF" : "") << '\n';
+  if (jpeg.Profile)
+    out << "ICC profile: " << jpeg.Profile->Bytes << " bytes"
+        << (jpeg.Profile->Description.empty() ? "" : ", \"" + jpeg.Profile->Description + "\"")
+        << '\n';
+  else
+    out << "ICC profile: none\n";
+  if (jpeg.Comments.empty()) {
+    out << "Comments: none\n";
+    return;
+  }
+  out << "Comments (COM segments):\n";
+  for (const std::string& comment : jpeg.Comments) out << "  \"" << comment << "\"\n";
+}
+
 // The header lines, each escaped for the terminal.
 std::string HeaderText(const FileFacts& facts) {
   std::ostringstream out;
@@ -196,6 +283,10 @@ std::string HeaderText(const FileFacts& facts) {
     out << "Header attributes:\n";
     for (std::size_t i = 0; i < facts.Exr->Parts.size(); ++i)
       PrintExrPart(facts.Exr->Parts[i], i + 1, out);
+  } else if (facts.Png) {
+    PrintPngHeader(*facts.Png, out);
+  } else if (facts.Jpeg) {
+    PrintJpegHeader(*facts.Jpeg, out);
   }
   const std::string failure = HeaderFailure(facts);
   if (!failure.empty()) out << "  (the header cannot be read further: " << failure << ")\n";
@@ -245,8 +336,8 @@ nlohmann::ordered_json InfoJson(const std::string& file, const FileFacts& facts)
       {"height", facts.Height},
       {"byte_order", facts.BigEndian ? json(*facts.BigEndian ? "big" : "little") : json(nullptr)},
       {"header", HeaderJson(facts)},
-      {"channels", channels},
-      {"dynamic_range", RangeJson(facts.Range)},
+      {"channels", facts.PixelsRead ? channels : json(nullptr)},
+      {"dynamic_range", facts.PixelsRead ? RangeJson(facts.Range) : json(nullptr)},
       {"rows_complete", facts.RowsComplete ? json(*facts.RowsComplete) : json(nullptr)}};
 }
 
@@ -265,6 +356,11 @@ void PrintInfoText(const std::string& name, const FileFacts& facts, std::ostream
       << HeaderText(facts);
   const std::string rows = RowsCompleteText(facts);
   if (!rows.empty()) out << rows << '\n';
+  if (!facts.PixelsRead) {
+    out << "Pixels: not read (" << facts.Format->Name
+        << " is written by tone-mapping, never read as an input)\n";
+    return;
+  }
   PrintChannels(facts, out);
   PrintDynamicRange(facts.Range, out);
 }

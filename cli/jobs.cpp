@@ -1,6 +1,5 @@
 #include "cli/jobs.h"
 
-#include <filesystem>
 #include <new>
 #include <optional>
 #include <thread>
@@ -13,6 +12,7 @@
 #include "io/binaryfile.h"
 #include "shell/controlids.h"
 #include "shell/dispatch.h"
+#include "shell/recording.h"
 #include "shell/routing.h"
 
 namespace lumivane {
@@ -53,15 +53,6 @@ struct OutputPlan {
   // for them; empty with --strip and for conversions.
   std::string OperatorSettings;
 };
-
-// "tone-mapped from dawn.hdr with reinhard02 key=auto ...": one line, the
-// input by its name alone (its folders are nobody else's business).
-std::string RecordedDescription(const OutputPlan& plan, const std::string& input) {
-  std::string name = std::filesystem::path(input).filename().string();
-  for (char& c : name)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  return "tone-mapped from " + name + " with " + plan.OperatorSettings;
-}
 
 // The abort box says "Cannot open " and the path; this adds the system's reason.
 void ExplainCannotOpen(const JobContext& context, const ConsoleWindow& window, std::ostream& err) {
@@ -135,7 +126,8 @@ bool ChooseJob(const OutputPlan& plan, const std::string& path, JobRequest& requ
     return false;
   }
   SinkOptions options = plan.Options;
-  if (!plan.OperatorSettings.empty()) options.Description = RecordedDescription(plan, name);
+  if (!plan.OperatorSettings.empty())
+    options.Description = RecordedDescription(name, plan.OperatorSettings);
   request.Chain = plan.ToneMapping ? ToneMapChain(route, *plan.Format, options)
                                    : ConvertChain(route, *plan.Format, options);
   if (!request.Chain)
@@ -216,8 +208,7 @@ OutputPlan PlanOutput(const Verbs& verbs, const Switches& s) {
   if (plan.ToneMapping) plan.Size = SizeRequestOf(s.Size);
   plan.Options = CheckOutputSwitches(plan.ToneMapping ? *verbs.Tonemap : *verbs.Convert, s.Output,
                                      *plan.Format);
-  if (plan.ToneMapping && !s.Output.Strip)
-    plan.Options.Software = std::string("LUMIVANE ") + LUMIVANE_VERSION;
+  if (plan.ToneMapping && !s.Output.Strip) plan.Options.Software = RecordedSoftware();
   return plan;
 }
 
@@ -306,7 +297,7 @@ int RunJobVerb(const Verbs& verbs, const Switches& switches, const ConsoleStream
   const JobRequest request = BaseRequest(verbs, switches);
   if (!plan.Options.Software.empty())
     plan.OperatorSettings = DescribeOperator(
-        request.Operator,
+        request.Operator.Name, request.Operator.Values,
         {switches.BrightnessText, switches.ContrastText,
          verbs.PostGamma->count() > 0 ? switches.PostGammaText : std::string(), switches.Warm});
   if (plan.Many) return RunMany(plan, request, switches, streams);

@@ -1,7 +1,5 @@
 #include "cli/operatoroptions.h"
 
-#include <array>
-#include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -36,15 +34,6 @@ std::string RangeText(const OperatorParameter& p) {
   std::string range = Number(p.Low) + " to " + Number(p.High);
   if (p.AlsoPixels) range += ", or " + Number(p.PixelLow) + "px to " + Number(p.PixelHigh) + "px";
   return range;
-}
-
-// The shortest text that reads back as the same 32-bit float, "0.25": what
-// an output records reads as the user typed it, not in the log's style.
-std::string RecordedNumber(double value) {
-  std::array<char, 32> text{};
-  const auto end =
-      std::to_chars(text.data(), text.data() + text.size(), static_cast<float>(value)).ptr;
-  return std::string(text.data(), end);
 }
 
 const OperatorParameter* FindParameter(const OperatorRow& row, const std::string& name) {
@@ -121,28 +110,6 @@ ChosenOperator CheckOperatorSwitches(const OperatorSwitches& switches, bool clas
     AddValue(*row, *p, text, chosen.Values);
   }
   return chosen;
-}
-
-std::string DescribeOperator(const ChosenOperator& chosen, const ClassicTexts& classic) {
-  if (chosen.Name.empty()) {
-    std::string text = std::string(kClassic) + " brightness=" + classic.Brightness;
-    text += classic.PostGamma.empty() ? " contrast=" + classic.Contrast
-                                      : " post-gamma=" + classic.PostGamma;
-    return text + " warm=" + (classic.Warm ? "1" : "0");
-  }
-  const OperatorRow* row = FindOperator(chosen.Name);
-  std::string text = chosen.Name;
-  for (const OperatorParameter& p : row ? row->Parameters : std::vector<OperatorParameter>{}) {
-    text += std::string(" ") + p.Name + "=";
-    // A length given in pixels stands over the one relative to the image.
-    if (const auto pixels = chosen.Values.find(PixelKey(p.Name)); pixels != chosen.Values.end())
-      text += RecordedNumber(pixels->second) + "px";
-    else if (const auto value = chosen.Values.find(p.Name); value != chosen.Values.end())
-      text += RecordedNumber(value->second);
-    else
-      text += std::isnan(p.Default) ? "auto" : RecordedNumber(p.Default);
-  }
-  return text;
 }
 
 void PrintOperators(std::ostream& out, bool json) {

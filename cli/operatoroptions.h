@@ -34,18 +34,6 @@ struct ChosenOperator {
 // classic operator's own flags was given.
 ChosenOperator CheckOperatorSwitches(const OperatorSwitches& switches, bool classicFlags);
 
-// The classic operator's settings as the command line gave them.
-struct ClassicTexts {
-  std::string Brightness;
-  std::string Contrast;
-  std::string PostGamma;  // empty unless --post-gamma was given
-  bool Warm = false;
-};
-
-// The operator and every parameter, given or defaulted, on one line, for what
-// an output records of how it was made: "reinhard02 key=auto white=auto ...".
-std::string DescribeOperator(const ChosenOperator& chosen, const ClassicTexts& classic);
-
 // `lumivane-cli operators`: every row with its paper and parameters, as text
 // or as one JSON document.
 void PrintOperators(std::ostream& out, bool json);

@@ -5,7 +5,9 @@
 
 #include "formats/exrrows.h"
 #include "formats/floatsinks.h"
+#include "formats/jpeginfo.h"
 #include "formats/pfmrows.h"
+#include "formats/pnginfo.h"
 #include "formats/pngwriter.h"
 #include "formats/rgbewriter.h"
 #include "formats/tiffrows.h"
@@ -84,6 +86,7 @@ const std::vector<FormatRow>& FormatTable() {
        .Extensions = {"hdr"},
        .Signature = RadianceSignature,
        .SignatureText = "\"#?RADIANCE\"",
+       .DescribedSignature = nullptr,
        .HoldsNegatives = false,
        .HoldsAlpha = false,
        .Depths = "RGBE (8-bit mantissas, a shared exponent)",
@@ -97,6 +100,7 @@ const std::vector<FormatRow>& FormatTable() {
        .Extensions = {"tif", "tiff"},
        .Signature = TiffSignature,
        .SignatureText = "\"II\", \"MM\"",
+       .DescribedSignature = nullptr,
        .HoldsNegatives = true,
        .HoldsAlpha = true,
        .Depths = "reads 8-, 16- and 32-bit integer and float; writes 8- and 16-bit and 32-bit "
@@ -111,6 +115,7 @@ const std::vector<FormatRow>& FormatTable() {
        .Extensions = {"pfm"},
        .Signature = PfmSignature,
        .SignatureText = "\"PF\", \"Pf\" in any letter case",
+       .DescribedSignature = nullptr,
        .HoldsNegatives = true,
        .HoldsAlpha = false,
        .Depths = "32-bit float",
@@ -124,6 +129,7 @@ const std::vector<FormatRow>& FormatTable() {
        .Extensions = {"exr"},
        .Signature = ExrSignature,
        .SignatureText = "the OpenEXR magic number",
+       .DescribedSignature = nullptr,
        .HoldsNegatives = true,
        .HoldsAlpha = true,
        .Depths = "16-bit half and 32-bit float",
@@ -137,6 +143,7 @@ const std::vector<FormatRow>& FormatTable() {
        .Extensions = {"png"},
        .Signature = nullptr,
        .SignatureText = "",
+       .DescribedSignature = IsPngSignature,
        .HoldsNegatives = false,
        .HoldsAlpha = true,
        .Depths = "8- and 16-bit",
@@ -150,6 +157,7 @@ const std::vector<FormatRow>& FormatTable() {
        .Extensions = {"jpg", "jpeg"},
        .Signature = nullptr,
        .SignatureText = "",
+       .DescribedSignature = IsJpegSignature,
        .HoldsNegatives = false,
        .HoldsAlpha = false,
        .Depths = "8-bit",
@@ -184,6 +192,13 @@ const FormatRow* FormatOfName(std::string_view path) {
 const FormatRow* FormatOfBytes(std::string_view firstBytes) {
   for (const FormatRow& row : FormatTable())
     if (row.Signature && row.Signature(firstBytes)) return &row;
+  return nullptr;
+}
+
+const FormatRow* DescribedFormatOfBytes(std::string_view firstBytes) {
+  if (const FormatRow* read = FormatOfBytes(firstBytes)) return read;
+  for (const FormatRow& row : FormatTable())
+    if (row.DescribedSignature && row.DescribedSignature(firstBytes)) return &row;
   return nullptr;
 }
 

@@ -54,6 +54,9 @@ struct FormatRow {
   bool (*Signature)(std::string_view firstBytes);
   // What those bytes are, for messages: "\"II\", \"MM\"".
   const char* SignatureText;
+  // The signature of a format that is only written but whose header `info`
+  // describes (how a PNG or JPEG output was made); null for the others.
+  bool (*DescribedSignature)(std::string_view firstBytes);
   // What a file of the format can hold.
   bool HoldsNegatives;
   bool HoldsAlpha;
@@ -78,6 +81,7 @@ struct FormatRow {
                                            std::string& error);
 
   bool Reads() const { return Signature != nullptr; }
+  bool Described() const { return Signature != nullptr || DescribedSignature != nullptr; }
   bool WritesFloats() const { return FloatSink != nullptr; }
   // The tone-map's 24-bit TIFF is the classic header writer's, not a sink.
   bool WritesBytes() const { return ByteSink != nullptr || Id == FormatId::Tiff; }
@@ -91,6 +95,8 @@ const FormatRow& FormatOf(FormatId id);
 const FormatRow* FormatOfName(std::string_view path);
 // By the first bytes (the first 256 or fewer); null for none.
 const FormatRow* FormatOfBytes(std::string_view firstBytes);
+// The same, or the written format whose header `info` describes; null for none.
+const FormatRow* DescribedFormatOfBytes(std::string_view firstBytes);
 
 // ".tif, .tiff, .png" for the rows that `wanted` accepts, for usage texts.
 std::string ExtensionList(bool (*wanted)(const FormatRow&));

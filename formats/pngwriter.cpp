@@ -4,9 +4,11 @@
 
 #include <bit>
 #include <csetjmp>
+#include <optional>
 #include <utility>
 #include <vector>
 
+#include "formats/latin1.h"
 #include "io/binaryfile.h"
 
 namespace lumivane {
@@ -40,19 +42,37 @@ void WriteToFile(png_structp png, png_bytep data, png_size_t length) {
 
 void FlushNothing(png_structp) {}
 
-// Latin-1 text chunks; a longer text goes in compressed (zTXt).
+// A text in the chunk that holds it as it is: ASCII and the UTF-8 of Latin-1
+// characters in tEXt (as Latin-1), any other UTF-8 in iTXt, which says UTF-8.
+// Bytes that are not UTF-8 go in tEXt as they are. A longer text goes in
+// compressed (zTXt, or iTXt compressed).
+struct TextChunk {
+  const char* Key;
+  std::string Bytes;
+  bool International;
+};
+
+TextChunk ChunkOf(const char* key, const std::string& value) {
+  if (std::optional<std::string> latin1 = Utf8ToLatin1(value)) return {key, *latin1, false};
+  return {key, value, IsUtf8(value)};
+}
+
 void SetText(png_structp png, png_infop info, const PngTexts& texts) {
-  std::vector<png_text> chunks;
   const std::pair<const char*, const std::string*> entries[] = {
       {"Software", &texts.Software}, {"Description", &texts.Description}};
-  for (const auto& [key, value] : entries) {
-    if (value->empty()) continue;
+  std::vector<TextChunk> kept;
+  for (const auto& [key, value] : entries)
+    if (!value->empty()) kept.push_back(ChunkOf(key, *value));
+  std::vector<png_text> chunks;
+  for (TextChunk& text : kept) {
     png_text chunk{};
-    chunk.compression =
-        value->size() > 1000 ? PNG_TEXT_COMPRESSION_zTXt : PNG_TEXT_COMPRESSION_NONE;
-    chunk.key = const_cast<png_charp>(key);
-    chunk.text = const_cast<png_charp>(value->c_str());
-    chunk.text_length = value->size();
+    const bool compressed = text.Bytes.size() > 1000;
+    chunk.compression = text.International
+                            ? (compressed ? PNG_ITXT_COMPRESSION_zTXt : PNG_ITXT_COMPRESSION_NONE)
+                            : (compressed ? PNG_TEXT_COMPRESSION_zTXt : PNG_TEXT_COMPRESSION_NONE);
+    chunk.key = const_cast<png_charp>(text.Key);
+    chunk.text = text.Bytes.data();
+    chunk.text_length = text.Bytes.size();
     chunks.push_back(chunk);
   }
   if (!chunks.empty()) png_set_text(png, info, chunks.data(), static_cast<int>(chunks.size()));

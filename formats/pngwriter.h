@@ -14,9 +14,10 @@ class BinaryFile;
 
 // Writes the PNG signature and header to `file` (at its position) and returns
 // the sink for the rows; nothing, with `error` set, when libpng refuses.
+// Texts in UTF-8: tEXt where Latin-1 holds them, iTXt otherwise.
 struct PngTexts {
-  std::string Software;     // tEXt "Software"; left out when empty
-  std::string Description;  // tEXt "Description"; left out when empty
+  std::string Software;     // "Software"; left out when empty
+  std::string Description;  // "Description"; left out when empty
 };
 
 std::unique_ptr<ByteRowSink> OpenPngSink(BinaryFile& file, std::uint32_t width,

@@ -8,6 +8,7 @@
 #include "imaging/floatstatistics.h"
 #include "io/parallel.h"
 #include "shell/dispatch.h"
+#include "shell/recording.h"
 #include "shell/routing.h"
 #include "steps/downsamplestep.h"
 #include "steps/tonemapjob.h"
@@ -157,9 +158,11 @@ SaveOutcome SaveToneMapped(const std::string& input, const std::string& output,
   SaveOutcome outcome;
   const InputRoute route = RouteInput(input);
   const FormatRow* format = FormatOfName(output);
+  // The output records how it was made as the command line's does.
+  SinkOptions options;
+  RecordSettings(input, settings, options);
   std::optional<JobChain> chain;
-  if (route.Format && format && SavesAs(output))
-    chain = ToneMapChain(route, *format, SinkOptions{});
+  if (route.Format && format && SavesAs(output)) chain = ToneMapChain(route, *format, options);
   if (!chain) {
     outcome.Message =
         "Cannot save " + output + ": its name ends in none of " + ExtensionList(SavedAsFormat);

@@ -56,7 +56,8 @@ using ProgressReport =
     std::function<void(std::uint32_t low, std::uint32_t high, std::uint32_t position)>;
 
 // The full-size tone-map job of the command line from `input` to `output`
-// (its format by the extension) with `settings`.
+// (its format by the extension) with `settings`, recording them (Software and
+// Description) as the command line does.
 SaveOutcome SaveToneMapped(const std::string& input, const std::string& output,
                            const JobSettings& settings, const ProgressReport& progress);
 

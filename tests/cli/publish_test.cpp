@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -30,7 +32,8 @@ struct PngFacts {
   int Depth = 0;
   bool Srgb = false;
   std::map<std::string, std::string> Texts;
-  std::vector<unsigned> Samples;  // every channel value, rows top first
+  std::map<std::string, int> Chunks;  // libpng's compression: tEXt, zTXt or iTXt
+  std::vector<unsigned> Samples;      // every channel value, rows top first
 };
 
 // The file stays open around the jump, so that it is closed in one place.
@@ -49,7 +52,10 @@ PngFacts ReadPngFile(FILE* file) {
   facts.Srgb = png_get_sRGB(png, info, &intent) != 0;
   png_textp texts = nullptr;
   const int count = png_get_text(png, info, &texts, nullptr);
-  for (int i = 0; i < count; ++i) facts.Texts[texts[i].key] = texts[i].text;
+  for (int i = 0; i < count; ++i) {
+    facts.Texts[texts[i].key] = texts[i].text;
+    facts.Chunks[texts[i].key] = texts[i].compression;
+  }
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
   std::vector<png_byte> row(png_get_rowbytes(png, info));
@@ -261,6 +267,128 @@ TEST(PublishedOutputs, PngTextsTellHowItWasMadeUnlessStripped) {
   const PngFacts bare = ReadPngFacts(stripped);
   EXPECT_TRUE(bare.Texts.empty());
   EXPECT_TRUE(bare.Srgb);
+}
+
+nlohmann::json InfoObject(const std::string& path) {
+  const CliRun run = RunCliInProcess({"info", "--json", path});
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  return run.Status == 0 ? nlohmann::json::parse(run.Out) : nlohmann::json();
+}
+
+// `info` reads back, with libpng and libjpeg, what the outputs carry; its
+// texts and comments are those the libraries read here.
+TEST(PublishedOutputs, InfoShowsWhatPngAndJpegOutputsRecordAndNoneWhenStripped) {
+  TempDir dir;
+  const std::string png = dir.File("kept.png"), jpeg = dir.File("kept.jpg");
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", "--operator", "reinhard02", "--key", "0.25",
+                             "--depth", "16", kPhoto, png})
+                .Status,
+            0);
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", "--operator", "drago03", "--exposure", "1.5",
+                             "--saturation", "0.75", kPhoto, jpeg})
+                .Status,
+            0);
+  const PngFacts pngFacts = ReadPngFacts(png);
+  const JpegFacts jpegFacts = ReadJpegFacts(jpeg);
+  const nlohmann::json pngInfo = InfoObject(png), jpegInfo = InfoObject(jpeg);
+  EXPECT_EQ(pngInfo["format"], "PNG");
+  EXPECT_EQ(pngInfo["width"], 160);
+  EXPECT_EQ(pngInfo["height"], 80);
+  EXPECT_EQ(pngInfo["header"]["bit_depth"], 16);
+  EXPECT_EQ(pngInfo["header"]["srgb"], "perceptual");
+  EXPECT_NEAR(pngInfo["header"]["gamma"].get<double>(), 0.45455, 1e-9);
+  EXPECT_NEAR(pngInfo["header"]["chromaticities"]["white"][0].get<double>(), 0.3127, 1e-6);
+  std::map<std::string, std::string> texts;
+  for (const auto& text : pngInfo["header"]["texts"]) texts[text["keyword"]] = text["text"];
+  EXPECT_EQ(texts, pngFacts.Texts);
+  EXPECT_TRUE(pngInfo["channels"].is_null() && pngInfo["dynamic_range"].is_null());
+  EXPECT_EQ(jpegInfo["format"], "JPEG");
+  EXPECT_EQ(jpegInfo["header"]["components"], 3);
+  EXPECT_EQ(jpegInfo["header"]["comments"], jpegFacts.Comments);
+  EXPECT_EQ(jpegInfo["header"]["icc_profile"]["description"], jpegFacts.ProfileDescription);
+  ASSERT_EQ(jpegFacts.Comments.size(), 2u);
+  EXPECT_TRUE(jpegFacts.Comments[1].starts_with(
+      "tone-mapped from dawn-crop.hdr with drago03 bias=0.85 max-percentile=99.9 exposure=1.5 "
+      "saturation=0.75"))
+      << jpegFacts.Comments[1];
+
+  // The text names the same, line by line.
+  const CliRun text = RunCliInProcess({"info", png, jpeg});
+  ASSERT_EQ(text.Status, 0) << text.Err;
+  EXPECT_NE(text.Out.find("Format: PNG\nSize: 160 x 80 pixels\nByte order: big\n"
+                          "Image header: 16-bit RGB, not interlaced\nColour: sRGB (perceptual); "
+                          "gamma 0.45455;"),
+            std::string::npos)
+      << text.Out;
+  EXPECT_NE(text.Out.find("  Description (tEXt): \"" + pngFacts.Texts.at("Description") + "\"\n"),
+            std::string::npos);
+  EXPECT_NE(text.Out.find("Comments (COM segments):\n  \"" + kSoftware + "\"\n  \"" +
+                          jpegFacts.Comments[1] + "\"\n"),
+            std::string::npos);
+
+  // Stripped outputs record nothing, and info says so.
+  const std::string barePng = dir.File("bare.png"), bareJpeg = dir.File("bare.jpg");
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", "--strip", kPhoto, barePng}).Status, 0);
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", "--strip", kPhoto, bareJpeg}).Status, 0);
+  EXPECT_TRUE(InfoObject(barePng)["header"]["texts"].empty());
+  EXPECT_TRUE(InfoObject(bareJpeg)["header"]["comments"].empty());
+  const CliRun bare = RunCliInProcess({"info", barePng, bareJpeg});
+  EXPECT_NE(bare.Out.find("Texts: none\n"), std::string::npos) << bare.Out;
+  EXPECT_NE(bare.Out.find("Comments: none\n"), std::string::npos) << bare.Out;
+  EXPECT_EQ(bare.Out.find("tone-mapped"), std::string::npos);
+
+  // A PNG cut after its image header is described as far as it goes; one cut
+  // within it, and a JPEG cut before its frame, are not.
+  std::vector<std::uint8_t> bytes = ReadBytes(png);
+  bytes.resize(40);
+  WriteBytes(dir.File("cut.png"), bytes);
+  const CliRun cut = RunCliInProcess({"info", dir.File("cut.png")});
+  EXPECT_EQ(cut.Status, 0);
+  EXPECT_NE(cut.Out.find("Size: 160 x 80 pixels"), std::string::npos) << cut.Out;
+  EXPECT_NE(cut.Err.find("the header cannot be read whole"), std::string::npos) << cut.Err;
+  bytes.resize(20);
+  WriteBytes(dir.File("short.png"), bytes);
+  bytes = ReadBytes(jpeg);
+  bytes.resize(30);
+  WriteBytes(dir.File("short.jpg"), bytes);
+  for (const char* name : {"short.png", "short.jpg"}) {
+    const CliRun refused = RunCliInProcess({"info", dir.File(name)});
+    EXPECT_EQ(refused.Status, 1) << name;
+    EXPECT_NE(refused.Err.find("header cannot be read: "), std::string::npos) << refused.Err;
+  }
+  // They stay outputs only: no job reads them.
+  const CliRun job = RunCliInProcess({"tonemap", png, dir.File("again.tif")});
+  EXPECT_EQ(job.Status, 1);
+  EXPECT_NE(job.Err.find("is not a Radiance, TIFF, PFM or OpenEXR file"), std::string::npos);
+}
+
+// PNG's tEXt is Latin-1: a name beyond it goes in iTXt as UTF-8, a Latin-1
+// name in tEXt as Latin-1; info gives both back in UTF-8.
+TEST(PublishedOutputs, PngTextsHoldAnyInputNameUnmangled) {
+  TempDir dir;
+  const std::string wide = "nuit-\u00e9toil\u00e9e-\u6771\u4eac.hdr", latin = "caf\u00e9.hdr";
+  std::filesystem::copy_file(kPhoto, dir.File(wide));
+  std::filesystem::copy_file(kPhoto, dir.File(latin));
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", dir.File(wide), dir.File("wide.png")}).Status, 0);
+  ASSERT_EQ(RunCliInProcess({"tonemap", "-q", dir.File(latin), dir.File("latin.png")}).Status, 0);
+  const std::string settings = " with classic brightness=0.8 contrast=1.2 warm=0";
+  const PngFacts wideFacts = ReadPngFacts(dir.File("wide.png"));
+  EXPECT_EQ(wideFacts.Texts.at("Description"), "tone-mapped from " + wide + settings);
+  EXPECT_EQ(wideFacts.Chunks.at("Description"), PNG_ITXT_COMPRESSION_NONE);
+  EXPECT_EQ(wideFacts.Texts.at("Software"), kSoftware);
+  EXPECT_EQ(wideFacts.Chunks.at("Software"), PNG_TEXT_COMPRESSION_NONE);
+  const PngFacts latinFacts = ReadPngFacts(dir.File("latin.png"));
+  EXPECT_EQ(latinFacts.Texts.at("Description"), "tone-mapped from caf\xe9.hdr" + settings);
+  EXPECT_EQ(latinFacts.Chunks.at("Description"), PNG_TEXT_COMPRESSION_NONE);
+
+  for (const auto& [output, name] : {std::pair{"wide.png", wide}, std::pair{"latin.png", latin}}) {
+    const nlohmann::json info = InfoObject(dir.File(output));
+    ASSERT_EQ(info["header"]["texts"].size(), 2u) << output;
+    EXPECT_EQ(info["header"]["texts"][1]["text"], "tone-mapped from " + name + settings);
+  }
+  const CliRun text = RunCliInProcess({"info", dir.File("wide.png")});
+  EXPECT_NE(text.Out.find("Description (iTXt): \"tone-mapped from " + wide), std::string::npos)
+      << text.Out;
 }
 
 }  // namespace

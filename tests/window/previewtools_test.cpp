@@ -8,8 +8,10 @@
 #include <QImage>
 #include <QPushButton>
 #include <QSlider>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -252,6 +254,73 @@ TEST_F(PreviewTools, ASliderChangesThePixelsAndSaveAsWritesTheCommandLinesResult
   EXPECT_TRUE(preview.StatusText().endsWith(QString::fromStdString(ExtensionList(SavedAsFormat))))
       << preview.StatusText().toStdString();
   EXPECT_FALSE(testing::FileExists(folder.File("saved.pfm")));
+}
+
+// The shortest text of the 32-bit float, as a user would type it.
+std::string Typed(double value) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, static_cast<float>(value)).ptr;
+  return std::string(text, end);
+}
+
+std::string PngText(const std::string& path, const char* key) {
+  return QImage(QString::fromStdString(path)).text(QString::fromLatin1(key)).toStdString();
+}
+
+TEST_F(PreviewTools, SaveAsRecordsTheSettingsAsTheCommandLineDoes) {
+  PreviewWindow& preview = window->Preview();
+  // A name beyond Latin-1, which the PNG keeps in UTF-8.
+  const std::string input = folder.File("nuit-\u00e9toil\u00e9e-\u6771\u4eac.exr");
+  std::filesystem::copy_file(exr, input);
+  ASSERT_TRUE(preview.OpenFile(input));
+  OperatorControls& controls = preview.Controls();
+  controls.Chooser().setCurrentText(QStringLiteral("reinhard02"));
+  Settle();
+  for (const char* name : {"exposure", "saturation"}) {
+    QSlider* slider = controls.Slider(QString::fromLatin1(name));
+    ASSERT_NE(slider, nullptr) << name;
+    // A move, whichever position the slider starts at.
+    const int target = slider->maximum() * 2 / 3;
+    slider->setValue(slider->value() != target ? target : target - 50);
+  }
+  Settle();
+  const OperatorValues& values = preview.ShownSettings().OperatorParameters;
+  const std::string exposure = Typed(values.at("exposure")),
+                    saturation = Typed(values.at("saturation"));
+  ASSERT_TRUE(preview.SaveAs(folder.File("saved.png")));
+  exr = input;
+  const std::string cli =
+      Cli("--operator reinhard02 --exposure " + exposure + " --saturation " + saturation,
+          folder.File("cli.png"));
+  const std::string description = PngText(folder.File("saved.png"), "Description");
+  EXPECT_EQ(description, PngText(cli, "Description"));
+  EXPECT_EQ(description,
+            "tone-mapped from nuit-\u00e9toil\u00e9e-\u6771\u4eac.exr with reinhard02 "
+            "key=auto white=auto max-percentile=99.9 exposure=" +
+                exposure + " saturation=" + saturation + " gamma=0");
+  EXPECT_EQ(PngText(folder.File("saved.png"), "Software"),
+            std::string("LUMIVANE ") + LUMIVANE_VERSION);
+
+  // The classic operator records the contrast its sliders give, not the exponent.
+  controls.Chooser().setCurrentText(QStringLiteral("classic"));
+  QSlider* contrast = controls.Slider(QStringLiteral("contrast"));
+  QSlider* brightness = controls.Slider(QStringLiteral("brightness"));
+  contrast->setValue(contrast->value() + 137);
+  brightness->setValue(brightness->value() - 61);
+  Settle();
+  ASSERT_TRUE(preview.SaveAs(folder.File("classic.png")));
+  const JobSettings& shown = preview.ShownSettings();
+  const OperatorParameter* parameter = nullptr;
+  for (const OperatorParameter& p : FindOperator("classic")->Parameters)
+    if (std::string(p.Name) == "contrast") parameter = &p;
+  ASSERT_NE(parameter, nullptr);
+  const std::string contrastText = Typed(SliderScale::For(*parameter).Value(contrast->value()));
+  const std::string classic =
+      Cli("--brightness " + Typed(shown.Brightness) + " --contrast " + contrastText,
+          folder.File("classic-cli.png"));
+  EXPECT_EQ(PngText(folder.File("classic.png"), "Description"), PngText(classic, "Description"));
+  EXPECT_NE(PngText(classic, "Description").find(" contrast=" + contrastText + " warm=0"),
+            std::string::npos);
 }
 
 TEST_F(PreviewTools, SavingReportsItsRowsAndNamesTheJobsFailure) {
