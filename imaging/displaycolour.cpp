@@ -27,6 +27,15 @@ std::int64_t KeyOf(float v) {
   return v < 0.0f ? -magnitude : magnitude;
 }
 
+constexpr std::uint32_t kOneBits = 0x3F800000u;
+
+// The 8-bit code the byte output gives a linear value: the display value,
+// clipped and rounded as ToneOperator::MapPixelsToBytes rounds it.
+long CodeOf(std::uint32_t bits, const DisplayRule& rule) {
+  const float display = EncodeForDisplay(std::bit_cast<float>(bits), rule);
+  return std::lround(std::clamp(display, 0.0f, 1.0f) * 255.0f);
+}
+
 }  // namespace
 
 float EncodeForDisplay(float linear, const DisplayRule& rule) {
@@ -53,8 +62,8 @@ float DisplayEncoder::DisplayOfLog(float y) const {
 }
 
 std::uint8_t DisplayEncoder::CodeOfLog(float y) const {
-  const float held = y > lowest_ ? (y < 0.0f ? y : 0.0f) : lowest_;
-  const std::uint16_t entry = bins_[static_cast<std::size_t>((held - lowest_) * kBinsPerUnit)];
+  const float held = y > lowestLog_ ? (y < 0.0f ? y : 0.0f) : lowestLog_;
+  const std::uint16_t entry = bins_[static_cast<std::size_t>((held - lowestLog_) * kBinsPerUnit)];
   const unsigned code = entry & 0xFFu;
   if (entry & kCrowded) [[unlikely]]
     return CrowdedCode(held, code);
@@ -62,6 +71,7 @@ std::uint8_t DisplayEncoder::CodeOfLog(float y) const {
 }
 
 DisplayEncoder::DisplayEncoder(const DisplayRule& rule) : rule_(rule) {
+  BuildLinearTable();
   const auto codeOf = [this](float y) {
     return std::lround(std::clamp(DisplayOfLog(y), 0.0f, 1.0f) * 255.0f);
   };
@@ -76,18 +86,89 @@ DisplayEncoder::DisplayEncoder(const DisplayRule& rule) : rule_(rule) {
     steps_[k] = FloatAt(high);
   }
   steps_[255] = std::numeric_limits<float>::infinity();
-  lowest_ = std::floor(steps_[0] * kBinsPerUnit) / kBinsPerUnit - 1.0f / kBinsPerUnit;
-  const auto bins = static_cast<std::size_t>(-lowest_ * kBinsPerUnit) + 2;
+  lowestLog_ = std::floor(steps_[0] * kBinsPerUnit) / kBinsPerUnit - 1.0f / kBinsPerUnit;
+  const auto bins = static_cast<std::size_t>(-lowestLog_ * kBinsPerUnit) + 2;
   bins_.resize(bins);
   constexpr double kMargin = 1e-4;
   for (std::size_t bin = 0; bin < bins; ++bin) {
-    const double low = lowest_ + static_cast<double>(bin) / kBinsPerUnit - kMargin;
-    const double high = lowest_ + static_cast<double>(bin + 1) / kBinsPerUnit + kMargin;
+    const double low = lowestLog_ + static_cast<double>(bin) / kBinsPerUnit - kMargin;
+    const double high = lowestLog_ + static_cast<double>(bin + 1) / kBinsPerUnit + kMargin;
     unsigned code = 0;
     while (code < 255 && steps_[code] <= low) ++code;
     unsigned inside = 0;
     while (code + inside < 255 && steps_[code + inside] <= high) ++inside;
     bins_[bin] = static_cast<std::uint16_t>(code | (inside > 1 ? kCrowded : 0));
+  }
+}
+
+void DisplayEncoder::BuildLinearTable() {
+  // The code steps up at 255 values; each is found by halving the range of
+  // float bits between 0 and 1, where the code never falls.
+  for (unsigned k = 0; k < 255; ++k) {
+    std::uint32_t low = 0, high = kOneBits;  // CodeOf(low) <= k < CodeOf(high)
+    while (high - low > 1) {
+      const std::uint32_t middle = low + (high - low) / 2;
+      (CodeOf(middle, rule_) > static_cast<long>(k) ? high : low) = middle;
+    }
+    linearSteps_[k] = std::bit_cast<float>(high);
+  }
+  linearSteps_[255] = std::numeric_limits<float>::infinity();
+  firstBin_ = (std::bit_cast<std::uint32_t>(linearSteps_[0]) - 1) >> kBinShift;
+  lowest_ = std::bit_cast<float>(firstBin_ << kBinShift);
+  entries_.resize((kOneBits >> kBinShift) + 1 - firstBin_);
+  unsigned code = 0;
+  for (std::uint32_t bin = firstBin_; bin <= (kOneBits >> kBinShift); ++bin) {
+    const float lowest = std::bit_cast<float>(bin << kBinShift);
+    while (lowest >= linearSteps_[code]) ++code;
+    std::uint32_t entry = code | ((kInBin + 1) << 8);
+    unsigned inside = 0;
+    for (unsigned k = code;
+         k < 255 && (std::bit_cast<std::uint32_t>(linearSteps_[k]) >> kBinShift) == bin;
+         ++k, ++inside)
+      entry = code | ((std::bit_cast<std::uint32_t>(linearSteps_[k]) & kInBin) << 8);
+    entries_[bin - firstBin_] = inside > 1 ? (code | kCrowdedBin) : entry;
+  }
+}
+
+std::uint8_t DisplayEncoder::CrowdedLinearCode(float v, unsigned code) const {
+  while (v >= linearSteps_[code]) ++code;
+  return static_cast<std::uint8_t>(code);
+}
+
+void DisplayEncoder::Linear(const PixelBlock& block, const float* mapped, float* r, float* g,
+                            float* b) const {
+  lanes::ForLanes(block.Lanes(), [&](std::size_t i, auto lane) {
+    using F = decltype(lane);
+    const F luminance = lanes::Load<F>(block.Luminance + i);
+    const auto lit = luminance >= F(kSmallestNormal);
+    const F k = lanes::Select(
+        lit, lanes::Load<F>(mapped + i) / lanes::Select(lit, luminance, F(1.0f)), F(0.0f));
+    lanes::Store(r + i, lanes::Load<F>(block.R + i) * k);
+    lanes::Store(g + i, lanes::Load<F>(block.G + i) * k);
+    lanes::Store(b + i, lanes::Load<F>(block.B + i) * k);
+  });
+}
+
+void DisplayEncoder::LinearCodes(const PixelBlock& block, const float* mapped,
+                                 std::uint8_t* codes) const {
+  alignas(32) float r[PixelBlock::kPixels], g[PixelBlock::kPixels], b[PixelBlock::kPixels];
+  Linear(block, mapped, r, g, b);
+  // Held to [lowest_, 1] (NaN to lowest_) lane by lane; the table then gives
+  // each code.
+  const float lowest = lowest_;
+  for (float* plane : {r, g, b}) {
+    lanes::ForLanes(block.Lanes(), [plane, lowest](std::size_t i, auto lane) {
+      using F = decltype(lane);
+      const F v = lanes::Load<F>(plane + i);
+      lanes::Store(plane + i,
+                   lanes::Select(v > F(lowest), lanes::Select(v < F(1.0f), v, F(1.0f)), F(lowest)));
+    });
+  }
+  const std::uint32_t* const entries = entries_.data();
+  for (std::size_t i = 0; i < block.Count; ++i) {
+    codes[3 * i] = CodeInRange(r[i], entries);
+    codes[3 * i + 1] = CodeInRange(g[i], entries);
+    codes[3 * i + 2] = CodeInRange(b[i], entries);
   }
 }
 
@@ -118,8 +199,8 @@ void DisplayEncoder::Logs(const PixelBlock& block, const float* mapped, float* c
 
 void DisplayEncoder::CodesOfLogs(const PixelBlock& block, float* const y[3],
                                  std::uint8_t* codes) const {
-  // Held to [lowest_, 0] lane by lane, then a bin and one comparison each.
-  const float lowest = lowest_;
+  // Held to [lowestLog_, 0] lane by lane, then a bin and one comparison each.
+  const float lowest = lowestLog_;
   for (int c = 0; c < 3; ++c) {
     float* const plane = y[c];
     lanes::ForLanes(block.Lanes(), [plane, lowest](std::size_t i, auto lane) {
@@ -148,6 +229,16 @@ void DisplayEncoder::CodesOfLogs(const PixelBlock& block, float* const y[3],
 
 void DisplayEncoder::Display(const PixelBlock& block, const float* mapped, float* display) const {
   alignas(32) float r[PixelBlock::kPixels], g[PixelBlock::kPixels], b[PixelBlock::kPixels];
+  if (rule_.Saturation == 1.0f) {
+    Linear(block, mapped, r, g, b);
+    const auto encode = [this](float v) { return EncodeForDisplay(v > 0.0f ? v : 0.0f, rule_); };
+    for (std::size_t i = 0; i < block.Count; ++i) {
+      display[3 * i] = encode(r[i]);
+      display[3 * i + 1] = encode(g[i]);
+      display[3 * i + 2] = encode(b[i]);
+    }
+    return;
+  }
   float* const y[3] = {r, g, b};
   Logs(block, mapped, y);
   for (std::size_t i = 0; i < block.Count; ++i)
@@ -156,6 +247,7 @@ void DisplayEncoder::Display(const PixelBlock& block, const float* mapped, float
 
 void DisplayEncoder::Codes(const PixelBlock& block, const float* mapped,
                            std::uint8_t* codes) const {
+  if (rule_.Saturation == 1.0f) return LinearCodes(block, mapped, codes);
   alignas(32) float r[PixelBlock::kPixels], g[PixelBlock::kPixels], b[PixelBlock::kPixels];
   float* const y[3] = {r, g, b};
   Logs(block, mapped, y);

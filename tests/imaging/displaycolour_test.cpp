@@ -25,6 +25,43 @@ TEST(DisplayEncoder, CodesAreTheRoundedDisplayValues) {
     SCOPED_TRACE(gamma);
     const DisplayRule rule{1.0f, gamma};
     const DisplayEncoder encoder(rule);
+    std::vector<float> values = {0.0f,
+                                 -1.0f,
+                                 1.0f,
+                                 2.0f,
+                                 std::numeric_limits<float>::quiet_NaN(),
+                                 std::numeric_limits<float>::denorm_min(),
+                                 1e-30f};
+    // Floats from 0 to 1 at every 4096th bit pattern and the one after, and
+    // both sides of each value where the code steps up.
+    for (std::uint32_t bits = 0x0FFF; bits <= 0x3F800000u; bits += 0x1000) {
+      values.push_back(std::bit_cast<float>(bits));
+      values.push_back(std::bit_cast<float>(bits + 1));
+    }
+    for (long code = 0; code < 255; ++code) {
+      std::uint32_t low = 0, high = 0x3F800000u;
+      while (high - low > 1) {
+        const std::uint32_t middle = low + (high - low) / 2;
+        (Rounded(EncodeForDisplay(std::bit_cast<float>(middle), rule)) > code ? high : low) =
+            middle;
+      }
+      values.push_back(std::bit_cast<float>(low));
+      values.push_back(std::bit_cast<float>(high));
+    }
+    for (const float v : values) {
+      const float display = EncodeForDisplay(std::isnan(v) ? 0.0f : v, rule);
+      ASSERT_EQ(encoder.Code(v), Rounded(display)) << v;
+    }
+  }
+}
+
+TEST(DisplayEncoder, CodesOfLogsAreTheRoundedDisplayValues) {
+  // sRGB, the gammas of the comparisons, a linear one and one below 1 (where
+  // the code climbs more than one step inside a bin).
+  for (const float gamma : {0.0f, 2.2f, 1.0f, 1.8f, 0.5f}) {
+    SCOPED_TRACE(gamma);
+    const DisplayRule rule{1.0f, gamma};
+    const DisplayEncoder encoder(rule);
     EXPECT_EQ(encoder.DisplayOfLog(-1e30f), 0.0f);
     EXPECT_NEAR(encoder.DisplayOfLog(-1.0f), EncodeForDisplay(0.5f, rule), 1e-6);
     std::vector<float> logs = {-1e30f, -200.0f, 0.0f,
