@@ -76,96 +76,116 @@ std::unique_ptr<WordRowSink> TiffWords(BinaryFile& file, std::uint32_t width, st
   return OpenTiff48Sink(file, width, height, {options.Software, options.Description}, error);
 }
 
+// One row per format, in the order the table lists them.
+FormatRow RadianceRow() {
+  return {.Id = FormatId::Radiance,
+          .Name = "Radiance",
+          .ShortName = "HDR",
+          .Extensions = {"hdr"},
+          .Signature = RadianceSignature,
+          .SignatureText = "\"#?RADIANCE\"",
+          .DescribedSignature = nullptr,
+          .HoldsNegatives = false,
+          .HoldsAlpha = false,
+          .Depths = "RGBE (8-bit mantissas, a shared exponent)",
+          .OpenRows = nullptr,
+          .FloatSink = RadianceFloats,
+          .ByteSink = nullptr,
+          .WordSink = nullptr};
+}
+
+FormatRow TiffRow() {
+  return {.Id = FormatId::Tiff,
+          .Name = "TIFF",
+          .ShortName = "TIFF",
+          .Extensions = {"tif", "tiff"},
+          .Signature = TiffSignature,
+          .SignatureText = "\"II\", \"MM\"",
+          .DescribedSignature = nullptr,
+          .HoldsNegatives = true,
+          .HoldsAlpha = true,
+          .Depths =
+              "reads 8-, 16- and 32-bit integer and float; writes 8- and 16-bit and 32-bit "
+              "float",
+          .OpenRows = OpenTiffRows,
+          .FloatSink = TiffFloats,
+          .ByteSink = nullptr,
+          .WordSink = TiffWords};
+}
+
+FormatRow PfmRow() {
+  return {.Id = FormatId::Pfm,
+          .Name = "PFM",
+          .ShortName = "PFM",
+          .Extensions = {"pfm"},
+          .Signature = PfmSignature,
+          .SignatureText = "\"PF\", \"Pf\" in any letter case",
+          .DescribedSignature = nullptr,
+          .HoldsNegatives = true,
+          .HoldsAlpha = false,
+          .Depths = "32-bit float",
+          .OpenRows = PfmRows,
+          .FloatSink = PfmFloats,
+          .ByteSink = nullptr,
+          .WordSink = nullptr};
+}
+
+FormatRow OpenExrRow() {
+  return {.Id = FormatId::OpenExr,
+          .Name = "OpenEXR",
+          .ShortName = "EXR",
+          .Extensions = {"exr"},
+          .Signature = ExrSignature,
+          .SignatureText = "the OpenEXR magic number",
+          .DescribedSignature = nullptr,
+          .HoldsNegatives = true,
+          .HoldsAlpha = true,
+          .Depths = "16-bit half and 32-bit float",
+          .OpenRows = OpenExrRows,
+          .FloatSink = ExrFloats,
+          .ByteSink = nullptr,
+          .WordSink = nullptr};
+}
+
+FormatRow PngRow() {
+  return {.Id = FormatId::Png,
+          .Name = "PNG",
+          .ShortName = "PNG",
+          .Extensions = {"png"},
+          .Signature = nullptr,
+          .SignatureText = "",
+          .DescribedSignature = IsPngSignature,
+          .HoldsNegatives = false,
+          .HoldsAlpha = true,
+          .Depths = "8- and 16-bit",
+          .OpenRows = nullptr,
+          .FloatSink = nullptr,
+          .ByteSink = PngBytes,
+          .WordSink = PngWords};
+}
+
+FormatRow JpegRow() {
+  return {.Id = FormatId::Jpeg,
+          .Name = "JPEG",
+          .ShortName = "JPEG",
+          .Extensions = {"jpg", "jpeg"},
+          .Signature = nullptr,
+          .SignatureText = "",
+          .DescribedSignature = IsJpegSignature,
+          .HoldsNegatives = false,
+          .HoldsAlpha = false,
+          .Depths = "8-bit",
+          .OpenRows = nullptr,
+          .FloatSink = nullptr,
+          .ByteSink = JpegBytes,
+          .WordSink = nullptr};
+}
+
 }  // namespace
 
 const std::vector<FormatRow>& FormatTable() {
-  static const std::vector<FormatRow> table = {
-      {.Id = FormatId::Radiance,
-       .Name = "Radiance",
-       .ShortName = "HDR",
-       .Extensions = {"hdr"},
-       .Signature = RadianceSignature,
-       .SignatureText = "\"#?RADIANCE\"",
-       .DescribedSignature = nullptr,
-       .HoldsNegatives = false,
-       .HoldsAlpha = false,
-       .Depths = "RGBE (8-bit mantissas, a shared exponent)",
-       .OpenRows = nullptr,
-       .FloatSink = RadianceFloats,
-       .ByteSink = nullptr,
-       .WordSink = nullptr},
-      {.Id = FormatId::Tiff,
-       .Name = "TIFF",
-       .ShortName = "TIFF",
-       .Extensions = {"tif", "tiff"},
-       .Signature = TiffSignature,
-       .SignatureText = "\"II\", \"MM\"",
-       .DescribedSignature = nullptr,
-       .HoldsNegatives = true,
-       .HoldsAlpha = true,
-       .Depths = "reads 8-, 16- and 32-bit integer and float; writes 8- and 16-bit and 32-bit "
-                 "float",
-       .OpenRows = OpenTiffRows,
-       .FloatSink = TiffFloats,
-       .ByteSink = nullptr,
-       .WordSink = TiffWords},
-      {.Id = FormatId::Pfm,
-       .Name = "PFM",
-       .ShortName = "PFM",
-       .Extensions = {"pfm"},
-       .Signature = PfmSignature,
-       .SignatureText = "\"PF\", \"Pf\" in any letter case",
-       .DescribedSignature = nullptr,
-       .HoldsNegatives = true,
-       .HoldsAlpha = false,
-       .Depths = "32-bit float",
-       .OpenRows = PfmRows,
-       .FloatSink = PfmFloats,
-       .ByteSink = nullptr,
-       .WordSink = nullptr},
-      {.Id = FormatId::OpenExr,
-       .Name = "OpenEXR",
-       .ShortName = "EXR",
-       .Extensions = {"exr"},
-       .Signature = ExrSignature,
-       .SignatureText = "the OpenEXR magic number",
-       .DescribedSignature = nullptr,
-       .HoldsNegatives = true,
-       .HoldsAlpha = true,
-       .Depths = "16-bit half and 32-bit float",
-       .OpenRows = OpenExrRows,
-       .FloatSink = ExrFloats,
-       .ByteSink = nullptr,
-       .WordSink = nullptr},
-      {.Id = FormatId::Png,
-       .Name = "PNG",
-       .ShortName = "PNG",
-       .Extensions = {"png"},
-       .Signature = nullptr,
-       .SignatureText = "",
-       .DescribedSignature = IsPngSignature,
-       .HoldsNegatives = false,
-       .HoldsAlpha = true,
-       .Depths = "8- and 16-bit",
-       .OpenRows = nullptr,
-       .FloatSink = nullptr,
-       .ByteSink = PngBytes,
-       .WordSink = PngWords},
-      {.Id = FormatId::Jpeg,
-       .Name = "JPEG",
-       .ShortName = "JPEG",
-       .Extensions = {"jpg", "jpeg"},
-       .Signature = nullptr,
-       .SignatureText = "",
-       .DescribedSignature = IsJpegSignature,
-       .HoldsNegatives = false,
-       .HoldsAlpha = false,
-       .Depths = "8-bit",
-       .OpenRows = nullptr,
-       .FloatSink = nullptr,
-       .ByteSink = JpegBytes,
-       .WordSink = nullptr},
-  };
+  static const std::vector<FormatRow> table = {RadianceRow(), TiffRow(), PfmRow(),
+                                               OpenExrRow(),  PngRow(),  JpegRow()};
   return table;
 }
 
