@@ -36,6 +36,19 @@ long CodeOf(std::uint32_t bits, const DisplayRule& rule) {
   return std::lround(std::clamp(display, 0.0f, 1.0f) * 255.0f);
 }
 
+// Every value of the three planes held to [low, high], NaN to low, lane by lane.
+void HoldToRange(float* const planes[3], std::size_t count, float low, float high) {
+  for (int c = 0; c < 3; ++c) {
+    float* const plane = planes[c];
+    lanes::ForLanes(count, [plane, low, high](std::size_t i, auto lane) {
+      using F = decltype(lane);
+      const F v = lanes::Load<F>(plane + i);
+      lanes::Store(plane + i,
+                   lanes::Select(v > F(low), lanes::Select(v < F(high), v, F(high)), F(low)));
+    });
+  }
+}
+
 }  // namespace
 
 float EncodeForDisplay(float linear, const DisplayRule& rule) {
@@ -155,15 +168,8 @@ void DisplayEncoder::LinearCodes(const PixelBlock& block, const float* mapped,
   Linear(block, mapped, r, g, b);
   // Held to [lowest_, 1] (NaN to lowest_) lane by lane; the table then gives
   // each code.
-  const float lowest = lowest_;
-  for (float* plane : {r, g, b}) {
-    lanes::ForLanes(block.Lanes(), [plane, lowest](std::size_t i, auto lane) {
-      using F = decltype(lane);
-      const F v = lanes::Load<F>(plane + i);
-      lanes::Store(plane + i,
-                   lanes::Select(v > F(lowest), lanes::Select(v < F(1.0f), v, F(1.0f)), F(lowest)));
-    });
-  }
+  float* const planes[3] = {r, g, b};
+  HoldToRange(planes, block.Lanes(), lowest_, 1.0f);
   const std::uint32_t* const entries = entries_.data();
   for (std::size_t i = 0; i < block.Count; ++i) {
     codes[3 * i] = CodeInRange(r[i], entries);
@@ -201,15 +207,7 @@ void DisplayEncoder::CodesOfLogs(const PixelBlock& block, float* const y[3],
                                  std::uint8_t* codes) const {
   // Held to [lowestLog_, 0] lane by lane, then a bin and one comparison each.
   const float lowest = lowestLog_;
-  for (int c = 0; c < 3; ++c) {
-    float* const plane = y[c];
-    lanes::ForLanes(block.Lanes(), [plane, lowest](std::size_t i, auto lane) {
-      using F = decltype(lane);
-      const F v = lanes::Load<F>(plane + i);
-      lanes::Store(plane + i,
-                   lanes::Select(v > F(lowest), lanes::Select(v < F(0.0f), v, F(0.0f)), F(lowest)));
-    });
-  }
+  HoldToRange(y, block.Lanes(), lowest, 0.0f);
   // Locals: a byte stored through `codes` could alias the members.
   const std::uint16_t* const bins = bins_.data();
   const float* const steps = steps_.data();
