@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "formats/jpegerrors.h"
+
 namespace lumivane {
 
 namespace {
@@ -20,29 +22,10 @@ constexpr std::size_t kBufferBytes = std::size_t{1} << 16;
 // A marker segment holds at most 65533 bytes after its length.
 constexpr unsigned kMarkerBytes = 0xFFFF;
 
-// libjpeg's error_exit must not return: it jumps back to ReadHeader.
-struct ReadErrors {
-  jpeg_error_mgr Manager;
-  std::jmp_buf Jump;
-  std::string Message;
-};
-
-void OnError(j_common_ptr info) {
-  auto* errors = reinterpret_cast<ReadErrors*>(info->err);
-  if (errors->Message.empty()) {
-    char text[JMSG_LENGTH_MAX] = {};
-    (*info->err->format_message)(info, text);
-    errors->Message = text;
-  }
-  std::longjmp(errors->Jump, 1);
-}
-
-void OnMessage(j_common_ptr, int) {}
-
 struct SourceBytes {
   jpeg_source_mgr Manager;
   ByteSource* Bytes;
-  ReadErrors* Errors;
+  JpegErrors* Errors;
   std::uint64_t Offset;
   JOCTET Buffer[kBufferBytes];
 };
@@ -140,11 +123,9 @@ bool IsJpegSignature(std::string_view firstBytes) {
 
 JpegDescription DescribeJpeg(ByteSource& bytes) {
   JpegDescription description;
-  ReadErrors errors{};
+  JpegErrors errors{};
   jpeg_decompress_struct info{};
-  info.err = jpeg_std_error(&errors.Manager);
-  errors.Manager.error_exit = OnError;
-  errors.Manager.emit_message = OnMessage;
+  info.err = UseJpegErrors(errors);
   auto source = std::make_unique<SourceBytes>();
   source->Manager.init_source = StartSource;
   source->Manager.fill_input_buffer = FillSource;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "formats/jpegerrors.h"
 #include "formats/srgbprofile.h"
 #include "io/binaryfile.h"
 
@@ -18,26 +19,6 @@ namespace lumivane {
 namespace {
 
 constexpr std::size_t kBufferBytes = std::size_t{1} << 16;
-
-// libjpeg reports errors through error_exit, which must not return: it jumps
-// back to the call that started the work.
-struct JpegErrors {
-  jpeg_error_mgr Manager;
-  std::jmp_buf Jump;
-  std::string Message;
-};
-
-void OnJpegError(j_common_ptr info) {
-  auto* errors = reinterpret_cast<JpegErrors*>(info->err);
-  if (errors->Message.empty()) {
-    char text[JMSG_LENGTH_MAX] = {};
-    (*info->err->format_message)(info, text);
-    errors->Message = text;
-  }
-  std::longjmp(errors->Jump, 1);
-}
-
-void OnJpegMessage(j_common_ptr, int) {}
 
 struct FileDestination {
   jpeg_destination_mgr Manager;
@@ -81,9 +62,7 @@ void WriteComment(j_compress_ptr info, const std::string& text) {
 class JpegSink final : public ByteRowSink {
  public:
   explicit JpegSink(BinaryFile& file) {
-    info_.err = jpeg_std_error(&errors_.Manager);
-    errors_.Manager.error_exit = OnJpegError;
-    errors_.Manager.emit_message = OnJpegMessage;
+    info_.err = UseJpegErrors(errors_);
     destination_.File = &file;
     destination_.Errors = &errors_;
     destination_.Manager.init_destination = StartDestination;
