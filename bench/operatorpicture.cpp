@@ -44,7 +44,8 @@ int WriteOperatorPicture(int argc, char** argv) {
   }
   for (const std::string& line : picture->Log) std::fprintf(stderr, "%s\n", line.c_str());
   BinaryFile file = BinaryFile::CreateOutput(argv[4]);
-  auto sink = file.IsOpen() ? OpenPngSink(file, picture->Width, picture->Height, {}, error) : nullptr;
+  auto sink = file.IsOpen() ? OpenPngSink(file, picture->Width, picture->Height, {}, false, error)
+                            : nullptr;
   if (!sink || !sink->WriteRows(picture->Rgb.data(), picture->Height, error) ||
       !sink->Finish(error) || !file.Commit()) {
     std::fprintf(stderr, "cannot write %s %s\n", argv[4], error.c_str());

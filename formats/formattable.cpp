@@ -60,11 +60,13 @@ std::unique_ptr<FloatRowSink> ExrFloats(BinaryFile& file, std::uint32_t width, s
 }
 std::unique_ptr<ByteRowSink> PngBytes(BinaryFile& file, std::uint32_t width, std::uint32_t height,
                                       const SinkOptions& options, std::string& error) {
-  return OpenPngSink(file, width, height, {options.Software, options.Description}, error);
+  return OpenPngSink(file, width, height, {options.Software, options.Description}, options.Alpha,
+                     error);
 }
 std::unique_ptr<WordRowSink> PngWords(BinaryFile& file, std::uint32_t width, std::uint32_t height,
                                       const SinkOptions& options, std::string& error) {
-  return OpenPng16Sink(file, width, height, {options.Software, options.Description}, error);
+  return OpenPng16Sink(file, width, height, {options.Software, options.Description}, options.Alpha,
+                       error);
 }
 std::unique_ptr<ByteRowSink> JpegBytes(BinaryFile& file, std::uint32_t width, std::uint32_t height,
                                        const SinkOptions& options, std::string& error) {
@@ -73,7 +75,15 @@ std::unique_ptr<ByteRowSink> JpegBytes(BinaryFile& file, std::uint32_t width, st
 }
 std::unique_ptr<WordRowSink> TiffWords(BinaryFile& file, std::uint32_t width, std::uint32_t height,
                                        const SinkOptions& options, std::string& error) {
-  return OpenTiff48Sink(file, width, height, {options.Software, options.Description}, error);
+  return OpenTiff48Sink(file, width, height, {options.Software, options.Description}, options.Alpha,
+                        error);
+}
+// The 8-bit TIFF through libtiff is for alpha: without it, the classic
+// 24-bit writer's.
+std::unique_ptr<ByteRowSink> TiffBytes(BinaryFile& file, std::uint32_t width, std::uint32_t height,
+                                       const SinkOptions& options, std::string& error) {
+  return OpenTiffLevelSink(file, width, height, {options.Software, options.Description},
+                           options.Alpha, error);
 }
 
 // One row per format, in the order the table lists them.
@@ -109,7 +119,7 @@ FormatRow TiffRow() {
               "float",
           .OpenRows = OpenTiffRows,
           .FloatSink = TiffFloats,
-          .ByteSink = nullptr,
+          .ByteSink = TiffBytes,
           .WordSink = TiffWords};
 }
 

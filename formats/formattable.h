@@ -36,8 +36,9 @@ struct SinkOptions {
   std::string Description;
   // What the input said of itself, kept by an output that can hold it.
   ImageMetadata Metadata;
-  // A conversion's rows come with the input's alpha, for a format that holds
-  // it (the float sink then takes WriteRowsAndAlpha).
+  // The rows come with the input's alpha, for a format that holds it: a
+  // conversion's float sink takes WriteRowsAndAlpha, a tone-mapped output's
+  // rows carry a fourth, straight alpha sample.
   bool Alpha = false;
 };
 
@@ -66,8 +67,9 @@ struct FormatRow {
   std::unique_ptr<ImageRowSource> (*OpenRows)(std::unique_ptr<ByteSource> bytes, unsigned threads,
                                               const ReadLimits& limits, std::string& error);
   // A sink behind the header it writes at the file's position: floats (a
-  // conversion's output) or 8-bit RGB (a tone-map's); null where the format
-  // does not take them.
+  // conversion's output) or 8-bit RGB (a tone-map's; for TIFF only with
+  // alpha, the 24-bit TIFF being the classic header writer's); null where the
+  // format does not take them.
   std::unique_ptr<FloatRowSink> (*FloatSink)(BinaryFile& file, std::uint32_t width,
                                              std::uint32_t height, const SinkOptions& options,
                                              std::string& error);
@@ -83,8 +85,7 @@ struct FormatRow {
   bool Reads() const { return Signature != nullptr; }
   bool Described() const { return Signature != nullptr || DescribedSignature != nullptr; }
   bool WritesFloats() const { return FloatSink != nullptr; }
-  // The tone-map's 24-bit TIFF is the classic header writer's, not a sink.
-  bool WritesBytes() const { return ByteSink != nullptr || Id == FormatId::Tiff; }
+  bool WritesBytes() const { return ByteSink != nullptr; }
   bool WritesWords() const { return WordSink != nullptr; }
 };
 

@@ -63,8 +63,8 @@ class ImageRowSource {
   virtual bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) = 0;
   virtual bool Rewind(std::string& error) = 0;
   // Whether ReadRowsAndAlpha gives the input's alpha. False for an input
-  // without alpha, and for the sources made from another (smaller, other
-  // primaries), which leave it behind.
+  // without alpha; a source made from another (smaller, other primaries)
+  // gives it where that one does.
   virtual bool ReadsAlpha() const { return false; }
   // ReadRows, and the same rows' alpha into `alpha` (rowCount * Width floats,
   // the values as stored; integers scaled to 0..1). Only where ReadsAlpha().
@@ -97,8 +97,9 @@ class PositionedRowSource : public ImageRowSource {
 
 // A sink of rows, top row first, each row Width pixels. The float sink takes
 // three floats per pixel, the byte sink three bytes per pixel (8-bit RGB, the
-// tone-mapped output). Finish() writes what is still buffered; the caller
-// closes and commits the file only after it returned true.
+// tone-mapped output), four where it was opened to keep alpha (R G B and
+// straight alpha). Finish() writes what is still buffered; the caller closes
+// and commits the file only after it returned true.
 class FloatRowSink {
  public:
   virtual ~FloatRowSink() = default;
@@ -120,17 +121,20 @@ class ByteRowSink {
   virtual bool WriteRows(const std::uint8_t* source, std::uint32_t rowCount,
                          std::string& error) = 0;
   virtual bool Finish(std::string& error) = 0;
+  // Whether the rows carry the fourth, alpha sample.
+  virtual bool TakesAlpha() const { return false; }
 };
 
 // The 16-bit form of the byte sink, for a tone-mapped output of depth 16:
-// three words per pixel (R G B, 0 to 65535) in this machine's byte order;
-// the sink writes them in its format's order.
+// three words per pixel (R G B, 0 to 65535; four with alpha) in this
+// machine's byte order; the sink writes them in its format's order.
 class WordRowSink {
  public:
   virtual ~WordRowSink() = default;
   virtual bool WriteRows(const std::uint16_t* source, std::uint32_t rowCount,
                          std::string& error) = 0;
   virtual bool Finish(std::string& error) = 0;
+  virtual bool TakesAlpha() const { return false; }
 };
 
 }  // namespace lumivane

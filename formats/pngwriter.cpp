@@ -82,7 +82,8 @@ void SetText(png_structp png, png_infop info, const PngTexts& texts) {
 // this machine's order, which libpng swaps to the file's big-endian order.
 class PngSink final : public ByteRowSink, public WordRowSink {
  public:
-  PngSink(BinaryFile& file, std::uint32_t width, int depth) : width_(width), depth_(depth) {
+  PngSink(BinaryFile& file, std::uint32_t width, int depth, bool alpha)
+      : width_(width), depth_(depth), samples_(alpha ? 4 : 3) {
     state_.File = &file;
   }
   ~PngSink() override { png_destroy_write_struct(&png_, &info_); }
@@ -100,7 +101,8 @@ class PngSink final : public ByteRowSink, public WordRowSink {
     png_set_write_fn(png_, &state_, WriteToFile, FlushNothing);
     // libpng's default limit of a million pixels a side is for reading.
     png_set_user_limits(png_, 0x7FFFFFFF, 0x7FFFFFFF);
-    png_set_IHDR(png_, info_, width_, height, depth_, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    png_set_IHDR(png_, info_, width_, height, depth_,
+                 samples_ == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     // The pixels are sRGB-encoded; gAMA and cHRM are for readers without sRGB.
     png_set_sRGB_gAMA_and_cHRM(png_, info_, PNG_sRGB_INTENT_PERCEPTUAL);
@@ -112,7 +114,7 @@ class PngSink final : public ByteRowSink, public WordRowSink {
 
   bool WriteRows(const std::uint16_t* source, std::uint32_t rowCount, std::string& error) override {
     if (setjmp(png_jmpbuf(png_))) return Failed(error);
-    const std::size_t rowWords = std::size_t{width_} * 3;
+    const std::size_t rowWords = std::size_t{width_} * samples_;
     for (std::uint32_t y = 0; y < rowCount; ++y)
       png_write_row(png_,
                     reinterpret_cast<png_bytep>(const_cast<std::uint16_t*>(source + rowWords * y)));
@@ -121,12 +123,14 @@ class PngSink final : public ByteRowSink, public WordRowSink {
 
   bool WriteRows(const std::uint8_t* source, std::uint32_t rowCount, std::string& error) override {
     if (setjmp(png_jmpbuf(png_))) return Failed(error);
-    const std::size_t rowBytes = std::size_t{width_} * 3;
+    const std::size_t rowBytes = std::size_t{width_} * samples_;
     // libpng takes non-const rows but does not change them.
     for (std::uint32_t y = 0; y < rowCount; ++y)
       png_write_row(png_, const_cast<png_bytep>(source + rowBytes * y));
     return true;
   }
+
+  bool TakesAlpha() const override { return samples_ == 4; }
 
   bool Finish(std::string& error) override {
     if (setjmp(png_jmpbuf(png_))) return Failed(error);
@@ -142,6 +146,7 @@ class PngSink final : public ByteRowSink, public WordRowSink {
 
   std::uint32_t width_;
   int depth_;
+  int samples_;  // R G B, and straight alpha when four
   PngState state_;
   png_structp png_ = nullptr;
   png_infop info_ = nullptr;
@@ -152,13 +157,14 @@ class PngSink final : public ByteRowSink, public WordRowSink {
 namespace {
 
 std::unique_ptr<PngSink> OpenSink(BinaryFile& file, std::uint32_t width, std::uint32_t height,
-                                  int depth, const PngTexts& texts, std::string& error) {
+                                  int depth, const PngTexts& texts, bool alpha,
+                                  std::string& error) {
   // PNG sides are 31-bit numbers.
   if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) {
     error = "the image is too large or empty for a PNG file";
     return nullptr;
   }
-  auto sink = std::make_unique<PngSink>(file, width, depth);
+  auto sink = std::make_unique<PngSink>(file, width, depth, alpha);
   if (!sink->Start(height, texts, error)) return nullptr;
   return sink;
 }
@@ -166,15 +172,15 @@ std::unique_ptr<PngSink> OpenSink(BinaryFile& file, std::uint32_t width, std::ui
 }  // namespace
 
 std::unique_ptr<ByteRowSink> OpenPngSink(BinaryFile& file, std::uint32_t width,
-                                         std::uint32_t height, const PngTexts& texts,
+                                         std::uint32_t height, const PngTexts& texts, bool alpha,
                                          std::string& error) {
-  return OpenSink(file, width, height, 8, texts, error);
+  return OpenSink(file, width, height, 8, texts, alpha, error);
 }
 
 std::unique_ptr<WordRowSink> OpenPng16Sink(BinaryFile& file, std::uint32_t width,
-                                           std::uint32_t height, const PngTexts& texts,
+                                           std::uint32_t height, const PngTexts& texts, bool alpha,
                                            std::string& error) {
-  return OpenSink(file, width, height, 16, texts, error);
+  return OpenSink(file, width, height, 16, texts, alpha, error);
 }
 
 }  // namespace lumivane

@@ -98,10 +98,15 @@ class LibraryTiff {
   TIFF* tiff_ = nullptr;
 };
 
-class Tiff48Sink final : public WordRowSink {
+// 8- or 16-bit levels, R G B and straight alpha where asked, tagged sRGB.
+template <typename Sample, typename Interface>
+class TiffLevelSink final : public Interface {
  public:
-  Tiff48Sink(BinaryFile& file, std::uint32_t width)
-      : width_(width), row_(std::size_t{width} * 3), output_(file) {}
+  TiffLevelSink(BinaryFile& file, std::uint32_t width, bool alpha)
+      : width_(width),
+        samples_(alpha ? 4 : 3),
+        row_(std::size_t{width} * samples_),
+        output_(file) {}
 
   bool Start(std::uint32_t height, const TiffTexts& texts, std::string& error) {
     tiff_ = output_.Open();
@@ -109,32 +114,35 @@ class Tiff48Sink final : public WordRowSink {
     return true;
   }
 
-  bool WriteRows(const std::uint16_t* source, std::uint32_t rowCount, std::string& error) override {
+  bool WriteRows(const Sample* source, std::uint32_t rowCount, std::string& error) override {
     for (std::uint32_t y = 0; y < rowCount; ++y, ++nextRow_) {
       // The predictor changes the row it is given in place.
-      const std::uint16_t* from = source + row_.size() * y;
+      const Sample* from = source + row_.size() * y;
       row_.assign(from, from + row_.size());
       if (!output_.WriteRow(row_.data(), nextRow_, error)) return false;
     }
     return true;
   }
 
+  bool TakesAlpha() const override { return samples_ == 4; }
   bool Finish(std::string& error) override { return output_.Finish(error); }
 
  private:
   bool SetTags(std::uint32_t height, const TiffTexts& texts) {
     const bool deflate = TIFFIsCODECConfigured(COMPRESSION_ADOBE_DEFLATE) != 0;
+    const std::uint16_t straight[] = {EXTRASAMPLE_UNASSALPHA};
     bool set = TIFFSetField(tiff_, TIFFTAG_IMAGEWIDTH, width_) &&
                TIFFSetField(tiff_, TIFFTAG_IMAGELENGTH, height) &&
-               TIFFSetField(tiff_, TIFFTAG_SAMPLESPERPIXEL, 3) &&
-               TIFFSetField(tiff_, TIFFTAG_BITSPERSAMPLE, 16) &&
+               TIFFSetField(tiff_, TIFFTAG_SAMPLESPERPIXEL, samples_) &&
+               TIFFSetField(tiff_, TIFFTAG_BITSPERSAMPLE, 8 * sizeof(Sample)) &&
                TIFFSetField(tiff_, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) &&
                TIFFSetField(tiff_, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
                TIFFSetField(tiff_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
                TIFFSetField(tiff_, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
                TIFFSetField(tiff_, TIFFTAG_COMPRESSION,
                             deflate ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE);
-    // Differences of neighbours compress far better than 16-bit levels.
+    if (set && samples_ == 4) set = TIFFSetField(tiff_, TIFFTAG_EXTRASAMPLES, 1, straight);
+    // Differences of neighbours compress far better than the levels.
     if (set && deflate) set = TIFFSetField(tiff_, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     // Strips of about 64 KiB keep memory a few rows whatever the height.
     if (set) set = TIFFSetField(tiff_, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff_, 0));
@@ -150,7 +158,8 @@ class Tiff48Sink final : public WordRowSink {
   }
 
   std::uint32_t width_;
-  std::vector<std::uint16_t> row_;
+  int samples_;
+  std::vector<Sample> row_;
   std::uint32_t nextRow_ = 0;
   LibraryTiff output_;
   TIFF* tiff_ = nullptr;
@@ -223,15 +232,28 @@ bool WritableAsTiff(BinaryFile& file, std::uint32_t width, std::uint32_t height,
   return false;
 }
 
+template <typename Sample, typename Interface>
+std::unique_ptr<Interface> OpenLevelSink(BinaryFile& file, std::uint32_t width,
+                                         std::uint32_t height, const TiffTexts& texts, bool alpha,
+                                         std::string& error) {
+  if (!WritableAsTiff(file, width, height, "a TIFF through libtiff", error)) return nullptr;
+  auto sink = std::make_unique<TiffLevelSink<Sample, Interface>>(file, width, alpha);
+  if (!sink->Start(height, texts, error)) return nullptr;
+  return sink;
+}
+
 }  // namespace
 
 std::unique_ptr<WordRowSink> OpenTiff48Sink(BinaryFile& file, std::uint32_t width,
                                             std::uint32_t height, const TiffTexts& texts,
-                                            std::string& error) {
-  if (!WritableAsTiff(file, width, height, "a 16-bit TIFF", error)) return nullptr;
-  auto sink = std::make_unique<Tiff48Sink>(file, width);
-  if (!sink->Start(height, texts, error)) return nullptr;
-  return sink;
+                                            bool alpha, std::string& error) {
+  return OpenLevelSink<std::uint16_t, WordRowSink>(file, width, height, texts, alpha, error);
+}
+
+std::unique_ptr<ByteRowSink> OpenTiffLevelSink(BinaryFile& file, std::uint32_t width,
+                                               std::uint32_t height, const TiffTexts& texts,
+                                               bool alpha, std::string& error) {
+  return OpenLevelSink<std::uint8_t, ByteRowSink>(file, width, height, texts, alpha, error);
 }
 
 std::unique_ptr<FloatRowSink> OpenTiffFloatAlphaSink(BinaryFile& file, std::uint32_t width,

@@ -1,7 +1,7 @@
-// TIFF outputs through libtiff, a row block at a time: the 16-bit RGB one,
-// tagged with an sRGB profile and how it was made, and the 32-bit float one
-// with alpha. The 24-bit tone-mapped TIFF and the 96-bit float TIFF are the
-// classic header writers', not these.
+// TIFF outputs through libtiff, a row block at a time: the 16-bit one and the
+// 8-bit one with alpha, tagged with an sRGB profile and how they were made,
+// and the 32-bit float one with alpha. The 24-bit tone-mapped TIFF and the
+// 96-bit float TIFF are the classic header writers', not these.
 #pragma once
 
 #include <cstdint>
@@ -23,9 +23,14 @@ struct TiffTexts {
 // rows; nothing, with `error` set, when libtiff refuses. libtiff writes the
 // directory behind the rows and then goes back to the header for its offset,
 // so the file must be one that can seek (not a pipe).
+// With `alpha` the rows carry a fourth sample a pixel, straight alpha.
 std::unique_ptr<WordRowSink> OpenTiff48Sink(BinaryFile& file, std::uint32_t width,
                                             std::uint32_t height, const TiffTexts& texts,
-                                            std::string& error);
+                                            bool alpha, std::string& error);
+// The same in 8-bit levels.
+std::unique_ptr<ByteRowSink> OpenTiffLevelSink(BinaryFile& file, std::uint32_t width,
+                                               std::uint32_t height, const TiffTexts& texts,
+                                               bool alpha, std::string& error);
 
 // R, G, B and alpha as 32-bit floats, the alpha tagged associated
 // (premultiplied) or not; the rows come through WriteRowsAndAlpha.

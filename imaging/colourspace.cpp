@@ -35,6 +35,23 @@ class ConvertedRows final : public ImageRowSource {
   const ImageDescription& Description() const override { return description_; }
   bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) override {
     if (!source_->ReadRows(destination, rowCount, error)) return false;
+    Convert(destination, rowCount);
+    return true;
+  }
+  // Alpha is the same in any primaries.
+  bool ReadsAlpha() const override { return source_->ReadsAlpha(); }
+  bool ReadRowsAndAlpha(float* destination, float* alpha, std::uint32_t rowCount,
+                        std::string& error) override {
+    if (!source_->ReadRowsAndAlpha(destination, alpha, rowCount, error)) return false;
+    Convert(destination, rowCount);
+    return true;
+  }
+  bool Rewind(std::string& error) override { return source_->Rewind(error); }
+  std::uint32_t CompleteRows() const override { return source_->CompleteRows(); }
+  std::array<std::uint32_t, 3> RowKinds() const override { return source_->RowKinds(); }
+
+ private:
+  void Convert(float* destination, std::uint32_t rowCount) const {
     const std::size_t pixels = std::size_t{Description().Width} * rowCount;
     const Matrix3& m = matrix_;
     for (std::size_t i = 0; i < pixels; ++i) {
@@ -44,13 +61,8 @@ class ConvertedRows final : public ImageRowSource {
       p[1] = m[3] * r + m[4] * g + m[5] * b;
       p[2] = m[6] * r + m[7] * g + m[8] * b;
     }
-    return true;
   }
-  bool Rewind(std::string& error) override { return source_->Rewind(error); }
-  std::uint32_t CompleteRows() const override { return source_->CompleteRows(); }
-  std::array<std::uint32_t, 3> RowKinds() const override { return source_->RowKinds(); }
 
- private:
   std::shared_ptr<ImageRowSource> source_;
   Matrix3 matrix_;
   ImageDescription description_;

@@ -60,29 +60,26 @@ class Downsampled final : public ImageRowSource {
     input_.resize(std::size_t{in_.Width} * 3 * blockRows_);
     narrow_.resize(std::size_t{out_.Width} * 3 * blockRows_);
     sums_.resize(std::size_t{out_.Width} * 3);
+    // Alpha averages as colour does (premultiplied colour and its alpha stay
+    // in step), as a fourth plane.
+    if (source_->ReadsAlpha()) {
+      alphaInput_.resize(std::size_t{in_.Width} * blockRows_);
+      alphaNarrow_.resize(std::size_t{out_.Width} * blockRows_);
+      alphaSums_.resize(out_.Width);
+    }
   }
 
   const ImageDescription& Description() const override { return description_; }
 
   bool ReadRows(float* destination, std::uint32_t rowCount, std::string& error) override {
-    const std::size_t rowFloats = std::size_t{out_.Width} * 3;
-    for (std::uint32_t k = 0; k < rowCount; ++k, ++nextOut_) {
-      if (nextOut_ >= out_.Height) {
-        error = "more rows asked for than the image has";
-        return false;
-      }
-      std::fill(sums_.begin(), sums_.end(), 0.0);
-      const std::uint32_t first = rows_.First[nextOut_];
-      for (std::uint32_t t = first; t < first + rows_.Count[nextOut_]; ++t) {
-        const float* row = NarrowRow(rows_.Index[t], error);
-        if (!row) return false;
-        const double weight = rows_.Weight[t];
-        for (std::size_t i = 0; i < rowFloats; ++i) sums_[i] += weight * row[i];
-      }
-      float* out = destination + rowFloats * k;
-      for (std::size_t i = 0; i < rowFloats; ++i) out[i] = static_cast<float>(sums_[i] / area_);
-    }
-    return true;
+    return Read(destination, nullptr, rowCount, error);
+  }
+  bool ReadsAlpha() const override { return !alphaSums_.empty(); }
+  bool ReadRowsAndAlpha(float* destination, float* alpha, std::uint32_t rowCount,
+                        std::string& error) override {
+    if (ReadsAlpha()) return Read(destination, alpha, rowCount, error);
+    error = "the rows carry no alpha";
+    return false;
   }
 
   bool Rewind(std::string& error) override {
@@ -101,35 +98,69 @@ class Downsampled final : public ImageRowSource {
   }
 
  private:
-  // Input row `y` narrowed to the output's width; rows are asked for in order,
-  // the last of one output row again as the first of the next.
-  const float* NarrowRow(std::uint32_t y, std::string& error) {
-    if (y >= blockFirst_ + blockCount_ && !LoadBlock(error)) return nullptr;
-    return narrow_.data() + std::size_t{out_.Width} * 3 * (y - blockFirst_);
+  // The next `rowCount` output rows, and their alpha unless `alpha` is null.
+  bool Read(float* destination, float* alpha, std::uint32_t rowCount, std::string& error) {
+    const std::size_t rowFloats = std::size_t{out_.Width} * 3;
+    for (std::uint32_t k = 0; k < rowCount; ++k, ++nextOut_) {
+      if (nextOut_ >= out_.Height) {
+        error = "more rows asked for than the image has";
+        return false;
+      }
+      std::fill(sums_.begin(), sums_.end(), 0.0);
+      std::fill(alphaSums_.begin(), alphaSums_.end(), 0.0);
+      const std::uint32_t first = rows_.First[nextOut_];
+      for (std::uint32_t t = first; t < first + rows_.Count[nextOut_]; ++t) {
+        const std::uint32_t y = rows_.Index[t];
+        if (y >= blockFirst_ + blockCount_ && !LoadBlock(error)) return false;
+        const double weight = rows_.Weight[t];
+        const float* row = narrow_.data() + rowFloats * (y - blockFirst_);
+        for (std::size_t i = 0; i < rowFloats; ++i) sums_[i] += weight * row[i];
+        const float* rowAlpha = alphaNarrow_.data() + std::size_t{out_.Width} * (y - blockFirst_);
+        for (std::size_t i = 0; i < alphaSums_.size(); ++i) alphaSums_[i] += weight * rowAlpha[i];
+      }
+      float* out = destination + rowFloats * k;
+      for (std::size_t i = 0; i < rowFloats; ++i) out[i] = static_cast<float>(sums_[i] / area_);
+      if (!alpha) continue;
+      float* outAlpha = alpha + std::size_t{out_.Width} * k;
+      for (std::size_t i = 0; i < alphaSums_.size(); ++i)
+        outAlpha[i] = static_cast<float>(alphaSums_[i] / area_);
+    }
+    return true;
   }
 
+  // The next block of input rows, narrowed to the output's width; rows are
+  // asked for in order, the last of one output row again as the first of the
+  // next.
   bool LoadBlock(std::string& error) {
     blockFirst_ += blockCount_;
     blockCount_ = std::min(blockRows_, in_.Height - blockFirst_);
-    if (!source_->ReadRows(input_.data(), blockCount_, error)) return false;
+    const bool read = ReadsAlpha() ? source_->ReadRowsAndAlpha(input_.data(), alphaInput_.data(),
+                                                               blockCount_, error)
+                                   : source_->ReadRows(input_.data(), blockCount_, error);
+    if (!read) return false;
     workers_.Run(blockCount_, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t y = begin; y < end; ++y) Narrow(y);
+      for (std::size_t y = begin; y < end; ++y) {
+        Narrow<3>(input_.data() + std::size_t{in_.Width} * 3 * y,
+                  narrow_.data() + std::size_t{out_.Width} * 3 * y);
+        if (ReadsAlpha())
+          Narrow<1>(alphaInput_.data() + std::size_t{in_.Width} * y,
+                    alphaNarrow_.data() + std::size_t{out_.Width} * y);
+      }
     });
     return true;
   }
 
-  void Narrow(std::size_t y) {
-    const float* in = input_.data() + std::size_t{in_.Width} * 3 * y;
-    float* out = narrow_.data() + std::size_t{out_.Width} * 3 * y;
+  template <int Channels>
+  void Narrow(const float* in, float* out) const {
     for (std::uint32_t j = 0; j < out_.Width; ++j) {
-      double sum[3] = {0.0, 0.0, 0.0};
+      double sum[Channels] = {};
       const std::uint32_t first = columns_.First[j];
       for (std::uint32_t t = first; t < first + columns_.Count[j]; ++t) {
-        const float* pixel = in + std::size_t{columns_.Index[t]} * 3;
-        for (int c = 0; c < 3; ++c)
+        const float* pixel = in + std::size_t{columns_.Index[t]} * Channels;
+        for (int c = 0; c < Channels; ++c)
           sum[c] += columns_.Weight[t] * (TakenAsZero(pixel[c]) ? 0.0f : pixel[c]);
       }
-      for (int c = 0; c < 3; ++c) out[3 * j + c] = static_cast<float>(sum[c]);
+      for (int c = 0; c < Channels; ++c) out[Channels * j + c] = static_cast<float>(sum[c]);
     }
   }
 
@@ -139,8 +170,8 @@ class Downsampled final : public ImageRowSource {
   Taps columns_, rows_;
   double area_;
   std::uint32_t blockRows_ = 1, blockFirst_ = 0, blockCount_ = 0, nextOut_ = 0;
-  std::vector<float> input_, narrow_;
-  std::vector<double> sums_;
+  std::vector<float> input_, narrow_, alphaInput_, alphaNarrow_;
+  std::vector<double> sums_, alphaSums_;
   RowWorkers workers_;
 };
 

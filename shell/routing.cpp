@@ -178,9 +178,12 @@ std::optional<JobChain> ToneMapChain(const InputRoute& input, const FormatRow& o
                                 : ReaderStep(input);
   chain.Job = ToneMapImage;
   chain.SuccessText = ToneMapSuccess(input);
-  // The 24-bit TIFF is the classic header writer's for every input.
-  chain.Writer = output.Id == FormatId::Tiff && !words ? JobStep(WriteTiff24Header)
-                                                       : RowOutputWriter(output, true, options);
+  // The 24-bit TIFF is the classic header writer's for every input without
+  // alpha.
+  chain.Writer = RowOutputWriter(output, true, options);
+  if (output.Id == FormatId::Tiff && !words)
+    chain.Writer = KeepingAlphaOr(chain.Writer, WriteTiff24Header);
+  chain.KeepsAlpha = output.HoldsAlpha;
   return chain;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "formats/classicsource.h"
+#include "imaging/alpharows.h"
 #include "imaging/blockwriter.h"
 #include "imaging/classicoperator.h"
 #include "imaging/fastpaths.h"
@@ -42,6 +43,23 @@ class RowToneSchedule final : public ToneSchedule {
     return AbortFloatJob(session, "Cannot read " + session.Context.InputFileName + ": " + reason);
   }
   MapOutcome MapToWords(Session& session, const ToneOperator& op);
+  bool ReadBlock(std::uint32_t count, std::string& error) {
+    return alpha_.empty() ? rows_->ReadRows(block_.data(), count, error)
+                          : rows_->ReadRowsAndAlpha(block_.data(), alpha_.data(), count, error);
+  }
+  // Row `i` of the block mapped to levels, with its alpha where the output keeps it.
+  template <typename Level, typename MapRow>
+  void MapRows(std::uint32_t count, Level* out, MapRow mapRow) {
+    const std::size_t samples = alpha_.empty() ? 3 : 4;
+    workers_->Run(count, [&](std::size_t begin, std::size_t end) {
+      std::vector<Level> rgb(alpha_.empty() ? 0 : std::size_t{width_} * 3);
+      for (std::size_t i = begin; i < end; ++i) {
+        Level* row = out + std::size_t{width_} * samples * i;
+        mapRow(i, alpha_.empty() ? row : rgb.data());
+        if (!alpha_.empty()) AppendAlpha(rgb.data(), alpha_.data() + width_ * i, width_, row);
+      }
+    });
+  }
   void GatherFloats(const ToneOperator& op, OperatorGatherer* gatherer, std::uint32_t first,
                     std::uint32_t count, LuminanceHistogram& luminance);
 
@@ -50,6 +68,7 @@ class RowToneSchedule final : public ToneSchedule {
   std::shared_ptr<ImageRowSource> rows_;
   std::uint32_t width_ = 0, height_ = 0, rowsPerBlock_ = 1;
   std::vector<float> block_;
+  std::vector<float> alpha_;  // the block's alpha, for an output that keeps it
   std::unique_ptr<RowWorkers> workers_;
 };
 
@@ -78,6 +97,10 @@ bool RowToneSchedule::Start(Session& session, const ToneOperator&, ByteRowSink* 
   rowsPerBlock_ = static_cast<std::uint32_t>(
       std::clamp<std::size_t>(kBlockBytes / (rowFloats * sizeof(float)), 1, height_));
   block_.resize(rowFloats * rowsPerBlock_);
+  if ((sink_ && sink_->TakesAlpha()) || (words_ && words_->TakesAlpha())) {
+    rows_ = StraightAlphaRows(std::move(rows_));
+    alpha_.resize(std::size_t{width_} * rowsPerBlock_);
+  }
   workers_ = std::make_unique<RowWorkers>();
   return true;
 }
@@ -134,20 +157,19 @@ bool RowToneSchedule::Gather(Session& session, const ToneOperator& op, OperatorG
 // writes as it goes.
 MapOutcome RowToneSchedule::MapToWords(Session& session, const ToneOperator& op) {
   const std::size_t rowFloats = std::size_t{width_} * 3;
-  std::vector<std::uint16_t> words(rowFloats * rowsPerBlock_);
+  std::vector<std::uint16_t> words(std::size_t{width_} * (alpha_.empty() ? 3 : 4) * rowsPerBlock_);
   const auto* blockBytes = reinterpret_cast<const std::uint8_t*>(block_.data());
   std::string error;
   for (std::uint32_t first = 0; first < height_;) {
     const std::uint32_t count = std::min(rowsPerBlock_, height_ - first);
-    if (!rows_->ReadRows(block_.data(), count, error)) {
+    if (!ReadBlock(count, error)) {
       Fail(session, error);
       return MapOutcome::Aborted;
     }
-    workers_->Run(count, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t i = begin; i < end; ++i)
-        op.MapPixelsToWords(block_.data() + i * rowFloats,
-                            PixelPlaces{first + static_cast<std::uint32_t>(i), 0, nullptr}, width_,
-                            words.data() + rowFloats * i);
+    MapRows(count, words.data(), [&](std::size_t i, std::uint16_t* row) {
+      op.MapPixelsToWords(block_.data() + i * rowFloats,
+                          PixelPlaces{first + static_cast<std::uint32_t>(i), 0, nullptr}, width_,
+                          row);
     });
     if (session.Preview)
       for (std::uint32_t i = 0; i < count; ++i)
@@ -174,7 +196,7 @@ MapOutcome RowToneSchedule::Map(Session& session, const ToneOperator& op) {
   }
   if (words_) return MapToWords(session, op);
   const std::size_t rowFloats = std::size_t{width_} * 3;
-  const std::size_t outputRowBytes = std::size_t{width_} * 3;
+  const std::size_t outputRowBytes = std::size_t{width_} * (alpha_.empty() ? 3 : 4);
   const auto* blockBytes = reinterpret_cast<const std::uint8_t*>(block_.data());
   PreviewSampler* const preview = session.Preview;
   BlockWriter writer(context.OutputFile, workers_->Threads() > 1);
@@ -187,17 +209,15 @@ MapOutcome RowToneSchedule::Map(Session& session, const ToneOperator& op) {
   };
   for (std::uint32_t first = 0; first < height_;) {
     const std::uint32_t count = std::min(rowsPerBlock_, height_ - first);
-    if (!rows_->ReadRows(block_.data(), count, error)) {
+    if (!ReadBlock(count, error)) {
       writer.Finish();
       Fail(session, error);
       return MapOutcome::Aborted;
     }
-    std::uint8_t* const out = writer.Next(outputRowBytes * count);
-    workers_->Run(count, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t i = begin; i < end; ++i)
-        op.MapPixelsToBytes(block_.data() + i * rowFloats,
-                            PixelPlaces{first + static_cast<std::uint32_t>(i), 0, nullptr}, width_,
-                            out + outputRowBytes * i);
+    MapRows(count, writer.Next(outputRowBytes * count), [&](std::size_t i, std::uint8_t* row) {
+      op.MapPixelsToBytes(block_.data() + i * rowFloats,
+                          PixelPlaces{first + static_cast<std::uint32_t>(i), 0, nullptr}, width_,
+                          row);
     });
     if (preview)
       for (std::uint32_t i = 0; i < count; ++i)

@@ -8,6 +8,10 @@ namespace lumivane {
 
 namespace {
 
+bool KeepsAlpha(const JobContext& context) {
+  return context.OutputKeepsAlpha && context.InputRows && context.InputRows->ReadsAlpha();
+}
+
 bool SaveDialogFor(Session& session, const FormatRow& output) {
   // The classic float files keep the menu's own dialogs.
   if (output.Id == FormatId::Tiff) return SaveTiffDialog(session);
@@ -21,8 +25,7 @@ bool OpenSink(JobContext& context, const FormatRow& output, bool toneMapped, Sin
   // What the input said of itself, for the outputs that keep it; the
   // classic readers' inputs say nothing beyond their pixels.
   if (context.InputRows) options.Metadata = context.InputRows->Description().Metadata;
-  options.Alpha = !toneMapped && context.OutputKeepsAlpha && context.InputRows &&
-                  context.InputRows->ReadsAlpha();
+  options.Alpha = KeepsAlpha(context);
   BinaryFile& file = context.OutputFile;
   const std::uint32_t width = context.ImageWidth, height = context.ImageHeight;
   if (toneMapped && options.Depth == 16 && output.WordSink) {
@@ -38,6 +41,12 @@ bool OpenSink(JobContext& context, const FormatRow& output, bool toneMapped, Sin
 }
 
 }  // namespace
+
+JobStep KeepingAlphaOr(JobStep withAlpha, JobStep without) {
+  return [withAlpha = std::move(withAlpha), without = std::move(without)](Session& session) {
+    return KeepsAlpha(session.Context) ? withAlpha(session) : without(session);
+  };
+}
 
 bool FinishSink(ByteRowSink* sink) {
   std::string error;

@@ -12,6 +12,10 @@ namespace lumivane {
 // depth of 16), else to ConvertedRows.
 JobStep RowOutputWriter(const FormatRow& output, bool toneMapped, const SinkOptions& options);
 
+// `withAlpha` where the input's alpha goes to the output, else `without`:
+// the 8-bit TIFF keeps the classic writer for RGB.
+JobStep KeepingAlphaOr(JobStep withAlpha, JobStep without);
+
 // Writes what a sink still holds; true for no sink at all.
 bool FinishSink(ByteRowSink* sink);
 

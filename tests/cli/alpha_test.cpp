@@ -1,15 +1,18 @@
 // Alpha through conversions: kept value for value by the outputs that hold it
-// (OpenEXR, the float TIFF with alpha), dropped with its log line by the others.
+// (OpenEXR, the float TIFF with alpha), dropped with its log line by the
+// others; and beside tone-mapped PNG and TIFF pictures as straight alpha.
 #include <OpenEXR/ImfChannelList.h>
 #include <OpenEXR/ImfFrameBuffer.h>
 #include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfInputFile.h>
 #include <gtest/gtest.h>
+#include <png.h>
 #include <tiffio.h>
 
 #include <Imath/half.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -145,7 +148,7 @@ TEST(Alpha, KeptBitForBitInOpenExrAndFloatTiffDroppedAloudElsewhere) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"convert", dir.File("in.exr"), dir.File("out.pfm")},
         {"convert", dir.File("in.exr"), dir.File("out.hdr")},
-        {"tonemap", dir.File("in.exr"), dir.File("out.png")}}) {
+        {"tonemap", dir.File("in.exr"), dir.File("out.jpg")}}) {
     const CliRun run = RunCliInProcess(args);
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_TRUE(Says(run, kDropped) && !Says(run, kKept)) << args.back() << "\n" << run.Out;
@@ -197,6 +200,114 @@ TEST(Alpha, OiiotoolsGradientAlphaSurvivesAndItReadsOurs) {
   RunCommand("oiiotool --info -v " + Quote(dir.File("ours.tif")) + " 2>&1", &info);
   EXPECT_NE(info.find("4 channel"), std::string::npos) << info;
   EXPECT_NE(info.find("R, G, B, A"), std::string::npos) << info;
+}
+
+// An 8- or 16-bit TIFF's samples, pixel by pixel, and how many a pixel.
+std::vector<std::uint16_t> ReadLevelTiff(const std::string& path, std::uint16_t& samples,
+                                         std::uint16_t& extraKind) {
+  std::vector<std::uint16_t> levels;
+  TIFF* tiff = TIFFOpen(path.c_str(), "r");
+  if (!tiff) return levels;
+  std::uint32_t width = 0, height = 0;
+  std::uint16_t bits = 0, extras = 0, *kinds = nullptr;
+  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+  extraKind = TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extras, &kinds) && extras ? kinds[0] : 0;
+  std::vector<std::uint8_t> row(TIFFScanlineSize(tiff));
+  for (std::uint32_t y = 0; y < height; ++y) {
+    TIFFReadScanline(tiff, row.data(), y, 0);
+    for (std::size_t i = 0; i < std::size_t{width} * samples; ++i)
+      levels.push_back(bits == 16 ? reinterpret_cast<const std::uint16_t*>(row.data())[i] : row[i]);
+  }
+  TIFFClose(tiff);
+  return levels;
+}
+
+// A PNG's pixels as 8-bit RGBA (255 for a file without alpha); whether it
+// holds alpha in `alpha`.
+std::vector<std::uint16_t> ReadPngRgba(const std::string& path, bool& alpha) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
+  alpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+  image.format = PNG_FORMAT_RGBA;
+  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+  png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr);
+  return {pixels.begin(), pixels.end()};
+}
+
+std::vector<std::uint16_t> Levels(const std::vector<std::uint16_t>& values, std::size_t samples,
+                                  bool colour) {
+  std::vector<std::uint16_t> picked;
+  for (std::size_t i = 0; i < values.size(); ++i)
+    if ((i % samples < 3) == colour) picked.push_back(values[i]);
+  return picked;
+}
+
+std::vector<std::uint16_t> AlphaLevels(const std::vector<float>& alpha, float top) {
+  std::vector<std::uint16_t> levels;
+  for (float a : alpha)
+    levels.push_back(static_cast<std::uint16_t>(std::lround(std::clamp(a, 0.0f, 1.0f) * top)));
+  return levels;
+}
+
+TEST(Alpha, ToneMappedPngAndTiffHoldTheStraightPictureAndItsAlpha) {
+  TempDir dir;
+  const FloatImage image = GradientImage(8, 4);
+  std::vector<float> alpha = {0.0f, 1.0f, 0.5f, 1.5f};
+  for (std::size_t p = alpha.size(); p < 32; ++p) alpha.push_back(static_cast<float>(p) / 40.0f);
+  const FloatImage stored =
+      WriteExr(dir.File("in.exr"), image, {.Alpha = true, .AlphaValues = alpha});
+  const std::vector<float> a = ReadExrChannel(dir.File("in.exr"), "A").Values;
+  // The same picture with straight colour and no alpha: what the RGB must be.
+  FloatImage straight = stored;
+  for (std::size_t i = 0; i < straight.Values.size(); ++i)
+    if (a[i / 3] > 0.0f) straight.Values[i] /= a[i / 3];
+  WriteExr(dir.File("straight.exr"), straight, {.Half = false});
+
+  const auto tonemap = [&](std::vector<std::string> args) {
+    const CliRun run = RunCliInProcess(args);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    return run;
+  };
+  EXPECT_TRUE(Says(tonemap({"tonemap", dir.File("in.exr"), dir.File("out.png")}), kKept));
+  tonemap({"tonemap", dir.File("straight.exr"), dir.File("ref.png")});
+  bool hasAlpha = false, refAlpha = true;
+  const std::vector<std::uint16_t> png = ReadPngRgba(dir.File("out.png"), hasAlpha);
+  const std::vector<std::uint16_t> ref = ReadPngRgba(dir.File("ref.png"), refAlpha);
+  EXPECT_TRUE(hasAlpha && !refAlpha);
+  ASSERT_EQ(png.size(), 8u * 4 * 4);
+  EXPECT_EQ(Levels(png, 4, true), Levels(ref, 4, true));
+  EXPECT_EQ(Levels(png, 4, false), AlphaLevels(a, 255.0f));
+
+  // TIFF: 8 bits through libtiff (the 24-bit writer has no room), and 16.
+  tonemap({"tonemap", dir.File("in.exr"), dir.File("out.tif")});
+  tonemap({"tonemap", "--depth", "16", dir.File("in.exr"), dir.File("out16.tif")});
+  tonemap({"tonemap", "--depth", "16", dir.File("straight.exr"), dir.File("ref16.tif")});
+  std::uint16_t samples = 0, kind = 0, refSamples = 0;
+  const std::vector<std::uint16_t> tif8 = ReadLevelTiff(dir.File("out.tif"), samples, kind);
+  EXPECT_TRUE(samples == 4 && kind == EXTRASAMPLE_UNASSALPHA);
+  EXPECT_EQ(Levels(tif8, 4, true), Levels(ref, 4, true));
+  EXPECT_EQ(Levels(tif8, 4, false), AlphaLevels(a, 255.0f));
+  const std::vector<std::uint16_t> tif16 = ReadLevelTiff(dir.File("out16.tif"), samples, kind);
+  const std::vector<std::uint16_t> ref16 = ReadLevelTiff(dir.File("ref16.tif"), refSamples, kind);
+  EXPECT_TRUE(samples == 4 && refSamples == 3);
+  EXPECT_EQ(Levels(tif16, 4, true), ref16);
+  EXPECT_EQ(Levels(tif16, 4, false), AlphaLevels(a, 65535.0f));
+
+  // Made smaller, alpha is averaged as colour is: columns, then rows.
+  tonemap({"tonemap", "--fit", "4x2", dir.File("in.exr"), dir.File("small.png")});
+  std::vector<float> averaged;
+  for (std::size_t y = 0; y < 4; y += 2)
+    for (std::size_t x = 0; x < 8; x += 2) {
+      const float top = a[8 * y + x] + a[8 * y + x + 1];
+      const float bottom = a[8 * y + 8 + x] + a[8 * y + 9 + x];
+      averaged.push_back(static_cast<float>((double{top} + double{bottom}) / 4.0));
+    }
+  EXPECT_EQ(Levels(ReadPngRgba(dir.File("small.png"), hasAlpha), 4, false),
+            AlphaLevels(averaged, 255.0f));
 }
 
 }  // namespace

@@ -141,13 +141,13 @@ TEST(ExrConvert, HalfInputStaysHalfBitExactWithItsAttributesAndAlpha) {
   EXPECT_EQ(std::string(hdr.begin(), hdr.begin() + std::min<std::size_t>(hdr.size(), 100)),
             "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n"
             "PRIMARIES= 0.68 0.32 0.265 0.69 0.15 0.06 0.3127 0.329\n\n-Y 6 +X 9\n");
-  const CliRun toned = RunCliInProcess({"tonemap", dir.File("in.exr"), dir.File("out.png")});
+  const CliRun toned = RunCliInProcess({"tonemap", dir.File("in.exr"), dir.File("out.jpg")});
   EXPECT_NE(toned.Out.find(kAlphaLine), std::string::npos) << toned.Out;
   // A TIFF's alpha sample is said the same way; an RGB one says nothing.
   for (const bool alpha : {true, false}) {
     testing::WriteLibraryTiff(dir.File("rgba.tif"), testing::GradientImage(6, 4),
                               {.Compression = 8, .Alpha = alpha});
-    const CliRun tiff = RunCliInProcess({"tonemap", dir.File("rgba.tif"), dir.File("t.png")});
+    const CliRun tiff = RunCliInProcess({"tonemap", dir.File("rgba.tif"), dir.File("t.jpg")});
     EXPECT_EQ(tiff.Status, 0) << tiff.Err;
     EXPECT_EQ(tiff.Out.find(kAlphaLine) != std::string::npos, alpha) << tiff.Out;
   }
