@@ -46,8 +46,7 @@ std::unique_ptr<FloatRowSink> RadianceFloats(BinaryFile& file, std::uint32_t wid
 std::unique_ptr<FloatRowSink> TiffFloats(BinaryFile& file, std::uint32_t width,
                                          std::uint32_t height, const SinkOptions& options,
                                          std::string& error) {
-  if (options.Alpha)
-    return OpenTiffFloatAlphaSink(file, width, height, options.Metadata.AlphaAssociated, error);
+  if (options.Alpha) return OpenTiffFloatAlphaSink(file, width, height, options.Metadata, error);
   return OpenTiff96Sink(file, width, height, error);
 }
 std::unique_ptr<FloatRowSink> PfmFloats(BinaryFile& file, std::uint32_t width, std::uint32_t height,

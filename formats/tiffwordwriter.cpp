@@ -165,6 +165,25 @@ class TiffLevelSink final : public Interface {
   TIFF* tiff_ = nullptr;
 };
 
+// What the input said of itself that a TIFF has tags for: the primaries and
+// white point, the owner, the comments and the capture date.
+bool SetKeptTags(TIFF* tiff, const ImageMetadata& kept) {
+  bool set = true;
+  if (const std::optional<Chromaticities>& c = kept.Primaries) {
+    float white[2] = {c->White[0], c->White[1]};
+    float primaries[6] = {c->Red[0], c->Red[1], c->Green[0], c->Green[1], c->Blue[0], c->Blue[1]};
+    set = TIFFSetField(tiff, TIFFTAG_WHITEPOINT, white) &&
+          TIFFSetField(tiff, TIFFTAG_PRIMARYCHROMATICITIES, primaries);
+  }
+  if (set && !kept.Owner.empty()) set = TIFFSetField(tiff, TIFFTAG_ARTIST, kept.Owner.c_str());
+  if (set && !kept.Comments.empty())
+    set = TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, kept.Comments.c_str());
+  // TIFF's date has OpenEXR's form, "YYYY:MM:DD hh:mm:ss", and no other.
+  if (set && kept.CaptureDate.size() == 19)
+    set = TIFFSetField(tiff, TIFFTAG_DATETIME, kept.CaptureDate.c_str());
+  return set;
+}
+
 // R, G, B and alpha as 32-bit floats, uncompressed, as the 96-bit TIFF holds
 // R, G and B.
 class TiffFloatAlphaSink final : public FloatRowSink {
@@ -172,10 +191,10 @@ class TiffFloatAlphaSink final : public FloatRowSink {
   TiffFloatAlphaSink(BinaryFile& file, std::uint32_t width)
       : width_(width), row_(std::size_t{width} * 4), output_(file) {}
 
-  bool Start(std::uint32_t height, bool associated, std::string& error) {
+  bool Start(std::uint32_t height, const ImageMetadata& kept, std::string& error) {
     TIFF* tiff = output_.Open();
-    const std::uint16_t kind[] = {associated ? std::uint16_t{EXTRASAMPLE_ASSOCALPHA}
-                                             : std::uint16_t{EXTRASAMPLE_UNASSALPHA}};
+    const std::uint16_t kind[] = {kept.AlphaAssociated ? std::uint16_t{EXTRASAMPLE_ASSOCALPHA}
+                                                       : std::uint16_t{EXTRASAMPLE_UNASSALPHA}};
     const bool set = tiff && TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width_) &&
                      TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height) &&
                      TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 4) &&
@@ -186,7 +205,8 @@ class TiffFloatAlphaSink final : public FloatRowSink {
                      TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
                      TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
                      TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
-                     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+                     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0)) &&
+                     SetKeptTags(tiff, kept);
     return set || output_.Failed(error);
   }
 
@@ -257,11 +277,12 @@ std::unique_ptr<ByteRowSink> OpenTiffLevelSink(BinaryFile& file, std::uint32_t w
 }
 
 std::unique_ptr<FloatRowSink> OpenTiffFloatAlphaSink(BinaryFile& file, std::uint32_t width,
-                                                     std::uint32_t height, bool associated,
+                                                     std::uint32_t height,
+                                                     const ImageMetadata& kept,
                                                      std::string& error) {
   if (!WritableAsTiff(file, width, height, "a float TIFF with alpha", error)) return nullptr;
   auto sink = std::make_unique<TiffFloatAlphaSink>(file, width);
-  if (!sink->Start(height, associated, error)) return nullptr;
+  if (!sink->Start(height, kept, error)) return nullptr;
   return sink;
 }
 

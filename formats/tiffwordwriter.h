@@ -33,9 +33,10 @@ std::unique_ptr<ByteRowSink> OpenTiffLevelSink(BinaryFile& file, std::uint32_t w
                                                bool alpha, std::string& error);
 
 // R, G, B and alpha as 32-bit floats, the alpha tagged associated
-// (premultiplied) or not; the rows come through WriteRowsAndAlpha.
+// (premultiplied) or not as `kept` says, with the primaries, owner, comments
+// and capture date it states; the rows come through WriteRowsAndAlpha.
 std::unique_ptr<FloatRowSink> OpenTiffFloatAlphaSink(BinaryFile& file, std::uint32_t width,
-                                                     std::uint32_t height, bool associated,
-                                                     std::string& error);
+                                                     std::uint32_t height,
+                                                     const ImageMetadata& kept, std::string& error);
 
 }  // namespace lumivane

@@ -7,6 +7,7 @@
 #include <OpenEXR/ImfInputFile.h>
 #include <OpenEXR/ImfStandardAttributes.h>
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 #include <Imath/half.h>
 
@@ -116,6 +117,23 @@ TEST(ExrConvert, HalfInputStaysHalfBitExactWithItsAttributesAndAlpha) {
   // The data window moves to 0, 0; the display window keeps its place around it.
   EXPECT_EQ(h.dataWindow(), Imath::Box2i({0, 0}, {8, 5}));
   EXPECT_EQ(h.displayWindow(), Imath::Box2i({-2, -3}, {13, 8}));
+
+  // A float TIFF (with alpha, so through libtiff) keeps what it has tags for.
+  ASSERT_EQ(RunCliInProcess({"convert", "-q", dir.File("in.exr"), dir.File("kept.tif")}).Status, 0);
+  TIFF* tiff = TIFFOpen(dir.File("kept.tif").c_str(), "r");
+  ASSERT_NE(tiff, nullptr);
+  const char *artist = "", *description = "", *date = "";
+  float* primaries = nullptr;
+  TIFFGetField(tiff, TIFFTAG_ARTIST, &artist);
+  TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &description);
+  TIFFGetField(tiff, TIFFTAG_DATETIME, &date);
+  EXPECT_EQ(std::string(artist) + "|" + description + "|" + date,
+            "Ada Lovelace|dawn over the harbour|2026:03:14 06:12:00");
+  ASSERT_TRUE(TIFFGetField(tiff, TIFFTAG_PRIMARYCHROMATICITIES, &primaries));
+  // Stored as rationals.
+  const float p3[] = {0.68f, 0.32f, 0.265f, 0.69f, 0.15f, 0.06f};
+  for (int i = 0; i < 6; ++i) EXPECT_NEAR(primaries[i], p3[i], 1e-6) << i;
+  TIFFClose(tiff);
 
   // --float widens every half exactly; the compression stays the input's.
   const CliRun wide =
